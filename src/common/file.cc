@@ -1,0 +1,80 @@
+#include "common/file.h"
+
+#include <sys/stat.h>
+
+#include <utility>
+
+#include "common/error.h"
+
+namespace zelk {
+
+File::File(File&& other) noexcept
+    : f(std::exchange(other.f, nullptr)),
+      path(std::move(other.path)),
+      buffer(std::move(other.buffer)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (f) std::fclose(f);
+    f = std::exchange(other.f, nullptr);
+    path = std::move(other.path);
+    buffer = std::move(other.buffer);
+  }
+  return *this;
+}
+
+File::~File() {
+  if (f) std::fclose(f);
+}
+
+File open_file(const std::string& path, const char* mode) {
+  return File(std::fopen(path.c_str(), mode), path);
+}
+
+void set_buffer(File& file, size_t size) {
+  file.buffer.resize(size);
+  std::setvbuf(file.f, file.buffer.data(), _IOFBF, size);
+}
+
+[[noreturn]] static void cannot_write(const File& file) {
+  die("Error: Can not write '%s'\n", file.path.c_str());
+}
+
+void write_bytes(File& file, const void* data, size_t size) {
+  if (size != 0 && std::fwrite(data, 1, size, file.f) != size) cannot_write(file);
+}
+
+void seek_to(File& file, long long offset) {
+  if (fseeko(file.f, static_cast<off_t>(offset), SEEK_SET) != 0) cannot_write(file);
+}
+
+void close_file(File& file) {
+  std::FILE* f = std::exchange(file.f, nullptr);
+  bool failed = std::ferror(f) != 0;
+  if (std::fclose(f) != 0) failed = true;
+  if (failed) cannot_write(file);
+}
+
+bool read_all(std::FILE* f, std::vector<char>& bytes) {
+  struct stat st;
+  size_t used = bytes.size();
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    bytes.reserve(used + static_cast<size_t>(st.st_size) + 65536);
+  }
+  for (;;) {
+    if (bytes.capacity() - used < 65536) bytes.reserve(bytes.capacity() * 2 + 65536);
+    bytes.resize(bytes.capacity());
+    size_t n = std::fread(bytes.data() + used, 1, bytes.size() - used, f);
+    used += n;
+    if (n == 0) break;
+  }
+  bytes.resize(used);
+  return std::ferror(f) == 0;
+}
+
+bool is_readable_stream(std::FILE* f) {
+  struct stat st;
+  return fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+}  // namespace zelk

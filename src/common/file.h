@@ -1,0 +1,43 @@
+// A FILE* that closes itself, with checked writes: a failed write, seek or
+// close ends the run with "Error: Can not write '<path>'".
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zelk {
+
+struct File {
+  std::FILE* f = nullptr;
+  std::string path;
+  std::vector<char> buffer;  // stdio buffer set with setvbuf, kept alive with the stream
+
+  File() = default;
+  File(std::FILE* stream, std::string name) : f(stream), path(std::move(name)) {}
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();  // closes without checking: used only when a run is already failing
+};
+
+// fopen; the result's f is null when the file cannot be opened.
+File open_file(const std::string& path, const char* mode);
+
+// Gives the stream a buffer of the given size (call before the first I/O).
+void set_buffer(File& file, size_t size);
+
+// Checked output; each throws "Error: Can not write '%s'\n" on failure.
+void write_bytes(File& file, const void* data, size_t size);
+void seek_to(File& file, long long offset);
+void close_file(File& file);
+
+// Reads the rest of a stream into bytes; false on a read error.
+bool read_all(std::FILE* f, std::vector<char>& bytes);
+
+// True when an open stream is a regular file, a device or a pipe, that is,
+// something that can be read; false for a directory.
+bool is_readable_stream(std::FILE* f);
+
+}  // namespace zelk

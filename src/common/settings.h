@@ -1,0 +1,38 @@
+// The run settings read from the command line, the closing statistics kept by
+// the chunking stage, and the names of the work files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zelk {
+
+struct Settings {
+  std::string storyName = "ZelkDB";      // database name; the file gets its first 31 bytes
+  std::string outFileName = "zelk.pdb";  // output database path
+  int chunksize = 4096;                  // chunk budget K, 2..65535 once checked
+  bool do_compress = true;               // -p turns it off
+  bool allow_large_index = false;        // -l
+  bool debug = false;                    // -d flips it
+};
+
+struct Stats {
+  uint32_t max_key = 0;   // longest key written
+  uint32_t max_val = 0;   // longest value written
+  long total_words = 0;   // entries written
+  long current_line = 0;  // lines of the sorted copy read by the chunking stage
+};
+
+inline constexpr int kMinChunkSize = 2;
+inline constexpr int kMaxChunkSize = 65535;
+
+// Work directory and the files in it.
+inline constexpr const char kWorkDir[] = "out";
+inline constexpr const char kChunkPrefix[] = "dic";
+
+// "out/zelksort.dic"
+std::string sorted_copy_path();
+// "out/dic0007.txt" for (7, "txt"); five digits from chunk 10000 on.
+std::string chunk_path(int chunk, const char* extension);
+
+}  // namespace zelk

@@ -1,0 +1,19 @@
+// Database writer: header and record list first, with room left for the
+// index record; then one record per chunk (run through ./zelkpress unless
+// records are stored plain); last the index record, once the stored sizes
+// are known.
+#pragma once
+
+#include "common/file.h"
+#include "common/settings.h"
+#include "text/split.h"
+
+namespace zelk {
+
+// Writes the whole database to out and closes it. Each index entry's size
+// becomes the size of its stored record. On a fatal error the file keeps
+// everything written so far, with the record list patched for every record
+// already written.
+void merge(File& out, const Settings& settings, ChunkIndex& index);
+
+}  // namespace zelk

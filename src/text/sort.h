@@ -1,0 +1,55 @@
+// The sorted working copy: the input's lines reordered by key into
+// out/zelksort.dic.
+//
+// Lines are ordered by the first 127 bytes of their key, compared as unsigned
+// bytes. Lines whose 127-byte prefixes are equal end up in exactly the order
+// that a Shell sort with halving gaps (gap = L/2, L/4, ..., 1; each pass an
+// insertion sort per chain that stops at the first key less or equal) leaves
+// them in. That order is reproduced without running the quadratic procedure:
+// each gap pass is a stable sort of every chain, so ranking the keys once and
+// replaying the passes on integer ranks gives the same permutation.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "common/file.h"
+
+namespace zelk {
+
+inline constexpr size_t kMaxSortKey = 127;  // bytes of a key that take part in sorting
+
+// The lines of an input held in memory and their sort keys.
+struct LineTable {
+  std::vector<uint64_t> starts;  // line i is the bytes [starts[i], starts[i + 1])
+  // Per line: the key length (0..127), plus kKeyEndsInAddedLf when the key's
+  // last byte is the line feed that capping added (it is not in the input).
+  std::vector<uint8_t> keys;
+  long nul_line = 0;  // 1-based number of the first line holding a NUL byte, or 0
+};
+inline constexpr uint8_t kKeyEndsInAddedLf = 0x80;
+
+// Cuts data into lines and finds each line's sort key under chunk budget K.
+// Prints "Warning: Too long word in line %ld, Truncated\n" to warnings for each
+// key longer than 127 bytes, unless the input holds a NUL byte: then only
+// nul_line is set and nothing is printed.
+LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* warnings);
+
+// The key of line i as the sort sees it; scratch holds it when it differs
+// from the input bytes.
+std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch);
+
+// The line numbers (from 0) in sorted order.
+std::vector<uint32_t> sort_lines(const char* data, const LineTable& table);
+
+// Replays the Shell sort passes over a = (rank << 32 | line) values, moving
+// whole values by their rank only.
+void shell_replay(std::vector<uint64_t>& a);
+
+// Sorting stage: reads and closes the input, writes out/zelksort.dic and
+// returns it opened for reading. Progress and warnings go to standard error.
+File sort_dic(File input, int chunksize);
+
+}  // namespace zelk
