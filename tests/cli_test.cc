@@ -1,0 +1,351 @@
+// zelkpack run as users run it: in a scratch directory, comparing exit
+// status, standard output, standard error and the files it leaves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "helpers.h"
+
+namespace {
+
+using zelk_test::file_exists;
+using zelk_test::read_file;
+using zelk_test::RunResult;
+using zelk_test::TempDir;
+using zelk_test::write_file;
+using zelk_test::write_script;
+
+const std::string kStats1 = "\nMAX Key Length = 1\nMAX Val Length = 1\nTotal words    = 1\n";
+
+std::string be16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
+std::string be32(unsigned long v) { return be16(static_cast<unsigned>(v >> 16)) + be16(v & 0xFFFF); }
+
+class Zelkpack : public ::testing::Test {
+ protected:
+  TempDir dir;
+  RunResult run(const std::vector<std::string>& args, const std::string& prefix = "") {
+    return zelk_test::run_in(dir.path, ZELKPACK, args, prefix);
+  }
+  std::string file(const std::string& name) { return read_file(dir / name); }
+  void input(const std::string& bytes, const std::string& name = "d.txt") {
+    write_file(dir / name, bytes);
+  }
+  // A compressor standing in for ./zelkpress.
+  void compressor(const std::string& body) { write_script(dir / "zelkpress", body); }
+};
+
+TEST_F(Zelkpack, SingleEntryDatabaseIsTheDocumented122Bytes) {
+  input("a\tx\n");
+  RunResult r = run({"-p", "d.txt"});
+  static const unsigned char golden[122] = {
+      0x5A, 0x65, 0x6C, 0x6B, 0x44, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // "ZelkDB"
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // name padding
+      0, 0, 0, 0,                                                        // attributes, version
+      0x06, 0xD1, 0x44, 0xAE, 0x06, 0xD1, 0x44, 0xAE,                    // dates
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // backup .. sort info
+      0x44, 0x69, 0x63, 0x74, 0x5A, 0x65, 0x6C, 0x6B,                    // "Dict" "Zelk"
+      0, 0, 0, 0, 0, 0, 0, 0,                                            // seed, next list
+      0x00, 0x02,                                                        // two records
+      0x00, 0x00, 0x00, 0x60, 0x40, 0x6F, 0x80, 0x00,                    // record 0 at 96
+      0x00, 0x00, 0x00, 0x76, 0x40, 0x6F, 0x80, 0x01,                    // record 1 at 118
+      0x00, 0x00,                                                        // gap
+      0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // index fixed words
+      0x00, 0x04,                                                        // record 1 size
+      0x61, 0x00, 0x61, 0x00,                                            // "a" "a"
+      0x61, 0x09, 0x78, 0x0A};                                           // "a\tx\n"
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kStats1);
+  EXPECT_EQ(r.err, "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n");
+  EXPECT_EQ(file("zelk.pdb"), std::string(reinterpret_cast<const char*>(golden), 122));
+  EXPECT_EQ(file("out/zelksort.dic"), "a\tx\n");
+  EXPECT_EQ(file("out/dic0000.txt"), "a\tx\n");
+}
+
+TEST_F(Zelkpack, CommandLineRules) {
+  const std::string usage =
+      "zelkpack v1.2 -- 2002/Nov./12\n"
+      "Usage : zelkpack [-n dict_name] [-o out_file] [-l] dic-file\n"
+      "        -n : specify Dictionary Name [default : ZelkDB]\n"
+      "        -o : specify Output File Name [default : zelk.pdb]\n"
+      "        -l : allow large index dictionary\n"
+      "## zelkpack generate 'zelk.pdb' as result\n";
+  const std::string ok = "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+    std::string output;  // database expected, "" when none
+  };
+  const Case cases[] = {
+      {{}, 1, usage, ""},
+      {{"-p", "d.txt", "-l"}, 1, usage, ""},
+      {{"d.txt", "e.txt"}, 1, usage, ""},
+      {{"-n"}, 1, "Need operand for '-n'\n", ""},
+      {{"-x", "-O"}, 1, "Illegal option 'x'\nNeed operand for '-O'\n", ""},
+      {{"-x", "-p", "d.txt"}, 0, "Illegal option 'x'\n" + ok, "zelk.pdb"},
+      {{"-", "-p", "d.txt"}, 0, std::string("Illegal option '\0'\n", 19) + ok, "zelk.pdb"},
+      {{"--", "-p", "d.txt"}, 0, "Illegal option '-'\n" + ok, "zelk.pdb"},
+      {{"-o", "-x", "-P", "d.txt"}, 0, ok, "-x"},
+      {{"-output", "o.pdb", "-s", "-S", "-p", "d.txt"}, 0, ok, "o.pdb"},
+      {{"-d", "-D", "-p", "d.txt"}, 0, ok, "zelk.pdb"},
+      {{"-k", "1", "d.txt"}, 1, "Error: Chunk size 1 out of range (2..65535)\n", ""},
+      {{"-k", "65536", "x"}, 1, "Error: Chunk size 65536 out of range (2..65535)\n", ""},
+      {{"-k", "abc", "d.txt"}, 1, "Error: Chunk size 0 out of range (2..65535)\n", ""},
+      {{"-k", " -7", "d.txt"}, 1, "Error: Chunk size -7 out of range (2..65535)\n", ""},
+      {{"-k", "99999999999", "d.txt"}, 1, "Error: Chunk size 2147483647 out of range (2..65535)\n", ""},
+      {{"-k", "-99999999999", "d.txt"}, 1, "Error: Chunk size -2147483648 out of range (2..65535)\n", ""},
+      {{"-k", " +12x", "-p", "d.txt"}, 0, ok, "zelk.pdb"},
+      {{"missing.txt"}, 1, "Can not open 'missing.txt'\n", ""},
+      {{"-p", "."}, 1, "Can not open '.'\n", ""},
+      {{"-p", ""}, 1, "Can not open ''\n", ""},
+  };
+  for (const Case& c : cases) {
+    TempDir scratch;
+    write_file(scratch / "d.txt", "a\tx\n");
+    RunResult r = zelk_test::run_in(scratch.path, ZELKPACK, c.args);
+    std::string what = c.args.empty() ? "(none)" : c.args[0] + " ...";
+    EXPECT_EQ(r.status, c.status) << what;
+    EXPECT_EQ(r.err, c.err) << what;
+    EXPECT_EQ(r.out, c.status == 0 ? kStats1 : "") << what;
+    if (!c.output.empty()) {
+      EXPECT_EQ(read_file(scratch / c.output).size(), 122u) << what;
+    }
+    // Refusals before the input is read leave no work directory behind.
+    if (c.status != 0) {
+      EXPECT_FALSE(file_exists(scratch / "out")) << what;
+    }
+  }
+}
+
+TEST_F(Zelkpack, DatabaseNameComesFromTheLastNOperandCutTo31Bytes) {
+  input("a\tx\n");
+  ASSERT_EQ(run({"-nfoo", "Name", "-p", "d.txt"}).status, 0);
+  EXPECT_EQ(file("zelk.pdb").substr(0, 32), "Name" + std::string(28, '\0'));
+  std::string forty(40, 'N');
+  ASSERT_EQ(run({"-n", forty, "-p", "d.txt"}).status, 0);
+  EXPECT_EQ(file("zelk.pdb").substr(0, 32), std::string(31, 'N') + '\0');
+}
+
+TEST_F(Zelkpack, EntryLineSyntax) {
+  struct Case {
+    std::string line;
+    std::string chunk;  // what the chunk file holds for it
+  };
+  const Case cases[] = {
+      {"apple\tfruit\n", "apple\tfruit\n"},
+      {"apple /// fruit\r\n", "apple\tfruit\n"},
+      {"a\tb /// c\n", "a\tb /// c\n"},
+      {"apple /// x\ty\n", "apple\tx\ty\n"},
+      {"word\n", "word\n\t\n"},
+      {"a ///b\tc\n", "a ///b\tc\n"},
+      {"\tvalue\n", "\tvalue\n"},
+      {"a\tb\rc\n", "a\tb\n"},
+      {"\r\n", "\r\n\t\n"},
+      {"no line feed\tat end", "no line feed\tat end\n"},
+      {"x /// ", "x\t\n"},
+      {"x ///", "x ///\n\t\n"},  // the copy ends every line with a line feed
+  };
+  for (const Case& c : cases) {
+    TempDir scratch;
+    write_file(scratch / "d.txt", c.line);
+    RunResult r = zelk_test::run_in(scratch.path, ZELKPACK, {"-p", "d.txt"});
+    EXPECT_EQ(r.status, 0) << c.line;
+    EXPECT_EQ(read_file(scratch / "out/dic0000.txt"), c.chunk) << c.line;
+  }
+}
+
+TEST_F(Zelkpack, LinesAreCappedAtTheChunkBudget) {
+  // K = 4096: a 5000-byte line keeps 4094 bytes and a line feed; a 4094-byte
+  // line without separator becomes a 4095-byte key, too long for a chunk.
+  input("k\t" + std::string(4998, 'v') + "\n");
+  RunResult r = run({"-p", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("out/dic0000.txt"), "k\t" + std::string(4092, 'v') + "\n");
+  EXPECT_EQ(r.out, "\nMAX Key Length = 1\nMAX Val Length = 4092\nTotal words    = 1\n");
+
+  std::remove((dir / "zelk.pdb").c_str());
+  input("\n" + std::string(4093, 'w') + "\n");
+  r = run({"-p", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Sorting...\nWarning: Too long word in line 2, Truncated\nDone!\nError: Too Long (4097 chars) Lines in input file (line 2).\n");
+  EXPECT_EQ(file("out/dic0000.txt"), "");  // opened for the entry that did not fit
+  EXPECT_FALSE(file_exists(dir / "zelk.pdb"));
+}
+
+TEST_F(Zelkpack, ChunkBoundaries) {
+  input("ab\t1234567\naa\t1234567\n");
+  RunResult r = run({"-p", "-d", "-k", "20", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "enter_key('aa', 'aa',   11)\nenter_key('ab', 'ab',   11)\n\n"
+            "MAX Key Length = 2\nMAX Val Length = 7\nTotal words    = 2\n");
+  EXPECT_EQ(r.err,
+            "Sorting...\nDone!\nIndex record (Record 0) size = 32 bytes\n"
+            "gen_body(): 1, 00000056, 00000088\nconverting record 1 of 2\n"
+            "gen_body(): 2, 0000005e, 00000093\nconverting record 2 of 2\n");
+  EXPECT_EQ(file("out/dic0000.txt"), "aa\t1234567\n");
+  EXPECT_EQ(file("out/dic0001.txt"), "ab\t1234567\n");
+  std::string db = file("zelk.pdb");
+  EXPECT_EQ(db.size(), 104u + 32 + 22);
+  EXPECT_EQ(db.substr(104, 32),
+            std::string("\0\0\0\1\0\2\0\0\0\0\0\0\0\0\0\0\0\13\0\13aa\0aa\0ab\0ab\0", 32));
+
+  // With K = 22 both fit exactly and stay in one chunk.
+  ASSERT_EQ(run({"-p", "-k", "22", "d.txt"}).status, 0);
+  EXPECT_EQ(file("out/dic0000.txt"), "aa\t1234567\nab\t1234567\n");
+  EXPECT_EQ(file("zelk.pdb").size(), 96u + 24 + 22);
+}
+
+// One chunk holding two entries whose keys make an index record of exactly
+// the given size: 16 + 2 + first + 1 + last + 1.
+std::string index_of_size(long size) {
+  long first = 30000, last = size - 20 - first;
+  return std::string(static_cast<size_t>(first), 'a') + "\t\n" +
+         std::string(static_cast<size_t>(last), 'b') + "\t\n";
+}
+
+TEST_F(Zelkpack, IndexRecordLimit) {
+  input(index_of_size(65535));
+  RunResult r = run({"-p", "-k", "65535", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("Index record (Record 0) size = 65535 bytes\n"), std::string::npos);
+  EXPECT_EQ(r.err.find("Warning: This"), std::string::npos);
+
+  input(index_of_size(65536));
+  r = run({"-p", "-k", "65535", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Sorting...\nWarning: Too long word in line 1, Truncated\n"
+            "Warning: Too long word in line 2, Truncated\nDone!\n"
+            "Index record (Record 0) size = 65536 bytes\n"
+            "Error: Too big Index Record...\nABORTED\n");
+  std::string partial = file("zelk.pdb");
+  ASSERT_EQ(partial.size(), 86u);  // header and record 0's list entry
+  EXPECT_EQ(partial.substr(76), be16(2) + be32(96) + be32(0x406F8000));
+
+  r = run({"-p", "-l", "-k", "65535", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("Warning: This dictionary MUST be put on Palm's SD-card or MemoryStick "
+                       "(ie. VFS)\n"),
+            std::string::npos);
+  std::string db = file("zelk.pdb");
+  EXPECT_EQ(db.size(), 96u + 65536 + 65520);
+  EXPECT_EQ(db.substr(86, 4), be32(96 + 65536));  // record 1 behind the large index
+}
+
+TEST_F(Zelkpack, KeysOfAThousandBytesAndMoreStayWhole) {
+  std::string key(1500, 'q');
+  input(key + "\tv\n");
+  ASSERT_EQ(run({"-p", "d.txt"}).status, 0);
+  std::string db = file("zelk.pdb");
+  EXPECT_EQ(db.substr(96 + 18, 3002), key + '\0' + key + '\0');
+}
+
+TEST_F(Zelkpack, CompressorRunsOncePerChunkAndItsOutputIsStored) {
+  compressor("echo \"$1 $2\" >> calls.log\ncp \"$1\" \"$2\"\nprintf Z >> \"$2\"\n");
+  input("b\t2\na\t1\nc\t3\n");
+  RunResult r = run({"-k", "7", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("calls.log"),
+            "out/dic0000.txt out/dic0000.txz\nout/dic0001.txt out/dic0001.txz\n"
+            "out/dic0002.txt out/dic0002.txz\n");
+  std::string db = file("zelk.pdb");
+  long index_at = 80 + 8 * 4, index_size = 16 + 3 * 6, body = index_at + index_size;
+  EXPECT_EQ(db.substr(static_cast<size_t>(index_at), 12), std::string("\0\0\0\1\0\3\0\1\0\0\0\0", 12));
+  EXPECT_EQ(db.substr(static_cast<size_t>(index_at) + 16, 6), be16(5) + be16(5) + be16(5));
+  // Final offsets count the compressed sizes, not the text sizes.
+  EXPECT_EQ(db.substr(86, 24), be32(static_cast<unsigned long>(body)) + be32(0x406F8001) +
+                                   be32(static_cast<unsigned long>(body) + 5) + be32(0x406F8002) +
+                                   be32(static_cast<unsigned long>(body) + 10) + be32(0x406F8003));
+  EXPECT_EQ(db.substr(static_cast<size_t>(body)), "a\t1\nZb\t2\nZc\t3\nZ");
+}
+
+TEST_F(Zelkpack, CompressorOutputSizeLimits) {
+  input("a\tx\n");
+  compressor("head -c 65535 /dev/zero > \"$2\"\n");  // larger than K, still representable
+  RunResult r = run({"-k", "100", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(file("zelk.pdb").size(), 96u + 22 + 65535);
+
+  compressor("head -c 65536 /dev/zero > \"$2\"\n");
+  r = run({"d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n"
+            "Error: Record 1 too big (65536 bytes), at most 65535.\n");
+  EXPECT_EQ(file("zelk.pdb").size(), 96u);
+}
+
+TEST_F(Zelkpack, MissingCompressedChunkLeavesPartialFile) {
+  // The compressor writes only the first chunk's output.
+  compressor("case \"$1\" in *0000.txt) cp \"$1\" \"$2\";; esac\n");
+  input("a\t1\nb\t2\n");
+  RunResult r = run({"-k", "5", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Sorting...\nDone!\nIndex record (Record 0) size = 28 bytes\n"
+            "Can not open 'out/dic0001.txz' for reading\n");
+  std::string db = file("zelk.pdb");
+  // Record 1 is written and its offset final; record 2's offset is provisional.
+  ASSERT_EQ(db.size(), 104u + 28 + 4);
+  EXPECT_EQ(db.substr(86, 16), be32(132) + be32(0x406F8001) + be32(136) + be32(0x406F8002));
+  EXPECT_EQ(db.substr(104, 28), std::string(28, '\0'));  // room for record 0, never written
+  EXPECT_EQ(db.substr(132), "a\t1\n");
+
+  // Without any compressor output the file ends where record 0 would begin;
+  // a stale output of an earlier run would be read instead, so remove it.
+  std::remove((dir / "out/dic0000.txz").c_str());
+  compressor("exit 0\n");
+  r = run({"-k", "5", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(file("zelk.pdb").size(), 80u + 8 * 3);
+}
+
+TEST_F(Zelkpack, RefusesInputWithoutEntries) {
+  for (std::string text : {"", "\n", "\n\n\n"}) {
+    input(text);
+    RunResult r = run({"-p", "d.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Sorting...\nDone!\nError: No entries in input file.\n");
+    EXPECT_FALSE(file_exists(dir / "out/dic0000.txt"));
+    EXPECT_FALSE(file_exists(dir / "zelk.pdb"));
+  }
+}
+
+TEST_F(Zelkpack, RefusesMoreThan65534Chunks) {
+  std::string text;
+  for (int i = 0; i < 65535; ++i) text += "a\tb\n";
+  input(text);
+  RunResult r = run({"-p", "-k", "5", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Sorting...\nDone!\nError: Too many chunks (65535), at most 65534.\n");
+  EXPECT_TRUE(file_exists(dir / "out/dic65534.txt"));
+  EXPECT_FALSE(file_exists(dir / "zelk.pdb"));
+}
+
+TEST_F(Zelkpack, WriteFailuresAreErrors) {
+  input("a\tx\n");
+  RunResult r = run({"-p", "-o", "/dev/full", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n"
+                   "Error: Can not write '/dev/full'\n");
+  EXPECT_EQ(r.out, "");
+
+  r = run({"-p", "-o", "no/such/dir.pdb", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Sorting...\nDone!\nCan not open 'no/such/dir.pdb' for write.\n");
+  EXPECT_EQ(file("out/dic0000.txt"), "a\tx\n");  // work files were written first
+}
+
+TEST_F(Zelkpack, SortsByKeyAndWarnsAboutLongKeys) {
+  input("b\t2\n" + std::string(128, 'z') + "\tlong\n" + std::string(127, 'y') + "\tfits\na\t1\n\n");
+  RunResult r = run({"-p", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.substr(0, 61),
+            "Sorting...\nWarning: Too long word in line 2, Truncated\nDone!\n");
+  EXPECT_EQ(file("out/zelksort.dic"), "\na\t1\nb\t2\n" + std::string(127, 'y') + "\tfits\n" +
+                                          std::string(128, 'z') + "\tlong\n");
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+#include "helpers.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace zelk_test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zelk-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Restore write permission so directories made read-only by a test go too.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path, ec)) {
+    if (entry.is_directory(ec)) chmod(entry.path().c_str(), 0755);
+  }
+  std::filesystem::remove_all(path, ec);
+}
+
+static std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      q += "'\\''";
+    } else {
+      q += c;
+    }
+  }
+  return q + "'";
+}
+
+RunResult run_in(const std::string& dir, const std::string& program,
+                 const std::vector<std::string>& args, const std::string& prefix) {
+  std::string out = dir + "/.stdout", err = dir + "/.stderr";
+  std::string command = "cd " + quote(dir) + " && " + prefix + " exec " + quote(program);
+  for (const std::string& arg : args) command += " " + quote(arg);
+  command += " </dev/null >" + quote(out) + " 2>" + quote(err);
+  int raw = std::system(command.c_str());
+  RunResult result;
+  if (WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) result.status = 128 + WTERMSIG(raw);
+  result.out = read_file(out);
+  result.err = read_file(err);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return result;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+void write_script(const std::string& path, const std::string& body) {
+  write_file(path, "#!/bin/sh\n" + body);
+  chmod(path.c_str(), 0755);
+}
+
+}  // namespace zelk_test

@@ -1,0 +1,37 @@
+// Helpers for tests that run the real programs in a scratch directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zelk_test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes away.
+struct TempDir {
+  std::string path;
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs program with args in dir, with an empty standard input. prefix is
+// shell text put before the command (for example "ulimit -f 1;").
+RunResult run_in(const std::string& dir, const std::string& program,
+                 const std::vector<std::string>& args, const std::string& prefix = "");
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+// Writes an executable shell script.
+void write_script(const std::string& path, const std::string& body);
+
+}  // namespace zelk_test

@@ -1,0 +1,236 @@
+// The sorted copy against a plain rendering of the Shell sort it must match:
+// 128-byte key slots, halving gaps, insertion that stops at the first key
+// less or equal.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "text/line.h"
+#include "text/sort.h"
+
+namespace {
+
+struct Sorted {
+  std::string copy;          // bytes of out/zelksort.dic
+  std::string warnings;      // what went to standard error
+  long nul_line = 0;
+};
+
+// The procedure written plainly: read lines by the 65535-byte rule, cap each
+// at K, copy at most 127 key bytes into a slot, Shell sort the slots.
+Sorted oracle(const std::string& input, int k) {
+  Sorted result;
+  std::vector<std::string> lines;
+  for (size_t pos = 0; pos < input.size();) {
+    size_t n = 0;
+    while (pos + n < input.size() && n < 65535) {
+      ++n;
+      if (input[pos + n - 1] == '\n') break;
+    }
+    lines.push_back(input.substr(pos, n));
+    pos += n;
+  }
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].find('\0') != std::string::npos) {
+      result.nul_line = static_cast<long>(i + 1);
+      return result;
+    }
+  }
+  size_t count = lines.size();
+  std::vector<std::array<char, 128>> words(count);
+  std::vector<size_t> wordpos(count);
+  static char buf[65536];
+  for (size_t i = 0; i < count; ++i) {
+    wordpos[i] = i;
+    std::memcpy(buf, lines[i].data(), lines[i].size());
+    buf[lines[i].size()] = '\0';
+    long len = static_cast<long>(std::strlen(buf));
+    if (len >= k - 7) buf[k - 2] = '\n';
+    buf[k - 1] = '\0';
+    words[i].fill(0);
+    for (size_t j = 0; buf[j] && buf[j] != '\t' && std::strncmp(buf + j, " /// ", 5) != 0; ++j) {
+      if (j == 127) {
+        result.warnings += "Warning: Too long word in line " + std::to_string(i + 1) +
+                           ", Truncated\n";
+        break;
+      }
+      words[i][j] = buf[j];
+    }
+  }
+  long n = static_cast<long>(count);
+  for (long gap = n / 2; gap > 0; gap /= 2) {
+    for (long i = gap; i < n; ++i) {
+      for (long j = i - gap; j >= 0; j -= gap) {
+        if (std::strcmp(words[j].data(), words[j + gap].data()) <= 0) break;
+        std::swap(words[j], words[j + gap]);
+        std::swap(wordpos[j], wordpos[j + gap]);
+      }
+    }
+  }
+  for (size_t i : wordpos) {
+    result.copy += lines[i];
+    if (lines[i].back() != '\n') result.copy += '\n';
+  }
+  return result;
+}
+
+Sorted fast(const std::string& input, int k) {
+  Sorted result;
+  std::FILE* warnings = std::tmpfile();
+  zelk::LineTable table = zelk::scan_lines(input.data(), input.size(), k, warnings);
+  std::rewind(warnings);
+  for (int c; (c = std::fgetc(warnings)) != EOF;) result.warnings += static_cast<char>(c);
+  std::fclose(warnings);
+  if (table.nul_line) {
+    result.nul_line = table.nul_line;
+    return result;
+  }
+  for (uint32_t line : zelk::sort_lines(input.data(), table)) {
+    result.copy.append(input, table.starts[line], table.starts[line + 1] - table.starts[line]);
+    if (result.copy.back() != '\n') result.copy += '\n';
+  }
+  return result;
+}
+
+void expect_same(const std::string& input, int k, const std::string& what) {
+  Sorted want = oracle(input, k), got = fast(input, k);
+  ASSERT_EQ(got.nul_line, want.nul_line) << what;
+  ASSERT_EQ(got.warnings, want.warnings) << what;
+  ASSERT_TRUE(got.copy == want.copy) << what << " (K=" << k << ")";
+}
+
+// Random dictionaries rich in equal keys: tiny alphabets, keys that differ
+// only past byte 127, all three separator forms, capping by small budgets.
+std::string random_input(std::mt19937& rng, size_t lines) {
+  std::uniform_int_distribution<int> pick(0, 99);
+  std::string long_stem(126 + pick(rng) % 4, 'k');
+  const char* alphabet = pick(rng) < 50 ? "ab" : "ab \t/\r\xe9";
+  size_t alpha_len = std::strlen(alphabet);
+  std::string text;
+  for (size_t i = 0; i < lines; ++i) {
+    int shape = pick(rng);
+    std::string key;
+    if (shape < 10) {
+      key = long_stem + static_cast<char>('a' + pick(rng) % 3);
+    } else {
+      for (int n = pick(rng) % 4; n > 0; --n) key += alphabet[static_cast<size_t>(pick(rng)) % alpha_len];
+    }
+    int sep = pick(rng);
+    text += key;
+    if (sep < 45) {
+      text += '\t';
+    } else if (sep < 85) {
+      text += " /// ";
+    }
+    for (int n = pick(rng) % 12; n > 0; --n) text += static_cast<char>('0' + pick(rng) % 10);
+    if (pick(rng) < 3) text += '\r';
+    if (pick(rng) < 97 || i + 1 < lines) text += '\n';
+  }
+  return text;
+}
+
+TEST(SortedCopy, MatchesShellSortOnRandomInputsRichInTies) {
+  std::mt19937 rng(20261205);
+  const int budgets[] = {2, 3, 5, 8, 9, 12, 20, 64, 128, 129, 130, 131, 4096};
+  for (int round = 0; round < 600; ++round) {
+    size_t lines = static_cast<size_t>(rng() % 300);
+    int k = budgets[rng() % std::size(budgets)];
+    expect_same(random_input(rng, lines), k, "round " + std::to_string(round));
+  }
+}
+
+TEST(SortedCopy, MatchesShellSortOnInputShapes) {
+  struct Shape {
+    const char* name;
+    std::string (*make)(size_t);
+  };
+  const Shape shapes[] = {
+      {"sorted", [](size_t n) {
+         std::string t;
+         for (size_t i = 0; i < n; ++i) t += "k" + std::to_string(100000 + i / 3) + "\tv\n";
+         return t;
+       }},
+      {"reversed", [](size_t n) {
+         std::string t;
+         for (size_t i = n; i-- > 0;) t += "k" + std::to_string(100000 + i / 2) + "\tv\n";
+         return t;
+       }},
+      {"alternating", [](size_t n) {
+         std::string t;
+         for (size_t i = 0; i < n; ++i) {
+           t += (i % 2 ? "b" : "a") + std::to_string(100000 + i / 4) + "\t" +
+                std::to_string(i) + "\n";
+         }
+         return t;
+       }},
+      {"one key", [](size_t n) {
+         std::string t;
+         for (size_t i = 0; i < n; ++i) t += "same\t" + std::to_string(i) + "\n";
+         return t;
+       }},
+      {"few keys", [](size_t n) {
+         std::string t;
+         for (size_t i = 0; i < n; ++i) t += std::to_string((i * 7919) % 13) + "\t" + std::to_string(i) + "\n";
+         return t;
+       }},
+  };
+  const size_t sizes[] = {0, 1, 2, 3, 7, 64, 100, 1000, 1024, 1537, 4096, 5000};
+  for (const Shape& shape : shapes) {
+    for (size_t n : sizes) expect_same(shape.make(n), 4096, std::string(shape.name) + " " + std::to_string(n));
+  }
+}
+
+TEST(SortedCopy, SplitsLinesLongerThanTheLineBuffer) {
+  // A physical line of 70000 bytes arrives as a 65535-byte piece and the
+  // rest; each piece is a line of its own and ends with a line feed in the copy.
+  std::string input = std::string(70000, 'z') + "\tv\n" + "m\tmiddle\n" + std::string(65535, 'y');
+  expect_same(input, 4096, "long lines");
+  expect_same(input, 65535, "long lines, large budget");
+}
+
+TEST(SortedCopy, NulByteIsReportedAtItsLine) {
+  struct Case {
+    std::string input;
+    long line;
+  };
+  const Case cases[] = {
+      {std::string("a\tb\nc\0d\te\n", 11), 2},
+      {std::string("\0", 1), 1},
+      {std::string(65535, 'x') + std::string("\0", 1), 2},
+      {"b\ta\n" + std::string(300, 'x') + "\n" + std::string("\0\n", 2), 3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fast(c.input, 4096).nul_line, c.line);
+    EXPECT_EQ(fast(c.input, 4096).warnings, "");  // nothing is printed before the refusal
+  }
+}
+
+// The replay of the gap passes on integer ranks against the passes run
+// literally, for sizes that give every mix of even and odd gaps.
+TEST(ShellReplay, EqualsLiteralPassesForEverySize) {
+  std::mt19937 rng(7);
+  for (size_t n = 0; n < 700; n += 1 + n / 8) {
+    for (uint32_t distinct : {1u, 2u, 5u, 1000u}) {
+      std::vector<uint64_t> values(n);
+      for (size_t i = 0; i < n; ++i) values[i] = (uint64_t{rng() % distinct} << 32) | i;
+      std::vector<uint64_t> literal = values;
+      long len = static_cast<long>(n);
+      for (long gap = len / 2; gap > 0; gap /= 2) {
+        for (long i = gap; i < len; ++i) {
+          for (long j = i - gap; j >= 0 && (literal[j] >> 32) > (literal[j + gap] >> 32); j -= gap) {
+            std::swap(literal[j], literal[j + gap]);
+          }
+        }
+      }
+      zelk::shell_replay(values);
+      ASSERT_EQ(values, literal) << "n=" << n << " distinct=" << distinct;
+    }
+  }
+}
+
+}  // namespace
