@@ -1,0 +1,13 @@
+#!/bin/sh
+# Installs the build and test dependencies from Debian's packages.
+set -eu
+packages="g++ cmake make libgtest-dev libdeflate-dev libcli11-dev zlib1g-dev groff-base"
+missing=""
+for p in $packages; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends $missing
