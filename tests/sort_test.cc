@@ -216,9 +216,9 @@ TEST(ShellReplay, EqualsLiteralPassesForEverySize) {
   std::mt19937 rng(7);
   for (size_t n = 0; n < 700; n += 1 + n / 8) {
     for (uint32_t distinct : {1u, 2u, 5u, 1000u}) {
-      std::vector<uint64_t> values(n);
+      zelk::BigVector<uint64_t> values(n);
       for (size_t i = 0; i < n; ++i) values[i] = (uint64_t{rng() % distinct} << 32) | i;
-      std::vector<uint64_t> literal = values;
+      zelk::BigVector<uint64_t> literal = values;
       long len = static_cast<long>(n);
       for (long gap = len / 2; gap > 0; gap /= 2) {
         for (long i = gap; i < len; ++i) {

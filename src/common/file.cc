@@ -1,5 +1,6 @@
 #include "common/file.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -70,6 +71,28 @@ bool read_all(std::FILE* f, std::vector<char>& bytes) {
   }
   bytes.resize(used);
   return std::ferror(f) == 0;
+}
+
+InputBytes::~InputBytes() {
+  if (map) munmap(map, size);
+}
+
+bool load_input(std::FILE* f, InputBytes& in) {
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    size_t size = static_cast<size_t>(st.st_size);
+    void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(f), 0);
+    if (map != MAP_FAILED) {
+      in.map = map;
+      in.data = static_cast<const char*>(map);
+      in.size = size;
+      return true;
+    }
+  }
+  if (!read_all(f, in.owned)) return false;
+  in.data = in.owned.data();
+  in.size = in.owned.size();
+  return true;
 }
 
 bool is_readable_stream(std::FILE* f) {

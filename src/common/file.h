@@ -36,6 +36,21 @@ void close_file(File& file);
 // Reads the rest of a stream into bytes; false on a read error.
 bool read_all(std::FILE* f, std::vector<char>& bytes);
 
+// A whole input in memory: mapped when it is a regular file, else read.
+struct InputBytes {
+  const char* data = nullptr;
+  size_t size = 0;
+  void* map = nullptr;  // the mapping to release, if any
+  std::vector<char> owned;
+
+  InputBytes() = default;
+  InputBytes(const InputBytes&) = delete;
+  InputBytes& operator=(const InputBytes&) = delete;
+  ~InputBytes();
+};
+// Takes in the whole stream (positioned at its start); false on a read error.
+bool load_input(std::FILE* f, InputBytes& in);
+
 // True when an open stream is a regular file, a device or a pipe, that is,
 // something that can be read; false for a directory.
 bool is_readable_stream(std::FILE* f);

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/big_alloc.h"
 #include "common/file.h"
 
 namespace zelk {
@@ -23,10 +24,10 @@ inline constexpr size_t kMaxSortKey = 127;  // bytes of a key that take part in 
 
 // The lines of an input held in memory and their sort keys.
 struct LineTable {
-  std::vector<uint64_t> starts;  // line i is the bytes [starts[i], starts[i + 1])
+  BigVector<uint64_t> starts;  // line i is the bytes [starts[i], starts[i + 1])
   // Per line: the key length (0..127), plus kKeyEndsInAddedLf when the key's
   // last byte is the line feed that capping added (it is not in the input).
-  std::vector<uint8_t> keys;
+  BigVector<uint8_t> keys;
   long nul_line = 0;  // 1-based number of the first line holding a NUL byte, or 0
 };
 inline constexpr uint8_t kKeyEndsInAddedLf = 0x80;
@@ -42,11 +43,11 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
 std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch);
 
 // The line numbers (from 0) in sorted order.
-std::vector<uint32_t> sort_lines(const char* data, const LineTable& table);
+BigVector<uint32_t> sort_lines(const char* data, const LineTable& table);
 
 // Replays the Shell sort passes over a = (rank << 32 | line) values, moving
 // whole values by their rank only.
-void shell_replay(std::vector<uint64_t>& a);
+void shell_replay(BigVector<uint64_t>& a);
 
 // Sorting stage: reads and closes the input, writes out/zelksort.dic and
 // returns it opened for reading. Progress and warnings go to standard error.
