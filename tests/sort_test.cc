@@ -90,7 +90,8 @@ Sorted fast(const std::string& input, int k) {
     result.nul_line = table.nul_line;
     return result;
   }
-  for (uint32_t line : zelk::sort_lines(input.data(), table)) {
+  for (uint64_t value : zelk::sort_lines(input.data(), table)) {
+    uint32_t line = static_cast<uint32_t>(value);
     result.copy.append(input, table.starts[line], table.starts[line + 1] - table.starts[line]);
     if (result.copy.back() != '\n') result.copy += '\n';
   }

@@ -1,6 +1,5 @@
 #include "common/file.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <utility>
@@ -56,7 +55,12 @@ void close_file(File& file) {
   if (failed) cannot_write(file);
 }
 
-bool read_all(std::FILE* f, std::vector<char>& bytes) {
+namespace {
+
+// Appends the rest of the stream to bytes; reserves the file's size first
+// when it is a regular file.
+template <class Bytes>
+bool append_stream(std::FILE* f, Bytes& bytes) {
   struct stat st;
   size_t used = bytes.size();
   if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
@@ -73,26 +77,15 @@ bool read_all(std::FILE* f, std::vector<char>& bytes) {
   return std::ferror(f) == 0;
 }
 
-InputBytes::~InputBytes() {
-  if (map) munmap(map, size);
-}
+}  // namespace
+
+bool read_all(std::FILE* f, std::vector<char>& bytes) { return append_stream(f, bytes); }
 
 bool load_input(std::FILE* f, InputBytes& in) {
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    size_t size = static_cast<size_t>(st.st_size);
-    void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(f), 0);
-    if (map != MAP_FAILED) {
-      in.map = map;
-      in.data = static_cast<const char*>(map);
-      in.size = size;
-      return true;
-    }
-  }
-  if (!read_all(f, in.owned)) return false;
+  bool ok = append_stream(f, in.owned);
   in.data = in.owned.data();
   in.size = in.owned.size();
-  return true;
+  return ok;
 }
 
 bool is_readable_stream(std::FILE* f) {

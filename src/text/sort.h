@@ -42,8 +42,15 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
 // from the input bytes.
 std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch);
 
-// The line numbers (from 0) in sorted order.
-BigVector<uint32_t> sort_lines(const char* data, const LineTable& table);
+// The lines in sorted order: the low 32 bits of each value are a line number
+// (from 0).
+using SortedLines = BigVector<uint64_t>;
+SortedLines sort_lines(const char* data, const LineTable& table);
+
+// Writes the lines in the given order to the sorted copy, each ending in a
+// line feed.
+void write_sorted(File& copy, const char* data, const LineTable& table,
+                  const SortedLines& order);
 
 // Replays the Shell sort passes over a = (rank << 32 | line) values, moving
 // whole values by their rank only.

@@ -63,49 +63,63 @@ void sort_chain(uint64_t* a, size_t n) {
 // A pass whose gap is half the previous one: every chain is the interleaving
 // of two chains sorted by the previous pass, so a stable sort of it is their
 // merge, ties going to the element that stood first in the chain. Reads a,
-// writes b.
+// writes b. Each chain is merged from both ends at once, which halves the
+// chain of dependent steps; the two halves meet exactly because no two
+// elements of a chain compare equal once ties go by position.
 void merge_pass(const uint64_t* a, uint64_t* b, size_t n, size_t gap) {
+  const size_t step = 2 * gap;
   for (size_t r = 0; r < gap; ++r) {
     size_t len = (n - r + gap - 1) / gap;
     size_t len_a = (len + 1) / 2, len_b = len / 2;
     const uint64_t* pa = a + r;        // chain positions 0, 2, 4, ...
     const uint64_t* pb = a + r + gap;  // chain positions 1, 3, 5, ...
     uint64_t* out = b + r;
-    size_t ia = 0, ib = 0, k = 0;
-    while (ia < len_a && ib < len_b) {
-      uint64_t x = pa[2 * ia * gap], y = pb[2 * ib * gap];
-      if (rank_of(x) < rank_of(y) || (rank_of(x) == rank_of(y) && ia <= ib)) {
-        out[k++ * gap] = x;
-        ++ia;
-      } else {
-        out[k++ * gap] = y;
-        ++ib;
-      }
+    if (len_b == 0) {
+      out[0] = pa[0];
+      continue;
     }
-    for (; ia < len_a; ++ia) out[k++ * gap] = pa[2 * ia * gap];
-    for (; ib < len_b; ++ib) out[k++ * gap] = pb[2 * ib * gap];
+    size_t fa = 0, fb = 0;                   // front: next of each half
+    size_t ba = len_a - 1, bb = len_b - 1;   // back: last of each half not yet taken
+    size_t front = 0, back = len - 1, half = len / 2;
+    for (; front < half; ++front, --back) {
+      uint64_t x = pa[fa * step], y = pb[fb * step];
+      bool take_a = (rank_of(x) < rank_of(y)) | ((rank_of(x) == rank_of(y)) & (fa <= fb));
+      out[front * gap] = take_a ? x : y;
+      fa += take_a;
+      fb += !take_a;
+      uint64_t u = pa[ba * step], v = pb[bb * step];
+      bool last_b = (rank_of(v) > rank_of(u)) | ((rank_of(v) == rank_of(u)) & (bb >= ba));
+      out[back * gap] = last_b ? v : u;
+      bb -= last_b;
+      ba -= !last_b;
+    }
+    if (front == back) {  // odd length: the one element left in the middle
+      out[front * gap] = ba == fa ? pa[fa * step] : pb[fb * step];  // ba wraps when A is used up
+    }
   }
 }
 
-// Any other pass: each chain stably sorted on its own, in place. Short
-// chains are sorted as the Shell sort does it, walking the array once.
+// Any other pass: each chain stably sorted on its own. Short chains are
+// sorted as the Shell sort does it, walking the array once.
 void sort_pass(uint64_t* a, size_t n, size_t gap, std::vector<uint64_t>& tmp) {
-  if (gap == 1) {
-    sort_chain(a, n);
-  } else if (n / gap <= 4) {
+  if (n / gap <= 4) {
     for (size_t i = gap; i < n; ++i) {
       for (size_t j = i; j >= gap && rank_of(a[j - gap]) > rank_of(a[j]); j -= gap) {
         std::swap(a[j - gap], a[j]);
       }
     }
-  } else {
-    for (size_t r = 0; r < gap; ++r) {
-      size_t len = (n - r + gap - 1) / gap;
-      tmp.resize(len);
-      for (size_t k = 0; k < len; ++k) tmp[k] = a[r + k * gap];
-      sort_chain(tmp.data(), len);
-      for (size_t k = 0; k < len; ++k) a[r + k * gap] = tmp[k];
-    }
+    return;
+  }
+  if (gap == 1) {
+    sort_chain(a, n);
+    return;
+  }
+  for (size_t r = 0; r < gap; ++r) {
+    size_t len = (n - r + gap - 1) / gap;
+    tmp.resize(len);
+    for (size_t k = 0; k < len; ++k) tmp[k] = a[r + k * gap];
+    sort_chain(tmp.data(), len);
+    for (size_t k = 0; k < len; ++k) a[r + k * gap] = tmp[k];
   }
 }
 
@@ -120,7 +134,7 @@ std::string_view sort_key(const char* data, const LineTable& table, size_t i, ch
   return std::string_view(scratch, len);
 }
 
-BigVector<uint32_t> sort_lines(const char* data, const LineTable& table) {
+SortedLines sort_lines(const char* data, const LineTable& table) {
   size_t n = table.keys.size();
   BigVector<Ranked> ranked(n);
   char scratch[kMaxSortKey + 1];
@@ -133,7 +147,7 @@ BigVector<uint32_t> sort_lines(const char* data, const LineTable& table) {
   std::sort(ranked.begin(), ranked.end(),
             [](const Ranked& x, const Ranked& y) { return x.prefix < y.prefix; });
   // Rank the keys; equal keys share a rank.
-  BigVector<uint64_t> ranks(n);
+  SortedLines ranks(n);
   uint64_t rank = 0;
   bool ties = false;
   for (size_t begin = 0, end; begin < n; begin = end) {
@@ -153,16 +167,14 @@ BigVector<uint32_t> sort_lines(const char* data, const LineTable& table) {
       ranks[ranked[i].line] = (rank << 32) | ranked[i].line;
     }
   }
-  BigVector<uint32_t> order(n);
   if (ties) {
     // With equal keys the Shell passes decide their order.
     BigVector<Ranked>().swap(ranked);
     shell_replay(ranks);
-    for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(ranks[i]);
   } else {
-    for (size_t i = 0; i < n; ++i) order[i] = ranked[i].line;
+    for (size_t i = 0; i < n; ++i) ranks[i] = ranked[i].line;
   }
-  return order;
+  return ranks;
 }
 
 void shell_replay(BigVector<uint64_t>& a) {
