@@ -1,0 +1,2 @@
+/* Does nothing: the cheapest program system() can start. */
+int main(void) { return 0; }
