@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "codec/codec.h"
@@ -17,9 +18,16 @@ namespace {
 
 const char kUsage[] = "usage: zelkpress CHUNK OUTPUT\n";
 
+// Removes output when it is a regular file (or a link), never a device such
+// as /dev/null; a directory stays and is reported by the open that follows.
+void remove_output(const char* output) {
+  struct stat st;
+  if (lstat(output, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) unlink(output);
+}
+
 int fail(const char* output, const char* what, const char* file) {
   int saved = errno;
-  if (output) unlink(output);
+  if (output) remove_output(output);
   std::fprintf(stderr, "zelkpress: %s '%s': %s\n", what, file, std::strerror(saved));
   return 1;
 }
@@ -44,7 +52,7 @@ int main(int argc, char** argv) {
   }
   const char* chunk = argv[1];
   const char* output = argv[2];
-  if (unlink(output) != 0 && errno != ENOENT) return fail(nullptr, "cannot remove", output);
+  remove_output(output);
 
   std::vector<unsigned char> text;
   std::FILE* in = std::fopen(chunk, "rb");

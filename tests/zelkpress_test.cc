@@ -1,0 +1,125 @@
+// zelkpress as zelkpack runs it, and zelkpack's compressed databases.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "helpers.h"
+
+namespace {
+
+using zelk_test::file_exists;
+using zelk_test::read_file;
+using zelk_test::RunResult;
+using zelk_test::TempDir;
+using zelk_test::write_file;
+
+std::string expand(const std::string& record) {
+  std::vector<unsigned char> text;
+  std::string error;
+  if (!zelk::expand_record(reinterpret_cast<const unsigned char*>(record.data()), record.size(),
+                           65535, text, error)) {
+    return "(" + error + ")";
+  }
+  return std::string(text.begin(), text.end());
+}
+
+unsigned be16(const std::string& s, size_t at) {
+  return static_cast<unsigned>(static_cast<unsigned char>(s[at]) << 8 |
+                               static_cast<unsigned char>(s[at + 1]));
+}
+unsigned long be32(const std::string& s, size_t at) {
+  return static_cast<unsigned long>(be16(s, at)) << 16 | be16(s, at + 2);
+}
+
+TEST(Zelkpress, CompressesAndPrintsNothing) {
+  TempDir dir;
+  std::string text = "apple\tfruit\npear\tfruit\n";
+  write_file(dir / "c.txt", text);
+  RunResult r = zelk_test::run_in(dir.path, ZELKPRESS, {"c.txt", "c.txz"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(expand(read_file(dir / "c.txz")), text);
+}
+
+TEST(Zelkpress, FailuresLeaveNoOutput) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
+      {{"c.txt"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
+      {{"c.txt", "o.txz", "x"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
+      {{"missing.txt", "o.txz"}, 1, "zelkpress: cannot open 'missing.txt': No such file or directory\n"},
+      {{"dir", "o.txz"}, 1, "zelkpress: cannot read 'dir': Is a directory\n"},
+      {{"c.txt", "no/o.txz"}, 1, "zelkpress: cannot create 'no/o.txz': No such file or directory\n"},
+      {{"c.txt", "/dev/full"}, 1, "zelkpress: cannot write '/dev/full': No space left on device\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    write_file(dir / "c.txt", "a\tb\n");
+    write_file(dir / "o.txz", "stale output of an earlier run");
+    mkdir((dir / "dir").c_str(), 0755);
+    RunResult r = zelk_test::run_in(dir.path, ZELKPRESS, c.args);
+    EXPECT_EQ(r.status, c.status) << c.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+    if (c.status == 1 && c.args[1] == "o.txz") {
+      EXPECT_FALSE(file_exists(dir / "o.txz")) << c.err;  // the stale output is gone
+    }
+  }
+  struct stat st;
+  ASSERT_EQ(stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "an output that is a device is written, not replaced";
+}
+
+TEST(Zelkpress, HelpAndVersion) {
+  TempDir dir;
+  RunResult help = zelk_test::run_in(dir.path, ZELKPRESS, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: zelkpress CHUNK OUTPUT\n", 0), 0u);
+  RunResult version = zelk_test::run_in(dir.path, ZELKPRESS, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("zelkpress 1.2 (libdeflate ", 0), 0u);
+}
+
+TEST(Zelkpack, CompressedDatabaseExpandsToItsChunkFiles) {
+  TempDir dir;
+  std::string input;
+  for (int i = 0; i < 3000; ++i) {
+    input += "word" + std::to_string(i * 7919 % 3001) + "\tdefinition number " + std::to_string(i) +
+             " of a generated dictionary\n";
+  }
+  write_file(dir / "d.txt", input);
+  write_file(dir / "zelkpress", read_file(ZELKPRESS));
+  chmod((dir / "zelkpress").c_str(), 0755);
+  RunResult r = zelk_test::run_in(dir.path, ZELKPACK, {"-k", "2048", "d.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string db = read_file(dir / "zelk.pdb");
+  unsigned n = be16(db, 76) - 1;
+  ASSERT_GT(n, 40u);
+  size_t index_at = be32(db, 78);
+  EXPECT_EQ(be16(db, index_at + 4), n);
+  EXPECT_EQ(be16(db, index_at + 6), 1u) << "flag word: compressed";
+  size_t plain_total = 0;
+  for (unsigned k = 1; k <= n; ++k) {
+    size_t begin = be32(db, 78 + 8 * k);
+    size_t end = k < n ? be32(db, 78 + 8 * (k + 1)) : db.size();
+    char name[32];
+    std::snprintf(name, sizeof name, "out/dic%04u", k - 1);
+    std::string record = db.substr(begin, end - begin);
+    EXPECT_EQ(record, read_file(dir / (std::string(name) + ".txz"))) << k;
+    EXPECT_EQ(be16(db, index_at + 16 + 2 * (k - 1)), record.size()) << k;
+    std::string chunk = read_file(dir / (std::string(name) + ".txt"));
+    EXPECT_EQ(expand(record), chunk) << k;
+    plain_total += chunk.size();
+  }
+  EXPECT_LT(db.size(), plain_total / 2);
+}
+
+}  // namespace
