@@ -52,10 +52,11 @@ bool open_database(const unsigned char* bytes, size_t size, Database& db, Proble
                    std::to_string(size) + " bytes"};
     return false;
   }
-  // Record 0, the index record.
+  // Record 0, the index record. Its keys are read up to the end of the file,
+  // not of the record, so that a wrong offset of record 1 is reported as such
+  // and does not hide the index.
   uint64_t at = db.list[0].offset;
-  uint64_t end = db.record_count > 1 ? db.list[1].offset : size;
-  if (at + 16 > size || end > size || end < at + 16) {
+  if (at + 16 > size) {
     problem = {0, at, "index record at " + hex(at) + " is not inside the file"};
     return false;
   }
@@ -63,12 +64,12 @@ bool open_database(const unsigned char* bytes, size_t size, Database& db, Proble
   db.chunk_count = get16(p + 4);
   db.flag = get16(p + 6);
   size_t n = db.chunk_count;
-  if (16 + 2 * n > end - at) {
+  if (16 + 2 * n > size - at) {
     problem = {0, at, "index record too short for its " + std::to_string(n) + " sizes"};
     return false;
   }
   const char* keys = reinterpret_cast<const char*>(p + 16 + 2 * n);
-  const char* keys_end = reinterpret_cast<const char*>(bytes + end);
+  const char* keys_end = reinterpret_cast<const char*>(bytes + size);
   for (size_t k = 0; k < n; ++k) {
     ChunkInfo c;
     c.size = get16(p + 16 + 2 * k);
