@@ -1,0 +1,130 @@
+// Runs the whole conversion (-p -l) on arbitrary input with a fuzzed chunk
+// budget in a scratch directory, and checks what it leaves: the sorted copy
+// is exactly the plain Shell sort's, and a successful run's database verifies,
+// holds the chunk files' entries in order, and no chunk exceeds the budget.
+//
+// Input: two bytes choose K (mostly small, to reach capping and chunking
+// limits), the rest is the dictionary.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "main/run.h"
+#include "oracle.h"
+#include "zelkdump/commands.h"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void require(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "property violated: %s\n", what);
+    std::abort();
+  }
+}
+
+// Runs zelkpack with standard output and error going to files.
+int run_quietly(const std::vector<const char*>& argv) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int saved_out = dup(1), saved_err = dup(2);
+  int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(out, 1);
+  dup2(err, 2);
+  int status = zelk::zelkpack_main(static_cast<int>(argv.size()), argv.data());
+  std::fflush(stdout);
+  std::fflush(stderr);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(out);
+  close(err);
+  close(saved_out);
+  close(saved_err);
+  return status;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  static const std::string dir = [] {
+    std::string d = (std::filesystem::temp_directory_path() / "zelkpack-fuzz-XXXXXX").string();
+    if (!mkdtemp(d.data()) || chdir(d.c_str()) != 0) std::abort();
+    return d;
+  }();
+  std::filesystem::remove_all("out");
+  std::filesystem::remove("zelk.pdb");
+
+  int k = data[0] & 0x80 ? 2 + (((data[0] & 0x7F) << 8) | data[1]) % 65534 : 2 + data[1] % 160;
+  std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
+  {
+    std::ofstream f("in.txt", std::ios::binary | std::ios::trunc);
+    f << input;
+  }
+  std::string budget = std::to_string(k);
+  int status = run_quietly({"zelkpack", "-p", "-l", "-k", budget.c_str(), "in.txt"});
+  std::string err = slurp("stderr.txt");
+
+  zelk_test::Sorted want = zelk_test::oracle_sort(input, k);
+  if (want.nul_line) {
+    require(status == 1 && !std::filesystem::exists("out/zelksort.dic"), "NUL byte refused");
+    return 0;
+  }
+  require(slurp("out/zelksort.dic") == want.copy, "sorted copy equals the plain Shell sort");
+  require(err.rfind("Sorting...\n" + want.warnings + "Done!\n", 0) == 0, "warnings as the plain sort");
+  if (status != 0) {
+    require(status == 1, "exit status 1");
+    require(err.find("Error: No entries in input file.\n") != std::string::npos ||
+                err.find("Error: Too Long (") != std::string::npos,
+            "a failure is an empty dictionary or a line too long");
+    return 0;
+  }
+  std::string chunks;
+  char name[32];
+  for (int i = 0; std::snprintf(name, sizeof name, "out/dic%04d.txt", i), std::filesystem::exists(name); ++i) {
+    std::string chunk = slurp(name);
+    require(!chunk.empty() && chunk.size() <= static_cast<size_t>(k), "chunk within the budget");
+    chunks += chunk;
+  }
+  std::string db = slurp("zelk.pdb");
+  static std::FILE* sink = std::fopen("/dev/null", "w");
+  char* text = nullptr;
+  size_t text_size = 0;
+  std::FILE* extract = open_memstream(&text, &text_size);
+  const std::string label = "zelk.pdb";
+  const auto* bytes = reinterpret_cast<const unsigned char*>(db.data());
+  require(zelk::run_dump({label, sink, sink}, "verify", {}, bytes, db.size()) == 0, "database verifies");
+  require(zelk::run_dump({label, extract, sink}, "extract", {}, bytes, db.size()) == 0, "extract works");
+  std::fclose(extract);
+  bool same = std::string(text, text_size) == chunks;
+  std::free(text);
+  require(same, "database holds the chunk files' entries");
+  std::vector<zelk::Entry> entries;
+  size_t bad_at;
+  require(zelk::split_entries(chunks, entries, bad_at), "chunks hold key<TAB>value<LF> lines");
+  size_t max_key = 0, max_val = 0;
+  for (const zelk::Entry& e : entries) {
+    max_key = std::max(max_key, e.key.size());
+    max_val = std::max(max_val, e.value.size());
+  }
+  require(slurp("stdout.txt") == "\nMAX Key Length = " + std::to_string(max_key) +
+                                     "\nMAX Val Length = " + std::to_string(max_val) +
+                                     "\nTotal words    = " + std::to_string(entries.size()) + "\n",
+          "statistics match the entries");
+  return 0;
+}
