@@ -41,7 +41,8 @@ static std::string quote(const std::string& s) {
 RunResult run_in(const std::string& dir, const std::string& program,
                  const std::vector<std::string>& args, const std::string& prefix) {
   std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  std::string command = "cd " + quote(dir) + " && " + prefix + " exec " + quote(program);
+  std::string launch = prefix.empty() || prefix.back() == ';' ? prefix + " exec " : prefix + " ";
+  std::string command = "cd " + quote(dir) + " && " + launch + quote(program);
   for (const std::string& arg : args) command += " " + quote(arg);
   command += " </dev/null >" + quote(out) + " 2>" + quote(err);
   int raw = std::system(command.c_str());

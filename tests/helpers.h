@@ -24,7 +24,8 @@ struct RunResult {
 };
 
 // Runs program with args in dir, with an empty standard input. prefix is
-// shell text put before the command (for example "ulimit -f 1;").
+// either shell statements ending in ';' run first ("ulimit -f 8;") or a
+// command that runs the program ("setpriv --reuid=65534 ...").
 RunResult run_in(const std::string& dir, const std::string& program,
                  const std::vector<std::string>& args, const std::string& prefix = "");
 

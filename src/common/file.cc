@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <new>
 #include <utility>
 
 #include "common/error.h"
@@ -28,7 +30,9 @@ File::~File() {
 }
 
 File open_file(const std::string& path, const char* mode) {
-  return File(std::fopen(path.c_str(), mode), path);
+  std::FILE* f = std::fopen(path.c_str(), mode);
+  if (!f && errno == ENOMEM) throw std::bad_alloc();  // out of memory, not a bad path
+  return File(f, path);
 }
 
 void set_buffer(File& file, size_t size) {

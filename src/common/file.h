@@ -24,7 +24,8 @@ struct File {
   ~File();  // closes without checking: used only when a run is already failing
 };
 
-// fopen; the result's f is null when the file cannot be opened.
+// fopen; the result's f is null when the file cannot be opened. Running out
+// of memory throws std::bad_alloc, as every allocation failure does.
 File open_file(const std::string& path, const char* mode);
 
 // Gives the stream a buffer of the given size (call before the first I/O).
