@@ -14,9 +14,11 @@ int main(int argc, char** argv) {
   std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
     if (std::filesystem::is_directory(argv[i])) {
-      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) inputs.push_back(entry.path());
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+        inputs.push_back(std::filesystem::absolute(entry.path()));
+      }
     } else {
-      inputs.emplace_back(argv[i]);
+      inputs.push_back(std::filesystem::absolute(argv[i]));  // a target may change directory
     }
   }
   for (const auto& path : inputs) {

@@ -57,6 +57,8 @@ std::string random_input(std::mt19937& rng, size_t lines) {
     std::string key;
     if (shape < 10) {
       key = long_stem + static_cast<char>('a' + pick(rng) % 3);
+    } else if (shape < 20) {  // around the 8 bytes a key's cached prefix holds
+      key = std::string("abcdefghij").substr(0, 6 + static_cast<size_t>(pick(rng)) % 5);
     } else {
       for (int n = pick(rng) % 4; n > 0; --n) key += alphabet[static_cast<size_t>(pick(rng)) % alpha_len];
     }

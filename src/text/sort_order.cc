@@ -24,11 +24,12 @@ uint64_t key_prefix(std::string_view key) {
   return v;
 }
 
-// Keys hold no NUL byte, so equal prefixes mean both keys are at most 8 bytes
-// long and equal, or both are longer and differ only from byte 8 on.
+// Keys hold no NUL byte, so equal prefixes mean both keys are shorter than
+// 8 bytes and equal, or both are 8 bytes or longer and differ only from byte
+// 8 on.
 int compare_ranked(const char* data, const LineTable& table, const Ranked& x, const Ranked& y) {
   if (x.prefix != y.prefix) return x.prefix < y.prefix ? -1 : 1;
-  if (x.length <= 8) return 0;
+  if (x.length < 8) return 0;
   char sx[kMaxSortKey + 1], sy[kMaxSortKey + 1];
   std::string_view a = sort_key(data, table, x.line, sx), b = sort_key(data, table, y.line, sy);
   size_t n = std::min(a.size(), b.size());
@@ -153,7 +154,7 @@ SortedLines sort_lines(const char* data, const LineTable& table) {
   for (size_t begin = 0, end; begin < n; begin = end) {
     end = begin + 1;
     while (end < n && ranked[end].prefix == ranked[begin].prefix) ++end;
-    bool long_keys = ranked[begin].length > 8;  // else the whole run holds one key
+    bool long_keys = ranked[begin].length >= 8;  // else the whole run holds one key
     if (end - begin > 1 && long_keys) {
       std::sort(ranked.begin() + static_cast<long>(begin), ranked.begin() + static_cast<long>(end),
                 [&](const Ranked& x, const Ranked& y) {
