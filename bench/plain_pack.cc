@@ -4,18 +4,11 @@
 // when copying. Then chunks and a plain database, like `zelkpack -p -l`.
 //
 //   plain_pack dic-file
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "common/error.h"
-#include "common/file.h"
-#include "pdb/byteorder.h"
-#include "pdb/writer.h"
+#include "pack_plain.h"
 #include "text/line.h"
-#include "text/split.h"
 
 namespace {
 
@@ -23,7 +16,7 @@ struct Slot {
   char key[128];
 };
 
-zelk::File plain_sort(std::FILE* in, int chunksize) {
+void plain_sort(std::FILE* in, int chunksize) {
   static char line[65536];
   long count = 0;
   while (std::fgets(line, 65536, in)) ++count;
@@ -58,7 +51,6 @@ zelk::File plain_sort(std::FILE* in, int chunksize) {
     std::fputs(line, copy.f);
   }
   zelk::close_file(copy);
-  return zelk::open_file(zelk::sorted_copy_path(), "rb");
 }
 
 }  // namespace
@@ -68,23 +60,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: plain_pack dic-file\n");
     return 2;
   }
-  try {
-    zelk::Settings settings;
-    settings.do_compress = false;
-    settings.allow_large_index = true;
-    zelk::File input = zelk::open_file(argv[1], "rb");
-    if (!input.f) zelk::die("plain_pack: cannot read %s\n", argv[1]);
-    zelk::SwapChoose();
-    mkdir(zelk::kWorkDir, 0777);
-    zelk::File sorted = plain_sort(input.f, settings.chunksize);
-    zelk::Stats stats;
-    zelk::ChunkIndex index;
-    zelk::split(sorted.f, settings, stats, index);
-    zelk::File out = zelk::open_file(settings.outFileName, "wb");
-    zelk::merge(out, settings, index);
-  } catch (const zelk::Fatal& fatal) {
-    std::fputs(fatal.message.c_str(), stderr);
-    return 1;
-  }
-  return 0;
+  return bench::pack_plain("plain_pack", argv[1], [](zelk::File& input, const zelk::Settings& s) {
+    plain_sort(input.f, s.chunksize);
+  });
 }

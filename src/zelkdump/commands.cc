@@ -21,6 +21,24 @@ bool chunk_count_ok(const DumpContext& cx, const Database& db) {
   return false;
 }
 
+// Reads chunk r: its stored bytes, its text and, unless entries is null, its
+// entries. Reports a damaged chunk and returns false.
+bool load_chunk(const DumpContext& cx, const Database& db, size_t r, std::string_view& record,
+                std::string& text, std::vector<Entry>* entries) {
+  Problem p;
+  if (!record_bytes(db, r, record, p) || !chunk_text(db, r, text, p)) {
+    damaged(cx, p);
+    return false;
+  }
+  size_t bad_at;
+  if (entries && !split_entries(text, *entries, bad_at)) {
+    damaged(cx, {static_cast<long>(r), db.list[r].offset,
+                 "chunk line at text offset " + std::to_string(bad_at) + " is not key<TAB>value<LF>"});
+    return false;
+  }
+  return true;
+}
+
 // Palm dates count seconds from 1904-01-01 00:00.
 std::string palm_date(uint32_t seconds) {
   // Days since 1970-01-01 (24107 days after 1904-01-01), then the civil date
@@ -60,14 +78,8 @@ int dump_info(const DumpContext& cx, const Database& db) {
   std::string text;
   std::vector<Entry> list;
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    Problem p;
     std::string_view record;
-    if (!record_bytes(db, r, record, p) || !chunk_text(db, r, text, p)) return damaged(cx, p);
-    size_t bad_at;
-    if (!split_entries(text, list, bad_at)) {
-      return damaged(cx, {static_cast<long>(r), db.list[r].offset,
-                          "chunk line at text offset " + std::to_string(bad_at) + " is not key<TAB>value<LF>"});
-    }
+    if (!load_chunk(cx, db, r, record, text, &list)) return 1;
     stored += record.size();
     text_bytes += text.size();
     entries += list.size();
@@ -100,11 +112,10 @@ int dump_list(const DumpContext& cx, const Database& db) {
   std::string text;
   std::vector<Entry> list;
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    Problem p;
     std::string_view record;
-    if (!record_bytes(db, r, record, p) || !chunk_text(db, r, text, p)) return damaged(cx, p);
+    if (!load_chunk(cx, db, r, record, text, nullptr)) return 1;
     size_t bad_at;
-    bool ok = split_entries(text, list, bad_at);
+    bool ok = split_entries(text, list, bad_at);  // a damaged chunk still gets its line
     const ChunkInfo& c = db.chunks[r - 1];
     std::fprintf(cx.out, "%zu\t%#x\t%zu\t%zu\t%s\t%s\t%s\n", r, db.list[r].offset, record.size(),
                  text.size(), ok ? std::to_string(list.size()).c_str() : "?",
@@ -127,13 +138,8 @@ int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std
     bool found = false;
     for (auto it = lo; it != hi; ++it) {
       size_t r = static_cast<size_t>(it - db.chunks.begin()) + 1;
-      Problem p;
-      size_t bad_at;
-      if (!chunk_text(db, r, text, p)) return damaged(cx, p);
-      if (!split_entries(text, list, bad_at)) {
-        return damaged(cx, {static_cast<long>(r), db.list[r].offset,
-                            "chunk line at text offset " + std::to_string(bad_at) + " is not key<TAB>value<LF>"});
-      }
+      std::string_view record;
+      if (!load_chunk(cx, db, r, record, text, &list)) return 1;
       for (const Entry& e : list) {
         if (e.key != key) continue;
         found = true;
@@ -155,8 +161,8 @@ int dump_extract(const DumpContext& cx, const Database& db) {
   if (!chunk_count_ok(cx, db)) return 1;
   std::string text;
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    Problem p;
-    if (!chunk_text(db, r, text, p)) return damaged(cx, p);
+    std::string_view record;
+    if (!load_chunk(cx, db, r, record, text, nullptr)) return 1;
     std::fwrite(text.data(), 1, text.size(), cx.out);
   }
   return 0;
