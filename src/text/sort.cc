@@ -77,9 +77,9 @@ void write_sorted(File& copy, const char* data, const LineTable& table,
   const size_t ahead = 16;  // lines are read in no order: ask for them early
   for (size_t i = 0; i < order.size(); ++i) {
     if (i + ahead < order.size()) {
-      __builtin_prefetch(data + table.starts[static_cast<uint32_t>(order[i + ahead])]);
+      __builtin_prefetch(data + table.starts[order[i + ahead]]);
     }
-    uint32_t line = static_cast<uint32_t>(order[i]);
+    uint32_t line = order[i];
     size_t begin = table.starts[line], len = table.starts[line + 1] - begin;
     if (buf.size() - used < len + 1) {
       write_bytes(copy, buf.data(), used);

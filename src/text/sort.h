@@ -42,19 +42,21 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
 // from the input bytes.
 std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch);
 
-// The lines in sorted order: the low 32 bits of each value are a line number
-// (from 0).
-using SortedLines = BigVector<uint64_t>;
-SortedLines sort_lines(const char* data, const LineTable& table);
+// The line numbers (from 0) in sorted order. The passes over equal keys run
+// on 32-bit values when rank and place among equals fit in compact_bits
+// (tests lower it to reach the 64-bit way on small inputs).
+using SortedLines = BigVector<uint32_t>;
+SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits = 32);
 
 // Writes the lines in the given order to the sorted copy, each ending in a
 // line feed.
 void write_sorted(File& copy, const char* data, const LineTable& table,
                   const SortedLines& order);
 
-// Replays the Shell sort passes over a = (rank << 32 | line) values, moving
-// whole values by their rank only.
-void shell_replay(BigVector<uint64_t>& a);
+// Replays the Shell sort's gap passes over values whose rank is value >> shift,
+// moving whole values by their rank only.
+void shell_replay(BigVector<uint64_t>& a, unsigned shift);
+void shell_replay(BigVector<uint32_t>& a, unsigned shift);
 
 // Sorting stage: reads and closes the input, writes out/zelksort.dic and
 // returns it opened for reading. Progress and warnings go to standard error.

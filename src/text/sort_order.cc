@@ -2,6 +2,7 @@
 // keys repeat, the Shell sort's gap passes are replayed on those ranks to
 // decide the order of lines with equal keys.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "text/sort.h"
@@ -38,92 +39,6 @@ int compare_ranked(const char* data, const LineTable& table, const Ranked& x, co
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-inline uint32_t rank_of(uint64_t v) { return static_cast<uint32_t>(v >> 32); }
-inline bool rank_less(uint64_t a, uint64_t b) { return rank_of(a) < rank_of(b); }
-
-// Stable sort of one chain by rank: insertion sort while the chain is nearly
-// in order, a merge sort once that gets costly.
-void sort_chain(uint64_t* a, size_t n) {
-  size_t budget = 8 * n + 64;
-  for (size_t i = 1; i < n; ++i) {
-    uint64_t v = a[i];
-    size_t j = i;
-    while (j > 0 && rank_of(a[j - 1]) > rank_of(v)) {
-      a[j] = a[j - 1];
-      --j;
-      if (--budget == 0) {
-        a[j] = v;
-        std::stable_sort(a, a + n, rank_less);
-        return;
-      }
-    }
-    a[j] = v;
-  }
-}
-
-// A pass whose gap is half the previous one: every chain is the interleaving
-// of two chains sorted by the previous pass, so a stable sort of it is their
-// merge, ties going to the element that stood first in the chain. Reads a,
-// writes b. Each chain is merged from both ends at once, which halves the
-// chain of dependent steps; the two halves meet exactly because no two
-// elements of a chain compare equal once ties go by position.
-void merge_pass(const uint64_t* a, uint64_t* b, size_t n, size_t gap) {
-  const size_t step = 2 * gap;
-  for (size_t r = 0; r < gap; ++r) {
-    size_t len = (n - r + gap - 1) / gap;
-    size_t len_a = (len + 1) / 2, len_b = len / 2;
-    const uint64_t* pa = a + r;        // chain positions 0, 2, 4, ...
-    const uint64_t* pb = a + r + gap;  // chain positions 1, 3, 5, ...
-    uint64_t* out = b + r;
-    if (len_b == 0) {
-      out[0] = pa[0];
-      continue;
-    }
-    size_t fa = 0, fb = 0;                   // front: next of each half
-    size_t ba = len_a - 1, bb = len_b - 1;   // back: last of each half not yet taken
-    size_t front = 0, back = len - 1, half = len / 2;
-    for (; front < half; ++front, --back) {
-      uint64_t x = pa[fa * step], y = pb[fb * step];
-      bool take_a = (rank_of(x) < rank_of(y)) | ((rank_of(x) == rank_of(y)) & (fa <= fb));
-      out[front * gap] = take_a ? x : y;
-      fa += take_a;
-      fb += !take_a;
-      uint64_t u = pa[ba * step], v = pb[bb * step];
-      bool last_b = (rank_of(v) > rank_of(u)) | ((rank_of(v) == rank_of(u)) & (bb >= ba));
-      out[back * gap] = last_b ? v : u;
-      bb -= last_b;
-      ba -= !last_b;
-    }
-    if (front == back) {  // odd length: the one element left in the middle
-      out[front * gap] = ba == fa ? pa[fa * step] : pb[fb * step];  // ba wraps when A is used up
-    }
-  }
-}
-
-// Any other pass: each chain stably sorted on its own. Short chains are
-// sorted as the Shell sort does it, walking the array once.
-void sort_pass(uint64_t* a, size_t n, size_t gap, std::vector<uint64_t>& tmp) {
-  if (n / gap <= 4) {
-    for (size_t i = gap; i < n; ++i) {
-      for (size_t j = i; j >= gap && rank_of(a[j - gap]) > rank_of(a[j]); j -= gap) {
-        std::swap(a[j - gap], a[j]);
-      }
-    }
-    return;
-  }
-  if (gap == 1) {
-    sort_chain(a, n);
-    return;
-  }
-  for (size_t r = 0; r < gap; ++r) {
-    size_t len = (n - r + gap - 1) / gap;
-    tmp.resize(len);
-    for (size_t k = 0; k < len; ++k) tmp[k] = a[r + k * gap];
-    sort_chain(tmp.data(), len);
-    for (size_t k = 0; k < len; ++k) a[r + k * gap] = tmp[k];
-  }
-}
-
 }  // namespace
 
 std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch) {
@@ -135,7 +50,7 @@ std::string_view sort_key(const char* data, const LineTable& table, size_t i, ch
   return std::string_view(scratch, len);
 }
 
-SortedLines sort_lines(const char* data, const LineTable& table) {
+SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits) {
   size_t n = table.keys.size();
   BigVector<Ranked> ranked(n);
   char scratch[kMaxSortKey + 1];
@@ -147,10 +62,10 @@ SortedLines sort_lines(const char* data, const LineTable& table) {
   // the keys of a run are then read close together.
   std::sort(ranked.begin(), ranked.end(),
             [](const Ranked& x, const Ranked& y) { return x.prefix < y.prefix; });
-  // Rank the keys; equal keys share a rank.
-  SortedLines ranks(n);
-  uint64_t rank = 0;
-  bool ties = false;
+  // Rank the keys; equal keys share a rank. line_at lists the lines in that
+  // order, group_start where each rank's lines begin in it.
+  BigVector<uint32_t> line_at(n), group_start;
+  size_t largest_group = 1;
   for (size_t begin = 0, end; begin < n; begin = end) {
     end = begin + 1;
     while (end < n && ranked[end].prefix == ranked[begin].prefix) ++end;
@@ -162,36 +77,46 @@ SortedLines sort_lines(const char* data, const LineTable& table) {
                 });
     }
     for (size_t i = begin; i < end; ++i) {
-      bool same = i > begin && (!long_keys || compare_ranked(data, table, ranked[i - 1], ranked[i]) == 0);
-      if (i > 0 && !same) ++rank;
-      ties = ties || same;
-      ranks[ranked[i].line] = (rank << 32) | ranked[i].line;
+      line_at[i] = ranked[i].line;
+      if (i == begin || (long_keys && compare_ranked(data, table, ranked[i - 1], ranked[i]) != 0)) {
+        if (!group_start.empty()) {
+          largest_group = std::max<size_t>(largest_group, i - group_start.back());
+        }
+        group_start.push_back(static_cast<uint32_t>(i));
+      }
     }
   }
-  if (ties) {
-    // With equal keys the Shell passes decide their order.
-    BigVector<Ranked>().swap(ranked);
-    shell_replay(ranks);
-  } else {
-    for (size_t i = 0; i < n; ++i) ranks[i] = ranked[i].line;
-  }
-  return ranks;
-}
+  if (!group_start.empty()) largest_group = std::max<size_t>(largest_group, n - group_start.back());
+  BigVector<Ranked>().swap(ranked);
+  if (largest_group == 1) return line_at;  // no equal keys: the sorted order is the answer
 
-void shell_replay(BigVector<uint64_t>& a) {
-  size_t n = a.size();
-  BigVector<uint64_t> other;
-  std::vector<uint64_t> tmp;
-  size_t previous = 0;
-  for (size_t gap = n / 2; gap > 0; previous = gap, gap /= 2) {
-    if (previous == 2 * gap) {
-      other.resize(n);
-      merge_pass(a.data(), other.data(), n, gap);
-      a.swap(other);
-    } else {
-      sort_pass(a.data(), n, gap, tmp);
+  // With equal keys the Shell passes decide their order: replay them on
+  // values holding a rank and the line's place among its equals, in 32 bits
+  // when both fit, else on ranks beside line numbers in 64.
+  size_t groups = group_start.size();
+  unsigned place_bits = static_cast<unsigned>(std::bit_width(largest_group - 1));
+  unsigned rank_bits = static_cast<unsigned>(std::bit_width(groups - 1));
+  if (rank_bits + place_bits <= compact_bits) {
+    BigVector<uint32_t> values(n);
+    for (size_t g = 0; g < groups; ++g) {
+      size_t end = g + 1 < groups ? group_start[g + 1] : n;
+      for (size_t i = group_start[g]; i < end; ++i) {
+        values[line_at[i]] = static_cast<uint32_t>(g << place_bits | (i - group_start[g]));
+      }
     }
+    shell_replay(values, place_bits);
+    const uint32_t place_mask = (uint32_t{1} << place_bits) - 1;
+    for (size_t i = 0; i < n; ++i) values[i] = line_at[group_start[values[i] >> place_bits] + (values[i] & place_mask)];
+    return values;
   }
+  BigVector<uint64_t> values(n);
+  for (size_t g = 0; g < groups; ++g) {
+    size_t end = g + 1 < groups ? group_start[g + 1] : n;
+    for (size_t i = group_start[g]; i < end; ++i) values[line_at[i]] = uint64_t{g} << 32 | line_at[i];
+  }
+  shell_replay(values, 32);
+  for (size_t i = 0; i < n; ++i) line_at[i] = static_cast<uint32_t>(values[i]);
+  return line_at;
 }
 
 }  // namespace zelk
