@@ -63,19 +63,6 @@ TEST(ByteOrder, ProbeRecognisesOnlyBigAndLittleEndianHosts) {
   ASSERT_TRUE(zelk::SwapChoose());
 }
 
-TEST(Format, HeaderFields) {
-  ASSERT_TRUE(zelk::SwapChoose());
-  std::vector<unsigned char> h = zelk::build_header(std::string(40, 'N'), 2);
-  ASSERT_EQ(h.size(), 78u);
-  std::string s(h.begin(), h.end());
-  EXPECT_EQ(s.substr(0, 32), std::string(31, 'N') + '\0');
-  EXPECT_EQ(s.substr(32, 4), std::string(4, '\0'));
-  EXPECT_EQ(s.substr(36, 8), "\x06\xD1\x44\xAE\x06\xD1\x44\xAE");
-  EXPECT_EQ(s.substr(44, 16), std::string(16, '\0'));
-  EXPECT_EQ(s.substr(60, 8), "DictZelk");
-  EXPECT_EQ(s.substr(68, 10), std::string("\0\0\0\0\0\0\0\0\0\3", 10));
-}
-
 TEST(Format, IndexRecordListsSizesThenKeys) {
   ASSERT_TRUE(zelk::SwapChoose());
   std::vector<zelk::IndexEntry> entries = {{"a", "bc", 300}, {"d", "e", 0x10005}};
