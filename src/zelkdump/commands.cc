@@ -53,7 +53,7 @@ std::string palm_date(uint32_t seconds) {
   long m = mp < 10 ? mp + 3 : mp - 9;
   long y = yoe + era * 400 + (m <= 2);
   unsigned rest = seconds % 86400;
-  char buf[64];
+  char buf[128];
   std::snprintf(buf, sizeof buf, "%04ld-%02ld-%02ld %02u:%02u:%02u", y, m, d, rest / 3600,
                 rest / 60 % 60, rest % 60);
   return buf;
