@@ -86,6 +86,20 @@ TEST(SortedCopy, MatchesShellSortOnRandomInputsRichInTies) {
   }
 }
 
+TEST(SortedCopy, MatchesShellSortOnLargerInputs) {
+  // Enough lines for the byte-by-byte bucketing of the ranking sort.
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 4; ++round) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+      std::string key;
+      for (int n = 1 + static_cast<int>(rng() % 10); n > 0; --n) key += static_cast<char>("abcXYZ\xe9\x01"[rng() % 8]);
+      text += key + "\t" + std::to_string(i) + "\n";
+    }
+    expect_same(text, 4096, "large round " + std::to_string(round), round % 2 ? 32 : 0);
+  }
+}
+
 TEST(SortedCopy, MatchesShellSortOnInputShapes) {
   struct Shape {
     const char* name;

@@ -39,6 +39,36 @@ int compare_ranked(const char* data, const LineTable& table, const Ranked& x, co
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
+bool prefix_less(const Ranked& x, const Ranked& y) { return x.prefix < y.prefix; }
+
+// Sorts by prefix, one byte at a time from the top, each bucket permuted in
+// place (the American flag sort); buckets of a few thousand go to std::sort,
+// which they fit in cache for.
+void sort_by_prefix(Ranked* a, size_t n, int shift) {
+  if (n <= 2048 || shift < 0) {
+    std::sort(a, a + n, prefix_less);
+    return;
+  }
+  auto digit = [shift](const Ranked& r) { return static_cast<size_t>(r.prefix >> shift) & 0xFF; };
+  size_t count[256] = {}, next[256], end[256];
+  for (size_t i = 0; i < n; ++i) ++count[digit(a[i])];
+  for (size_t b = 0, sum = 0; b < 256; ++b) {
+    next[b] = sum;
+    sum += count[b];
+    end[b] = sum;
+  }
+  for (size_t b = 0; b < 256; ++b) {
+    while (next[b] < end[b]) {
+      Ranked v = a[next[b]];
+      for (size_t d = digit(v); d != b; d = digit(v)) std::swap(v, a[next[d]++]);
+      a[next[b]++] = v;
+    }
+  }
+  for (size_t b = 0, begin = 0; b < 256; begin += count[b], ++b) {
+    if (count[b] > 1) sort_by_prefix(a + begin, count[b], shift - 8);
+  }
+}
+
 }  // namespace
 
 std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch) {
@@ -60,8 +90,7 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
   }
   // Sort by the prefixes alone, then each run of equal prefixes by whole keys:
   // the keys of a run are then read close together.
-  std::sort(ranked.begin(), ranked.end(),
-            [](const Ranked& x, const Ranked& y) { return x.prefix < y.prefix; });
+  sort_by_prefix(ranked.data(), n, 56);
   // Rank the keys; equal keys share a rank. line_at lists the lines in that
   // order, group_start where each rank's lines begin in it.
   BigVector<uint32_t> line_at(n), group_start;
