@@ -82,11 +82,12 @@ std::string_view sort_key(const char* data, const LineTable& table, size_t i, ch
 
 SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits) {
   size_t n = table.keys.size();
-  BigVector<Ranked> ranked(n);
+  BigVector<Ranked> ranked;
+  ranked.reserve(n);
   char scratch[kMaxSortKey + 1];
   for (size_t i = 0; i < n; ++i) {
     std::string_view key = sort_key(data, table, i, scratch);
-    ranked[i] = {key_prefix(key), static_cast<uint32_t>(i), static_cast<uint32_t>(key.size())};
+    ranked.push_back({key_prefix(key), static_cast<uint32_t>(i), static_cast<uint32_t>(key.size())});
   }
   // Sort by the prefixes alone, then each run of equal prefixes by whole keys:
   // the keys of a run are then read close together.
@@ -94,6 +95,7 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
   // Rank the keys; equal keys share a rank. line_at lists the lines in that
   // order, group_start where each rank's lines begin in it.
   BigVector<uint32_t> line_at(n), group_start;
+  group_start.reserve(n);  // pages are taken only as groups are found
   size_t largest_group = 1;
   for (size_t begin = 0, end; begin < n; begin = end) {
     end = begin + 1;
