@@ -50,11 +50,10 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
     for (size_t pos = 0; pos <= nul_at; pos += line_length(data + pos, size - pos)) ++t.nul_line;
     return t;
   }
-  size_t lines = 0;
-  for (size_t pos = 0; pos < size; pos += line_length(data + pos, size - pos)) ++lines;
-  if (lines >= UINT32_MAX) throw std::bad_alloc();
-  t.starts.reserve(lines + 1);
-  t.keys.reserve(lines);
+  // Room for lines of 32 bytes on average; pages are taken only as lines are
+  // found, and a denser input makes the tables grow.
+  t.starts.reserve(size / 32 + 2);
+  t.keys.reserve(size / 32 + 1);
   size_t pos = 0;
   while (pos < size) {
     size_t len = line_length(data + pos, size - pos);
@@ -66,6 +65,7 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
     }
     pos += len;
   }
+  if (t.keys.size() >= UINT32_MAX) throw std::bad_alloc();
   t.starts.push_back(pos);
   return t;
 }
