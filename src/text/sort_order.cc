@@ -11,11 +11,18 @@ namespace zelk {
 
 namespace {
 
+// 12 bytes a line: the table of a million lines stays small.
+#pragma pack(push, 4)
 struct Ranked {
   uint64_t prefix;  // first 8 key bytes, big-endian, zero-padded
   uint32_t line;
-  uint32_t length;  // key length
 };
+#pragma pack(pop)
+static_assert(sizeof(Ranked) == 12);
+
+size_t key_length(const LineTable& table, uint32_t line) {
+  return table.keys[line] & ~kKeyEndsInAddedLf;
+}
 
 uint64_t key_prefix(std::string_view key) {
   uint64_t v = 0;
@@ -30,7 +37,7 @@ uint64_t key_prefix(std::string_view key) {
 // 8 on.
 int compare_ranked(const char* data, const LineTable& table, const Ranked& x, const Ranked& y) {
   if (x.prefix != y.prefix) return x.prefix < y.prefix ? -1 : 1;
-  if (x.length < 8) return 0;
+  if (key_length(table, x.line) < 8) return 0;
   char sx[kMaxSortKey + 1], sy[kMaxSortKey + 1];
   std::string_view a = sort_key(data, table, x.line, sx), b = sort_key(data, table, y.line, sy);
   size_t n = std::min(a.size(), b.size());
@@ -87,20 +94,20 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
   char scratch[kMaxSortKey + 1];
   for (size_t i = 0; i < n; ++i) {
     std::string_view key = sort_key(data, table, i, scratch);
-    ranked.push_back({key_prefix(key), static_cast<uint32_t>(i), static_cast<uint32_t>(key.size())});
+    ranked.push_back({key_prefix(key), static_cast<uint32_t>(i)});
   }
   // Sort by the prefixes alone, then each run of equal prefixes by whole keys:
   // the keys of a run are then read close together.
   sort_by_prefix(ranked.data(), n, 56);
-  // Rank the keys; equal keys share a rank. line_at lists the lines in that
-  // order, group_start where each rank's lines begin in it.
-  BigVector<uint32_t> line_at(n), group_start;
-  group_start.reserve(n);  // pages are taken only as groups are found
+  // Rank the keys: line_at lists the lines in sorted order, and a group of
+  // equal keys begins wherever group_begins is set.
+  BigVector<uint32_t> line_at(n);
+  std::vector<bool> group_begins(n);
   size_t largest_group = 1;
-  for (size_t begin = 0, end; begin < n; begin = end) {
+  for (size_t begin = 0, end, group = 0; begin < n; begin = end) {
     end = begin + 1;
     while (end < n && ranked[end].prefix == ranked[begin].prefix) ++end;
-    bool long_keys = ranked[begin].length >= 8;  // else the whole run holds one key
+    bool long_keys = key_length(table, ranked[begin].line) >= 8;  // else the run is one key
     if (end - begin > 1 && long_keys) {
       std::sort(ranked.begin() + static_cast<long>(begin), ranked.begin() + static_cast<long>(end),
                 [&](const Ranked& x, const Ranked& y) {
@@ -110,40 +117,37 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
     for (size_t i = begin; i < end; ++i) {
       line_at[i] = ranked[i].line;
       if (i == begin || (long_keys && compare_ranked(data, table, ranked[i - 1], ranked[i]) != 0)) {
-        if (!group_start.empty()) {
-          largest_group = std::max<size_t>(largest_group, i - group_start.back());
-        }
-        group_start.push_back(static_cast<uint32_t>(i));
+        group = i;
+        group_begins[i] = true;
       }
+      largest_group = std::max(largest_group, i + 1 - group);
     }
   }
-  if (!group_start.empty()) largest_group = std::max<size_t>(largest_group, n - group_start.back());
   BigVector<Ranked>().swap(ranked);
   if (largest_group == 1) return line_at;  // no equal keys: the sorted order is the answer
 
-  // With equal keys the Shell passes decide their order: replay them on
-  // values holding a rank and the line's place among its equals, in 32 bits
-  // when both fit, else on ranks beside line numbers in 64.
-  size_t groups = group_start.size();
+  // With equal keys the Shell passes decide their order. They are replayed
+  // on values whose rank is where the line's group begins in sorted order
+  // (equal for equal keys, growing with the key) and whose low bits are the
+  // line's place in its group; in 32 bits when both fit, else in 64 with the
+  // line number below the rank.
   unsigned place_bits = static_cast<unsigned>(std::bit_width(largest_group - 1));
-  unsigned rank_bits = static_cast<unsigned>(std::bit_width(groups - 1));
+  unsigned rank_bits = static_cast<unsigned>(std::bit_width(n - 1));
   if (rank_bits + place_bits <= compact_bits) {
     BigVector<uint32_t> values(n);
-    for (size_t g = 0; g < groups; ++g) {
-      size_t end = g + 1 < groups ? group_start[g + 1] : n;
-      for (size_t i = group_start[g]; i < end; ++i) {
-        values[line_at[i]] = static_cast<uint32_t>(g << place_bits | (i - group_start[g]));
-      }
+    for (size_t i = 0, group = 0; i < n; ++i) {
+      if (group_begins[i]) group = i;
+      values[line_at[i]] = static_cast<uint32_t>(group << place_bits | (i - group));
     }
     shell_replay(values, place_bits);
     const uint32_t place_mask = (uint32_t{1} << place_bits) - 1;
-    for (size_t i = 0; i < n; ++i) values[i] = line_at[group_start[values[i] >> place_bits] + (values[i] & place_mask)];
+    for (uint32_t& v : values) v = line_at[(v >> place_bits) + (v & place_mask)];
     return values;
   }
   BigVector<uint64_t> values(n);
-  for (size_t g = 0; g < groups; ++g) {
-    size_t end = g + 1 < groups ? group_start[g + 1] : n;
-    for (size_t i = group_start[g]; i < end; ++i) values[line_at[i]] = uint64_t{g} << 32 | line_at[i];
+  for (size_t i = 0, group = 0; i < n; ++i) {
+    if (group_begins[i]) group = i;
+    values[line_at[i]] = uint64_t{group} << 32 | line_at[i];
   }
   shell_replay(values, 32);
   for (size_t i = 0; i < n; ++i) line_at[i] = static_cast<uint32_t>(values[i]);
