@@ -29,9 +29,9 @@ std::string random_word(std::mt19937_64& rng, size_t min, size_t max) {
 }
 
 std::string random_value(std::mt19937_64& rng) {
-  static const char* const words[] = {"the",  "fruit", "of",    "a",     "tree", "with",
-                                      "sweet", "small", "round", "green", "skin", "and",
-                                      "used",  "in",    "cooking", "(bot.)", "red", "seed"};
+  static const char* const words[] = {"the",   "fruit", "of",      "a",      "tree", "with",
+                                      "sweet", "small", "round",   "green",  "skin", "and",
+                                      "used",  "in",    "cooking", "(bot.)", "red",  "seed"};
   size_t target = 20 + rng() % 181;
   std::string v;
   while (v.size() < target) {
@@ -58,9 +58,9 @@ struct Vocabulary {
 };
 
 Vocabulary make_vocabulary(std::mt19937_64& rng, size_t size) {
-  static const char* const syllables[] = {"an", "ber", "cal", "do", "en", "fra", "gi",  "hol",
-                                          "in", "ja",  "ko",  "lu", "mo", "ne",  "or", "pa",
-                                          "qui", "ri", "sta", "te", "un", "ve",  "wo", "zy"};
+  static const char* const syllables[] = {"an",  "ber", "cal", "do", "en", "fra", "gi", "hol",
+                                          "in",  "ja",  "ko",  "lu", "mo", "ne",  "or", "pa",
+                                          "qui", "ri",  "sta", "te", "un", "ve",  "wo", "zy"};
   Vocabulary v;
   double total = 0;
   for (size_t i = 0; i < size; ++i) {
@@ -88,8 +88,9 @@ std::string realistic_value(std::mt19937_64& rng, const Vocabulary& v) {
   for (size_t s = 1; s <= senses; ++s) {
     if (senses > 1) value += " " + std::to_string(s) + ".";
     for (size_t n = 4 + rng() % 14; n > 0; --n) value += " " + zipf_word(rng, v);
-    value += rng() % 3 ? ";" : ": \"" + zipf_word(rng, v) + " " + zipf_word(rng, v) + " " +
-                                   zipf_word(rng, v) + "\";";
+    value += rng() % 3 ? ";"
+                       : ": \"" + zipf_word(rng, v) + " " + zipf_word(rng, v) + " " +
+                             zipf_word(rng, v) + "\";";
   }
   return value;
 }
@@ -98,7 +99,8 @@ std::string realistic_value(std::mt19937_64& rng, const Vocabulary& v) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: gen_dict random|sorted|alternating|repeated|realistic LINES [SEED]\n");
+    std::fprintf(stderr,
+                 "usage: gen_dict random|sorted|alternating|repeated|realistic LINES [SEED]\n");
     return 2;
   }
   std::string shape = argv[1];
@@ -110,7 +112,8 @@ int main(int argc, char** argv) {
   Vocabulary zipf;
   if (shape == "realistic") zipf = make_vocabulary(rng, 30000);
   if (shape == "repeated") {
-    for (size_t i = 0; i < std::max<size_t>(1, lines / 8); ++i) vocabulary.push_back(random_word(rng, 3, 20));
+    for (size_t i = 0; i < std::max<size_t>(1, lines / 8); ++i)
+      vocabulary.push_back(random_word(rng, 3, 20));
   }
   for (size_t i = 0; i < lines; ++i) {
     std::string key;

@@ -28,10 +28,12 @@ int main(int argc, char** argv) {
     ours += zelk::compress_chunk(text.data(), text.size()).size();
     std::vector<unsigned char> z(compressBound(static_cast<uLong>(text.size())));
     uLongf zsize = static_cast<uLongf>(z.size());
-    if (compress2(z.data(), &zsize, text.data(), static_cast<uLong>(text.size()), 9) != Z_OK) return 1;
+    if (compress2(z.data(), &zsize, text.data(), static_cast<uLong>(text.size()), 9) != Z_OK)
+      return 1;
     zlib9 += zsize;
   }
-  double p = static_cast<double>(plain), o = static_cast<double>(ours), z = static_cast<double>(zlib9);
+  double p = static_cast<double>(plain), o = static_cast<double>(ours),
+         z = static_cast<double>(zlib9);
   std::printf("chunks %d, text %llu bytes\n", argc - 1, plain);
   std::printf("zelkpress (libdeflate 12): %llu bytes, %.2f %% of the text\n", ours, 100 * o / p);
   std::printf("zlib level 9:              %llu bytes, %.2f %% of the text\n", zlib9, 100 * z / p);

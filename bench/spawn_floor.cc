@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     std::snprintf(command, sizeof command, "./noop out/dic%04d.txt out/dic%04d.txz", i, i);
     if (std::system(command) != 0) return 1;
   }
-  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.3f\n", ms / chunks);
   return 0;
 }

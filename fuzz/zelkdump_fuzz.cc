@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   static const std::string name = "fuzz.pdb";
   zelk::DumpContext cx{name, sink, sink};
-  std::vector<std::string> keys = {std::string(reinterpret_cast<const char*>(data), size < 6 ? size : 6), "a"};
+  std::vector<std::string> keys = {
+      std::string(reinterpret_cast<const char*>(data), size < 6 ? size : 6), "a"};
   int verify = zelk::run_dump(cx, "verify", keys, data, size);
   for (const char* command : {"info", "list", "extract", "lookup"}) {
     int status = zelk::run_dump(cx, command, keys, data, size);

@@ -71,7 +71,8 @@ bool verified(const std::string& report) {
     std::string line = report.substr(pos, end - pos);
     pos = end + 1;
     if (line.rfind("warning: ", 0) == 0 || line.rfind("zelk.pdb: damaged: ", 0) == 0) continue;
-    if (line.find(" is out of order after ") == std::string::npos || line.find("\\n") == std::string::npos) {
+    if (line.find(" is out of order after ") == std::string::npos ||
+        line.find("\\n") == std::string::npos) {
       return false;
     }
   }
@@ -82,11 +83,18 @@ bool verified(const std::string& report) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  static const std::string dir = [] {
+  static char dir[256];  // no destructor: still there for the exit handler
+  static const bool ready = [] {
     std::string d = (std::filesystem::temp_directory_path() / "zelkpack-fuzz-XXXXXX").string();
-    if (!mkdtemp(d.data()) || chdir(d.c_str()) != 0) std::abort();
-    return d;
+    if (d.size() >= sizeof dir || !mkdtemp(d.data()) || chdir(d.c_str()) != 0) std::abort();
+    d.copy(dir, d.size());
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    });
+    return true;
   }();
+  (void)ready;
   std::filesystem::remove_all("out");
   std::filesystem::remove("zelk.pdb");
 
@@ -106,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   require(slurp("out/zelksort.dic") == want.copy, "sorted copy equals the plain Shell sort");
-  require(err.rfind("Sorting...\n" + want.warnings + "Done!\n", 0) == 0, "warnings as the plain sort");
+  require(err.rfind("Sorting...\n" + want.warnings + "Done!\n", 0) == 0,
+          "warnings as the plain sort");
   if (status != 0) {
     require(status == 1, "exit status 1");
     require(err.find("Error: No entries in input file.\n") != std::string::npos ||
@@ -116,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::string chunks;
   char name[32];
-  for (int i = 0; std::snprintf(name, sizeof name, "out/dic%04d.txt", i), std::filesystem::exists(name); ++i) {
+  for (int i = 0;
+       std::snprintf(name, sizeof name, "out/dic%04d.txt", i), std::filesystem::exists(name); ++i) {
     std::string chunk = slurp(name);
     require(!chunk.empty() && chunk.size() <= static_cast<size_t>(k), "chunk within the budget");
     chunks += chunk;
@@ -133,7 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(verified(std::string(text, text_size)), "database verifies");
   std::free(text);
   std::FILE* extract = open_memstream(&text, &text_size);
-  require(zelk::run_dump({label, extract, sink}, "extract", {}, bytes, db.size()) == 0, "extract works");
+  require(zelk::run_dump({label, extract, sink}, "extract", {}, bytes, db.size()) == 0,
+          "extract works");
   std::fclose(extract);
   bool same = std::string(text, text_size) == chunks;
   std::free(text);

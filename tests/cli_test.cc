@@ -19,7 +19,9 @@ using zelk_test::write_script;
 const std::string kStats1 = "\nMAX Key Length = 1\nMAX Val Length = 1\nTotal words    = 1\n";
 
 std::string be16(unsigned v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
-std::string be32(unsigned long v) { return be16(static_cast<unsigned>(v >> 16)) + be16(v & 0xFFFF); }
+std::string be32(unsigned long v) {
+  return be16(static_cast<unsigned>(v >> 16)) + be16(v & 0xFFFF);
+}
 
 class Zelkpack : public ::testing::Test {
  protected:
@@ -39,21 +41,25 @@ TEST_F(Zelkpack, SingleEntryDatabaseIsTheDocumented122Bytes) {
   input("a\tx\n");
   RunResult r = run({"-p", "d.txt"});
   static const unsigned char golden[122] = {
-      0x5A, 0x65, 0x6C, 0x6B, 0x44, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // "ZelkDB"
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // name padding
-      0, 0, 0, 0,                                                        // attributes, version
-      0x06, 0xD1, 0x44, 0xAE, 0x06, 0xD1, 0x44, 0xAE,                    // dates
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // backup .. sort info
-      0x44, 0x69, 0x63, 0x74, 0x5A, 0x65, 0x6C, 0x6B,                    // "Dict" "Zelk"
-      0, 0, 0, 0, 0, 0, 0, 0,                                            // seed, next list
-      0x00, 0x02,                                                        // two records
-      0x00, 0x00, 0x00, 0x60, 0x40, 0x6F, 0x80, 0x00,                    // record 0 at 96
-      0x00, 0x00, 0x00, 0x76, 0x40, 0x6F, 0x80, 0x01,                    // record 1 at 118
-      0x00, 0x00,                                                        // gap
-      0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                    // index fixed words
-      0x00, 0x04,                                                        // record 1 size
-      0x61, 0x00, 0x61, 0x00,                                            // "a" "a"
-      0x61, 0x09, 0x78, 0x0A};                                           // "a\tx\n"
+      0x5A, 0x65, 0x6C, 0x6B, 0x44, 0x42, 0,    0,
+      0,    0,    0,    0,    0,    0,    0,    0,  // "ZelkDB"
+      0,    0,    0,    0,    0,    0,    0,    0,
+      0,    0,    0,    0,    0,    0,    0,    0,     // name padding
+      0,    0,    0,    0,                             // attributes, version
+      0x06, 0xD1, 0x44, 0xAE, 0x06, 0xD1, 0x44, 0xAE,  // dates
+      0,    0,    0,    0,    0,    0,    0,    0,
+      0,    0,    0,    0,    0,    0,    0,    0,     // backup .. sort info
+      0x44, 0x69, 0x63, 0x74, 0x5A, 0x65, 0x6C, 0x6B,  // "Dict" "Zelk"
+      0,    0,    0,    0,    0,    0,    0,    0,     // seed, next list
+      0x00, 0x02,                                      // two records
+      0x00, 0x00, 0x00, 0x60, 0x40, 0x6F, 0x80, 0x00,  // record 0 at 96
+      0x00, 0x00, 0x00, 0x76, 0x40, 0x6F, 0x80, 0x01,  // record 1 at 118
+      0x00, 0x00,                                      // gap
+      0,    0,    0,    1,    0,    1,    0,    0,
+      0,    0,    0,    0,    0,    0,    0,    0,  // index fixed words
+      0x00, 0x04,                                   // record 1 size
+      0x61, 0x00, 0x61, 0x00,                       // "a" "a"
+      0x61, 0x09, 0x78, 0x0A};                      // "a\tx\n"
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, kStats1);
   EXPECT_EQ(r.err, "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n");
@@ -93,8 +99,14 @@ TEST_F(Zelkpack, CommandLineRules) {
       {{"-k", "65536", "x"}, 1, "Error: Chunk size 65536 out of range (2..65535)\n", ""},
       {{"-k", "abc", "d.txt"}, 1, "Error: Chunk size 0 out of range (2..65535)\n", ""},
       {{"-k", " -7", "d.txt"}, 1, "Error: Chunk size -7 out of range (2..65535)\n", ""},
-      {{"-k", "99999999999", "d.txt"}, 1, "Error: Chunk size 2147483647 out of range (2..65535)\n", ""},
-      {{"-k", "-99999999999", "d.txt"}, 1, "Error: Chunk size -2147483648 out of range (2..65535)\n", ""},
+      {{"-k", "99999999999", "d.txt"},
+       1,
+       "Error: Chunk size 2147483647 out of range (2..65535)\n",
+       ""},
+      {{"-k", "-99999999999", "d.txt"},
+       1,
+       "Error: Chunk size -2147483648 out of range (2..65535)\n",
+       ""},
       {{"-k", " +12x", "-p", "d.txt"}, 0, ok, "zelk.pdb"},
       {{"missing.txt"}, 1, "Can not open 'missing.txt'\n", ""},
       {{"-p", "."}, 1, "Can not open '.'\n", ""},
@@ -168,7 +180,9 @@ TEST_F(Zelkpack, LinesAreCappedAtTheChunkBudget) {
   input("\n" + std::string(4093, 'w') + "\n");
   r = run({"-p", "d.txt"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Sorting...\nWarning: Too long word in line 2, Truncated\nDone!\nError: Too Long (4097 chars) Lines in input file (line 2).\n");
+  EXPECT_EQ(r.err,
+            "Sorting...\nWarning: Too long word in line 2, Truncated\nDone!\nError: Too Long (4097 "
+            "chars) Lines in input file (line 2).\n");
   EXPECT_EQ(file("out/dic0000.txt"), "");  // opened for the entry that did not fit
   EXPECT_FALSE(file_exists(dir / "zelk.pdb"));
 }
@@ -252,7 +266,8 @@ TEST_F(Zelkpack, CompressorRunsOncePerChunkAndItsOutputIsStored) {
             "out/dic0002.txt out/dic0002.txz\n");
   std::string db = file("zelk.pdb");
   long index_at = 80 + 8 * 4, index_size = 16 + 3 * 6, body = index_at + index_size;
-  EXPECT_EQ(db.substr(static_cast<size_t>(index_at), 12), std::string("\0\0\0\1\0\3\0\1\0\0\0\0", 12));
+  EXPECT_EQ(db.substr(static_cast<size_t>(index_at), 12),
+            std::string("\0\0\0\1\0\3\0\1\0\0\0\0", 12));
   EXPECT_EQ(db.substr(static_cast<size_t>(index_at) + 16, 6), be16(5) + be16(5) + be16(5));
   // Final offsets count the compressed sizes, not the text sizes.
   EXPECT_EQ(db.substr(86, 24), be32(static_cast<unsigned long>(body)) + be32(0x406F8001) +

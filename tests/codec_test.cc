@@ -1,11 +1,11 @@
 // Compressed records: round trips, and refusal of damaged records.
+#include "codec/codec.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "codec/codec.h"
 
 namespace {
 

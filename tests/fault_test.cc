@@ -3,7 +3,6 @@
 // Every case ends in the exact message and status, never a crash or a
 // success over a short file. Run alone with `ctest -L fault`.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,7 +119,8 @@ TEST_F(Fault, ReadOnlyWorkDirectory) {
   std::string prefix;
   if (geteuid() == 0) {
     // Root writes anywhere: run as nobody, in a directory nobody may enter.
-    if (system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "no setpriv to drop privileges";
+    if (system("command -v setpriv >/dev/null") != 0)
+      GTEST_SKIP() << "no setpriv to drop privileges";
     chmod(dir.path.c_str(), 0755);
     chmod((dir / "d.txt").c_str(), 0644);
     prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
@@ -184,14 +184,27 @@ TEST_F(Fault, LimitsOfLinesAndKeys) {
   std::string line65535 = std::string(65533, 'v');
   const Case cases[] = {
       // A line of 65535 bytes with its line feed is one line...
-      {"k\t" + std::string(65532, 'v') + "\n", {"-p", "-k", "65535", "d.txt"}, 0,
+      {"k\t" + std::string(65532, 'v') + "\n",
+       {"-p", "-k", "65535", "d.txt"},
+       0,
        "k\t" + std::string(65531, 'v') + "\n"},
       // ...one of 65536 arrives as two: its first 65535 bytes, then the line feed.
-      {"k\t" + std::string(65533, 'v') + "\n", {"-p", "-k", "65535", "d.txt"}, 0,
+      {"k\t" + std::string(65533, 'v') + "\n",
+       {"-p", "-k", "65535", "d.txt"},
+       0,
        "k\t" + std::string(65531, 'v') + "\n"},
-      {std::string(999, 'q') + "\tv\n", {"-p", "-k", "65535", "d.txt"}, 0, std::string(999, 'q') + "\tv\n"},
-      {std::string(1000, 'q') + "\tv\n", {"-p", "-k", "65535", "d.txt"}, 0, std::string(1000, 'q') + "\tv\n"},
-      {std::string(5000, 'q') + "\tv\n", {"-p", "-k", "65535", "d.txt"}, 0, std::string(5000, 'q') + "\tv\n"},
+      {std::string(999, 'q') + "\tv\n",
+       {"-p", "-k", "65535", "d.txt"},
+       0,
+       std::string(999, 'q') + "\tv\n"},
+      {std::string(1000, 'q') + "\tv\n",
+       {"-p", "-k", "65535", "d.txt"},
+       0,
+       std::string(1000, 'q') + "\tv\n"},
+      {std::string(5000, 'q') + "\tv\n",
+       {"-p", "-k", "65535", "d.txt"},
+       0,
+       std::string(5000, 'q') + "\tv\n"},
   };
   for (const Case& c : cases) {
     TempDir scratch;

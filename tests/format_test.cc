@@ -1,15 +1,18 @@
 // Byte order and the database's fixed parts, against bytes typed from the
 // format description.
+#include "pdb/format.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "pdb/byteorder.h"
-#include "pdb/format.h"
 
 namespace {
 
-std::string bytes(const unsigned char* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
+std::string bytes(const unsigned char* p, size_t n) {
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
 
 TEST(ByteOrder, WritersStoreBigEndianOnThisHost) {
   ASSERT_TRUE(zelk::SwapChoose());
@@ -70,7 +73,7 @@ TEST(Format, IndexRecordListsSizesThenKeys) {
   std::vector<unsigned char> r = zelk::build_index_record(entries, true);
   EXPECT_EQ(std::string(r.begin(), r.end()),
             std::string("\0\0\0\1\0\2\0\1\0\0\0\0\0\0\0\0"  // fixed words, flag 1
-                        "\1\x2c\0\5"                         // sizes, low 16 bits
+                        "\1\x2c\0\5"                        // sizes, low 16 bits
                         "a\0bc\0d\0e\0",
                         29));
   EXPECT_EQ(zelk::build_index_record(entries, false)[7], 0);

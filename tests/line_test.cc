@@ -1,11 +1,12 @@
 // Line capping, the separator test and the chunk budget's operand.
+#include "text/line.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "main/cmdline.h"
-#include "text/line.h"
 
 namespace {
 
@@ -25,20 +26,22 @@ TEST(Line, TruncateLineCapsAtTheBudget) {
   };
   const Case cases[] = {
       {std::string(4999, 'a') + "\n", 4096, std::string(4094, 'a') + "\n"},
-      {std::string(4095, 'a'), 4096, std::string(4094, 'a') + "\n"},      // K - 1 bytes
-      {std::string(4094, 'a'), 4096, std::string(4094, 'a') + "\n"},      // K - 2: LF appended
+      {std::string(4095, 'a'), 4096, std::string(4094, 'a') + "\n"},  // K - 1 bytes
+      {std::string(4094, 'a'), 4096, std::string(4094, 'a') + "\n"},  // K - 2: LF appended
       {std::string(4093, 'a') + "\n", 4096, std::string(4093, 'a') + "\n\n"},
-      {std::string(4093, 'a'), 4096, std::string(4093, 'a')},             // K - 3: unchanged
-      {std::string(4089, 'a'), 4096, std::string(4089, 'a')},             // K - 7: stores land past the end
+      {std::string(4093, 'a'), 4096, std::string(4093, 'a')},  // K - 3: unchanged
+      {std::string(4089, 'a'), 4096, std::string(4089, 'a')},  // K - 7: stores land past the end
       {"x\n", 2, "\n"},
       {"\n", 3, "\n\n"},
       {"abc\n", 3, "a\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(capped(c.line, c.k), c.want) << c.line.size() << " K=" << c.k;
+  for (const Case& c : cases)
+    EXPECT_EQ(capped(c.line, c.k), c.want) << c.line.size() << " K=" << c.k;
 }
 
 TEST(Line, SeparatorAndValueScans) {
-  EXPECT_EQ(zelk::scan_key("x ///", 100).length, 5u);  // a separator cut short by the line end is none
+  EXPECT_EQ(zelk::scan_key("x ///", 100).length,
+            5u);  // a separator cut short by the line end is none
   EXPECT_TRUE(zelk::scan_key("abcdef\tv", 3).cut);
   EXPECT_FALSE(zelk::scan_key("abc\tv", 3).cut);
   EXPECT_EQ(zelk::scan_value("b\rc\n", 100), 1u);
@@ -61,10 +64,16 @@ TEST(CommandLine, ChunkSizeIsReadLikeAtoiAndSaturates) {
     const char* text;
     int want;
   };
-  const Case cases[] = {{"4096", 4096},        {" \t+20x", 20},      {"-5", -5},
-                        {"abc", 0},            {"", 0},              {"- 5", 0},
-                        {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1},
-                        {"2147483648", 2147483647}, {"0x10", 0}};
+  const Case cases[] = {{"4096", 4096},
+                        {" \t+20x", 20},
+                        {"-5", -5},
+                        {"abc", 0},
+                        {"", 0},
+                        {"- 5", 0},
+                        {"99999999999", 2147483647},
+                        {"-99999999999", -2147483647 - 1},
+                        {"2147483648", 2147483647},
+                        {"0x10", 0}};
   for (const Case& c : cases) EXPECT_EQ(zelk::read_chunk_size(c.text), c.want) << c.text;
 }
 

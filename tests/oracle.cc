@@ -38,8 +38,8 @@ Sorted oracle_sort(const std::string& input, int k) {
     words[i].fill(0);
     for (size_t j = 0; buf[j] && buf[j] != '\t' && std::strncmp(buf + j, " /// ", 5) != 0; ++j) {
       if (j == 127) {
-        result.warnings += "Warning: Too long word in line " + std::to_string(i + 1) +
-                           ", Truncated\n";
+        result.warnings +=
+            "Warning: Too long word in line " + std::to_string(i + 1) + ", Truncated\n";
         break;
       }
       words[i][j] = buf[j];

@@ -1,6 +1,8 @@
 // The sorted copy against a plain rendering of the Shell sort it must match:
 // 128-byte key slots, halving gaps, insertion that stops at the first key
 // less or equal.
+#include "text/sort.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "text/line.h"
 #include "oracle.h"
-#include "text/sort.h"
+#include "text/line.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ Sorted fast(const std::string& input, int k, unsigned compact_bits = 32) {
   return result;
 }
 
-void expect_same(const std::string& input, int k, const std::string& what, unsigned compact_bits = 32) {
+void expect_same(const std::string& input, int k, const std::string& what,
+                 unsigned compact_bits = 32) {
   Sorted want = zelk_test::oracle_sort(input, k), got = fast(input, k, compact_bits);
   ASSERT_EQ(got.nul_line, want.nul_line) << what;
   ASSERT_EQ(got.warnings, want.warnings) << what;
@@ -59,7 +61,8 @@ std::string random_input(std::mt19937& rng, size_t lines) {
     } else if (shape < 20) {  // around the 8 bytes a key's cached prefix holds
       key = std::string("abcdefghij").substr(0, 6 + static_cast<size_t>(pick(rng)) % 5);
     } else {
-      for (int n = pick(rng) % 4; n > 0; --n) key += alphabet[static_cast<size_t>(pick(rng)) % alpha_len];
+      for (int n = pick(rng) % 4; n > 0; --n)
+        key += alphabet[static_cast<size_t>(pick(rng)) % alpha_len];
     }
     int sep = pick(rng);
     text += key;
@@ -93,7 +96,8 @@ TEST(SortedCopy, MatchesShellSortOnLargerInputs) {
     std::string text;
     for (int i = 0; i < 20000; ++i) {
       std::string key;
-      for (int n = 1 + static_cast<int>(rng() % 10); n > 0; --n) key += static_cast<char>("abcXYZ\xe9\x01"[rng() % 8]);
+      for (int n = 1 + static_cast<int>(rng() % 10); n > 0; --n)
+        key += static_cast<char>("abcXYZ\xe9\x01"[rng() % 8]);
       text += key + "\t" + std::to_string(i) + "\n";
     }
     expect_same(text, 4096, "large round " + std::to_string(round), round % 2 ? 32 : 0);
@@ -106,38 +110,45 @@ TEST(SortedCopy, MatchesShellSortOnInputShapes) {
     std::string (*make)(size_t);
   };
   const Shape shapes[] = {
-      {"sorted", [](size_t n) {
+      {"sorted",
+       [](size_t n) {
          std::string t;
          for (size_t i = 0; i < n; ++i) t += "k" + std::to_string(100000 + i / 3) + "\tv\n";
          return t;
        }},
-      {"reversed", [](size_t n) {
+      {"reversed",
+       [](size_t n) {
          std::string t;
          for (size_t i = n; i-- > 0;) t += "k" + std::to_string(100000 + i / 2) + "\tv\n";
          return t;
        }},
-      {"alternating", [](size_t n) {
+      {"alternating",
+       [](size_t n) {
          std::string t;
          for (size_t i = 0; i < n; ++i) {
-           t += (i % 2 ? "b" : "a") + std::to_string(100000 + i / 4) + "\t" +
-                std::to_string(i) + "\n";
+           t += (i % 2 ? "b" : "a") + std::to_string(100000 + i / 4) + "\t" + std::to_string(i) +
+                "\n";
          }
          return t;
        }},
-      {"one key", [](size_t n) {
+      {"one key",
+       [](size_t n) {
          std::string t;
          for (size_t i = 0; i < n; ++i) t += "same\t" + std::to_string(i) + "\n";
          return t;
        }},
-      {"few keys", [](size_t n) {
+      {"few keys",
+       [](size_t n) {
          std::string t;
-         for (size_t i = 0; i < n; ++i) t += std::to_string((i * 7919) % 13) + "\t" + std::to_string(i) + "\n";
+         for (size_t i = 0; i < n; ++i)
+           t += std::to_string((i * 7919) % 13) + "\t" + std::to_string(i) + "\n";
          return t;
        }},
   };
   const size_t sizes[] = {0, 1, 2, 3, 7, 64, 100, 1000, 1024, 1537, 4096, 5000};
   for (const Shape& shape : shapes) {
-    for (size_t n : sizes) expect_same(shape.make(n), 4096, std::string(shape.name) + " " + std::to_string(n));
+    for (size_t n : sizes)
+      expect_same(shape.make(n), 4096, std::string(shape.name) + " " + std::to_string(n));
   }
 }
 
@@ -178,7 +189,8 @@ TEST(ShellReplay, EqualsLiteralPassesForEverySize) {
       long len = static_cast<long>(n);
       for (long gap = len / 2; gap > 0; gap /= 2) {
         for (long i = gap; i < len; ++i) {
-          for (long j = i - gap; j >= 0 && (literal[j] >> 32) > (literal[j + gap] >> 32); j -= gap) {
+          for (long j = i - gap; j >= 0 && (literal[j] >> 32) > (literal[j + gap] >> 32);
+               j -= gap) {
             std::swap(literal[j], literal[j + gap]);
           }
         }

@@ -1,6 +1,5 @@
 // zelkpress as zelkpack runs it, and zelkpack's compressed databases.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <string>
@@ -55,9 +54,13 @@ TEST(Zelkpress, FailuresLeaveNoOutput) {
       {{}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
       {{"c.txt"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
       {{"c.txt", "o.txz", "x"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
-      {{"missing.txt", "o.txz"}, 1, "zelkpress: cannot open 'missing.txt': No such file or directory\n"},
+      {{"missing.txt", "o.txz"},
+       1,
+       "zelkpress: cannot open 'missing.txt': No such file or directory\n"},
       {{"dir", "o.txz"}, 1, "zelkpress: cannot read 'dir': Is a directory\n"},
-      {{"c.txt", "no/o.txz"}, 1, "zelkpress: cannot create 'no/o.txz': No such file or directory\n"},
+      {{"c.txt", "no/o.txz"},
+       1,
+       "zelkpress: cannot create 'no/o.txz': No such file or directory\n"},
       {{"c.txt", "/dev/full"}, 1, "zelkpress: cannot write '/dev/full': No space left on device\n"},
   };
   for (const Case& c : cases) {

@@ -13,8 +13,8 @@ using LongConverter = uint32_t (*)(uint32_t);
 extern WordConverter SwapWord;
 extern LongConverter SwapLong;
 
-uint16_t SwapWord21(uint16_t v);  // exchanges the two bytes
-uint16_t SwapWord12(uint16_t v);  // identity
+uint16_t SwapWord21(uint16_t v);    // exchanges the two bytes
+uint16_t SwapWord12(uint16_t v);    // identity
 uint32_t SwapLong4321(uint32_t v);  // reverses the four bytes
 uint32_t SwapLong1234(uint32_t v);  // identity
 

@@ -31,8 +31,8 @@ long index_record_size(const std::vector<IndexEntry>& entries) {
 std::vector<unsigned char> build_index_record(const std::vector<IndexEntry>& entries,
                                               bool compressed) {
   std::vector<unsigned char> r(static_cast<size_t>(index_record_size(entries)), 0);
-  const uint32_t fixed[8] = {0, 1, static_cast<uint32_t>(entries.size()), compressed ? 1u : 0u,
-                             0, 0, 0, 0};
+  const uint32_t fixed[8] = {
+      0, 1, static_cast<uint32_t>(entries.size()), compressed ? 1u : 0u, 0, 0, 0, 0};
   unsigned char* p = r.data();
   for (uint32_t word : fixed) {
     put_word(p, word);

@@ -13,13 +13,13 @@ namespace zelk {
 
 inline constexpr long kNameSize = 32;  // 31 name bytes and at least one NUL
 inline constexpr long kHeaderSize = kNameSize + 2 + 2 + 10 * 4 + 2;  // name, attributes, version,
-                                                                    // ten 4-byte fields, count
-inline constexpr long kListEntrySize = 4 + 4;  // record offset, attribute byte + 3-byte unique id
-inline constexpr long kListGap = 2;            // two NUL bytes after the record list
+                                                                     // ten 4-byte fields, count
+inline constexpr long kListEntrySize = 4 + 4;   // record offset, attribute byte + 3-byte unique id
+inline constexpr long kListGap = 2;             // two NUL bytes after the record list
 inline constexpr long kIndexFixedSize = 8 * 2;  // 0, 1, chunk count, flag, four zeros
 inline constexpr uint32_t kFirstRecordId = 0x406F8000;  // attribute 0x40, unique id 0x6F8000
-inline constexpr long kMaxRecordSize = 65535;  // sizes are stated in 16 bits
-inline constexpr long kMaxChunks = 65534;      // record count N + 1 is a 16-bit field
+inline constexpr long kMaxRecordSize = 65535;           // sizes are stated in 16 bits
+inline constexpr long kMaxChunks = 65534;               // record count N + 1 is a 16-bit field
 inline constexpr unsigned char kDate[4] = {0x06, 0xD1, 0x44, 0xAE};  // creation and modification
 
 // Offset of the list entry of record r.

@@ -66,8 +66,8 @@ void gen_body(Database& db, const std::vector<char>& data, int r, int total) {
   long entry_pos = list_entry_offset(r);
   put_long(&db.list[static_cast<size_t>(kListEntrySize * r)], static_cast<uint32_t>(db.pos));
   if (db.settings.debug) {
-    std::fprintf(stderr, "gen_body(): %d, %08lx, %08lx\n", r,
-                 static_cast<unsigned long>(entry_pos), static_cast<unsigned long>(db.pos));
+    std::fprintf(stderr, "gen_body(): %d, %08lx, %08lx\n", r, static_cast<unsigned long>(entry_pos),
+                 static_cast<unsigned long>(db.pos));
   }
   write_bytes(db.out, data.data(), data.size());
   if (db.settings.debug) std::fprintf(stderr, "converting record %d of %d\n", r, total);

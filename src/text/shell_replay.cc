@@ -59,8 +59,8 @@ void merge_pass(const T* a, T* b, size_t n, size_t gap, Ranks<T> k) {
       out[0] = pa[0];
       continue;
     }
-    size_t fa = 0, fb = 0;                   // front: next of each half
-    size_t ba = len_a - 1, bb = len_b - 1;   // back: last of each half not yet taken
+    size_t fa = 0, fb = 0;                  // front: next of each half
+    size_t ba = len_a - 1, bb = len_b - 1;  // back: last of each half not yet taken
     size_t front = 0, back = len - 1, half = len / 2;
     for (; front < half; ++front, --back) {
       T x = pa[fa * step], y = pb[fb * step];

@@ -70,8 +70,7 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
   return t;
 }
 
-void write_sorted(File& copy, const char* data, const LineTable& table,
-                  const SortedLines& order) {
+void write_sorted(File& copy, const char* data, const LineTable& table, const SortedLines& order) {
   std::vector<char> buf(1 << 20);
   size_t used = 0;
   const size_t ahead = 16;  // lines are read in no order: ask for them early

@@ -50,8 +50,7 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
 
 // Writes the lines in the given order to the sorted copy, each ending in a
 // line feed.
-void write_sorted(File& copy, const char* data, const LineTable& table,
-                  const SortedLines& order);
+void write_sorted(File& copy, const char* data, const LineTable& table, const SortedLines& order);
 
 // Replays the Shell sort's gap passes over values whose rank is value >> shift,
 // moving whole values by their rank only.

@@ -109,10 +109,9 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
     while (end < n && ranked[end].prefix == ranked[begin].prefix) ++end;
     bool long_keys = key_length(table, ranked[begin].line) >= 8;  // else the run is one key
     if (end - begin > 1 && long_keys) {
-      std::sort(ranked.begin() + static_cast<long>(begin), ranked.begin() + static_cast<long>(end),
-                [&](const Ranked& x, const Ranked& y) {
-                  return compare_ranked(data, table, x, y) < 0;
-                });
+      std::sort(
+          ranked.begin() + static_cast<long>(begin), ranked.begin() + static_cast<long>(end),
+          [&](const Ranked& x, const Ranked& y) { return compare_ranked(data, table, x, y) < 0; });
     }
     for (size_t i = begin; i < end; ++i) {
       line_at[i] = ranked[i].line;

@@ -16,8 +16,8 @@ struct Chunker {
   Stats& stats;
   ChunkIndex& index;
   std::vector<char> iobuf;  // the chunk file's stdio buffer; outlives chunk
-  File chunk;          // the chunk being filled, or none
-  unsigned bytes = 0;  // bytes written to it
+  File chunk;               // the chunk being filled, or none
+  unsigned bytes = 0;       // bytes written to it
   std::string first_key;
   std::string last_key;
 };
@@ -46,8 +46,7 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
   long len = static_cast<long>(key.size() + value.size() + 2);
   long budget = c.settings.chunksize;
   if (len > budget) {
-    die("Error: Too Long (%ld chars) Lines in input file (line %ld).\n", len,
-        c.stats.current_line);
+    die("Error: Too Long (%ld chars) Lines in input file (line %ld).\n", len, c.stats.current_line);
   }
   if (c.bytes + static_cast<unsigned long>(len) > static_cast<unsigned long>(budget)) {
     long size = c.bytes;

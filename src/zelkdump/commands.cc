@@ -32,8 +32,9 @@ bool load_chunk(const DumpContext& cx, const Database& db, size_t r, std::string
   }
   size_t bad_at;
   if (entries && !split_entries(text, *entries, bad_at)) {
-    damaged(cx, {static_cast<long>(r), db.list[r].offset,
-                 "chunk line at text offset " + std::to_string(bad_at) + " is not key<TAB>value<LF>"});
+    damaged(cx,
+            {static_cast<long>(r), db.list[r].offset,
+             "chunk line at text offset " + std::to_string(bad_at) + " is not key<TAB>value<LF>"});
     return false;
   }
   return true;
@@ -64,7 +65,8 @@ std::string palm_date(uint32_t seconds) {
 std::string where(const Problem& p) {
   char buf[80];
   if (p.record < 0) {
-    std::snprintf(buf, sizeof buf, "header at offset %#llx", static_cast<unsigned long long>(p.offset));
+    std::snprintf(buf, sizeof buf, "header at offset %#llx",
+                  static_cast<unsigned long long>(p.offset));
   } else {
     std::snprintf(buf, sizeof buf, "record %ld at offset %#llx", p.record,
                   static_cast<unsigned long long>(p.offset));
@@ -88,7 +90,8 @@ int dump_info(const DumpContext& cx, const Database& db) {
       longest_value = std::max(longest_value, e.value.size());
     }
   }
-  size_t index_size = db.list.size() > 1 ? db.list[1].offset - db.list[0].offset : db.size - db.list[0].offset;
+  size_t index_size =
+      db.list.size() > 1 ? db.list[1].offset - db.list[0].offset : db.size - db.list[0].offset;
   std::fprintf(cx.out, "name:          %s\n", escape(db.name).c_str());
   std::fprintf(cx.out, "type:          %s\n", escape(db.type).c_str());
   std::fprintf(cx.out, "creator:       %s\n", escape(db.creator).c_str());
@@ -100,7 +103,9 @@ int dump_info(const DumpContext& cx, const Database& db) {
   std::fprintf(cx.out, "index record:  %zu bytes\n", index_size);
   std::fprintf(cx.out, "stored bytes:  %zu\n", stored);
   std::fprintf(cx.out, "text bytes:    %zu\n", text_bytes);
-  std::fprintf(cx.out, "ratio:         %.1f %%\n", text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0);
+  std::fprintf(
+      cx.out, "ratio:         %.1f %%\n",
+      text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0);
   std::fprintf(cx.out, "entries:       %zu\n", entries);
   std::fprintf(cx.out, "longest key:   %zu bytes\n", longest_key);
   std::fprintf(cx.out, "longest value: %zu bytes\n", longest_value);
@@ -131,10 +136,11 @@ int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std
   std::vector<Entry> list;
   for (const std::string& key : keys) {
     // Chunks whose key range holds the key form one run in chunk order.
-    auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(),
-                                   [&](const ChunkInfo& c) { return compare_keys(c.last, key) < 0; });
-    auto hi = std::partition_point(lo, db.chunks.end(),
-                                   [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
+    auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(), [&](const ChunkInfo& c) {
+      return compare_keys(c.last, key) < 0;
+    });
+    auto hi = std::partition_point(
+        lo, db.chunks.end(), [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
     bool found = false;
     for (auto it = lo; it != hi; ++it) {
       size_t r = static_cast<size_t>(it - db.chunks.begin()) + 1;
@@ -168,8 +174,8 @@ int dump_extract(const DumpContext& cx, const Database& db) {
   return 0;
 }
 
-int run_dump(const DumpContext& cx, const std::string& command, const std::vector<std::string>& keys,
-             const unsigned char* data, size_t size) {
+int run_dump(const DumpContext& cx, const std::string& command,
+             const std::vector<std::string>& keys, const unsigned char* data, size_t size) {
   Database db;
   Problem p;
   if (!open_database(data, size, db, p)) {

@@ -24,8 +24,8 @@ int dump_verify(const DumpContext& cx, const Database& db);
 
 // Opens the database in data and runs command ("info", "list", "lookup",
 // "extract" or "verify") on it.
-int run_dump(const DumpContext& cx, const std::string& command, const std::vector<std::string>& keys,
-             const unsigned char* data, size_t size);
+int run_dump(const DumpContext& cx, const std::string& command,
+             const std::vector<std::string>& keys, const unsigned char* data, size_t size);
 
 // "record 3 at offset 0x1f4", "header", "record list entry 2", ...
 std::string where(const Problem& p);

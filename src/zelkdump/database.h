@@ -17,9 +17,9 @@ struct ListEntry {
 };
 
 struct ChunkInfo {
-  uint16_t size = 0;   // stored size, from the index record
-  std::string first;   // first key, from the index record
-  std::string last;    // last key
+  uint16_t size = 0;  // stored size, from the index record
+  std::string first;  // first key, from the index record
+  std::string last;   // last key
 };
 
 struct Database {

@@ -1,7 +1,6 @@
 // zelkdump: reads a dictionary database back (info, chunk list, lookup,
 // extraction, verification).
 #include <CLI/CLI.hpp>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,16 +11,18 @@
 #include "zelkdump/commands.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Reads a dictionary database made by zelkpack: info, chunk list, key lookup, "
-               "extraction to text, verification.",
-               "zelkdump"};
+  CLI::App app{
+      "Reads a dictionary database made by zelkpack: info, chunk list, key lookup, "
+      "extraction to text, verification.",
+      "zelkdump"};
   app.set_version_flag("--version", "zelkdump 1.2");
   app.require_subcommand(1);
   std::string file;
   std::vector<std::string> keys;
   const char* commands[][2] = {
       {"info", "Name, type, dates, sizes, ratio, longest key and value, entry count"},
-      {"list", "One line per chunk: record, offset, stored size, text size, entries, first and last key"},
+      {"list",
+       "One line per chunk: record, offset, stored size, text size, entries, first and last key"},
       {"lookup", "Every entry whose key is KEY, as key<TAB>value lines"},
       {"extract", "All entries in stored order, as the chunks' key<TAB>value lines"},
       {"verify", "Check everything a reader relies on; one line per problem"},
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
   for (auto& [name, help] : commands) {
     CLI::App* sub = app.add_subcommand(name, help);
     sub->add_option("FILE", file, "the database")->required();
-    if (std::strcmp(name, "lookup") == 0) sub->add_option("KEY", keys, "keys to look up")->required();
+    if (std::strcmp(name, "lookup") == 0)
+      sub->add_option("KEY", keys, "keys to look up")->required();
   }
   try {
     app.parse(argc, argv);

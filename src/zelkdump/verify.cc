@@ -43,7 +43,8 @@ void check_header_and_list(Checker& c) {
     if (e.attributes != kAttributes) c.problem(rec, at + 4, "attribute byte is not 0x40");
     if (e.id != kFirstId + r) c.problem(rec, at + 5, "unique id out of sequence");
     if (e.offset > db.size) c.problem(rec, at, "offset lies beyond the end of the file");
-    if (r > 0 && e.offset < db.list[r - 1].offset) c.problem(rec, at, "offset below the previous record's");
+    if (r > 0 && e.offset < db.list[r - 1].offset)
+      c.problem(rec, at, "offset below the previous record's");
   }
   if (list_end + 2 > db.size || db.bytes[list_end] != 0 || db.bytes[list_end + 1] != 0) {
     c.problem(-1, list_end, "the two NUL bytes after the record list are missing");
@@ -61,21 +62,24 @@ void check_index(Checker& c) {
   for (int w = 0; w < 8; ++w) {
     if (w == 2 || w == 3) continue;
     if ((p[2 * w] << 8 | p[2 * w + 1]) != fixed[w]) {
-      c.problem(0, at + 2 * static_cast<uint64_t>(w), "index word " + std::to_string(w) + " is not " +
-                                                         std::to_string(fixed[w]));
+      c.problem(0, at + 2 * static_cast<uint64_t>(w),
+                "index word " + std::to_string(w) + " is not " + std::to_string(fixed[w]));
     }
   }
   if (db.chunk_count + 1u != db.record_count) {
-    c.problem(0, at + 4, "index record names " + std::to_string(db.chunk_count) + " chunks, the header " +
-                             std::to_string(db.record_count) + " records");
+    c.problem(0, at + 4,
+              "index record names " + std::to_string(db.chunk_count) + " chunks, the header " +
+                  std::to_string(db.record_count) + " records");
   }
-  if (db.flag > 1) c.problem(0, at + 6, "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
+  if (db.flag > 1)
+    c.problem(0, at + 6, "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
   uint64_t size = 16;
   for (const ChunkInfo& k : db.chunks) size += 2 + k.first.size() + 1 + k.last.size() + 1;
   uint64_t end = db.list.size() > 1 ? db.list[1].offset : db.size;
   if (end - at != size) {
-    c.problem(0, at, "index record spans " + std::to_string(end - at) + " bytes, its keys " +
-                         std::to_string(size));
+    c.problem(0, at,
+              "index record spans " + std::to_string(end - at) + " bytes, its keys " +
+                  std::to_string(size));
   }
 }
 
@@ -102,8 +106,9 @@ size_t check_chunk(Checker& c, size_t r, std::string& last, bool& have_last) {
     return 0;
   }
   if (record.size() != info.size) {
-    c.problem(rec, at, "record holds " + std::to_string(record.size()) + " bytes, its size entry says " +
-                           std::to_string(info.size));
+    c.problem(rec, at,
+              "record holds " + std::to_string(record.size()) + " bytes, its size entry says " +
+                  std::to_string(info.size));
   }
   std::string text;
   if (db.flag > 1 || !chunk_text(db, r, text, p)) {
@@ -116,17 +121,22 @@ size_t check_chunk(Checker& c, size_t r, std::string& last, bool& have_last) {
   std::vector<Entry> entries;
   size_t bad_at = 0;
   if (!split_entries(text, entries, bad_at)) {
-    c.problem(rec, at, "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line");
+    c.problem(
+        rec, at,
+        "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line");
   }
   if (entries.empty()) {
     c.problem(rec, at, "chunk holds no entry");
     return 0;
   }
   if (entries.front().key != info.first) {
-    c.problem(rec, at, "first key " + quoted(entries.front().key) + ", the index says " + quoted(info.first));
+    c.problem(
+        rec, at,
+        "first key " + quoted(entries.front().key) + ", the index says " + quoted(info.first));
   }
   if (entries.back().key != info.last) {
-    c.problem(rec, at, "last key " + quoted(entries.back().key) + ", the index says " + quoted(info.last));
+    c.problem(rec, at,
+              "last key " + quoted(entries.back().key) + ", the index says " + quoted(info.last));
   }
   for (const Entry& e : entries) {
     if (have_last && compare_keys(last, e.key) > 0) {
@@ -150,11 +160,15 @@ int dump_verify(const DumpContext& cx, const Database& db) {
   bool have_last = false;
   for (size_t r = 1; r <= chunks; ++r) entries += check_chunk(c, r, last, have_last);
   for (const Problem& p : c.found) {
-    std::fprintf(cx.out, "%s%s: %s\n", p.warning ? "warning: " : "", where(p).c_str(), p.text.c_str());
+    std::fprintf(cx.out, "%s%s: %s\n", p.warning ? "warning: " : "", where(p).c_str(),
+                 p.text.c_str());
   }
-  std::string w = c.warnings ? ", " + std::to_string(c.warnings) + " warning" + (c.warnings > 1 ? "s" : "") : "";
+  std::string w = c.warnings
+                      ? ", " + std::to_string(c.warnings) + " warning" + (c.warnings > 1 ? "s" : "")
+                      : "";
   if (c.problems == 0) {
-    std::fprintf(cx.out, "%s: sound: %zu chunks, %zu entries%s\n", cx.file.c_str(), chunks, entries, w.c_str());
+    std::fprintf(cx.out, "%s: sound: %zu chunks, %zu entries%s\n", cx.file.c_str(), chunks, entries,
+                 w.c_str());
     return 0;
   }
   std::fprintf(cx.out, "%s: damaged: %zu problem%s%s\n", cx.file.c_str(), c.problems,

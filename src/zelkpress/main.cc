@@ -4,13 +4,13 @@
 // so OUTPUT is removed first and again on any failure: a failed run leaves
 // no file behind. It prints nothing on success (it shares standard output
 // with zelkpack).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "codec/codec.h"
 
@@ -36,10 +36,11 @@ int fail(const char* output, const char* what, const char* file) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::printf("%s"
-                "Compresses the chunk file CHUNK into OUTPUT: one zlib stream, made with\n"
-                "libdeflate at level %d. Used by zelkpack; see zelkpress(1).\n",
-                kUsage, zelk::kCompressionLevel);
+    std::printf(
+        "%s"
+        "Compresses the chunk file CHUNK into OUTPUT: one zlib stream, made with\n"
+        "libdeflate at level %d. Used by zelkpack; see zelkpress(1).\n",
+        kUsage, zelk::kCompressionLevel);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
