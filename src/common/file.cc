@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <utility>
@@ -62,22 +63,22 @@ void close_file(File& file) {
 namespace {
 
 // Appends the rest of the stream to bytes; reserves the file's size first
-// when it is a regular file.
+// when it is a regular file. A read shorter than asked for means the end
+// (or an error): fread returns less only then.
 template <class Bytes>
 bool append_stream(std::FILE* f, Bytes& bytes) {
   struct stat st;
-  size_t used = bytes.size();
   if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    bytes.reserve(used + static_cast<size_t>(st.st_size) + 65536);
+    bytes.reserve(bytes.size() + static_cast<size_t>(st.st_size) + 1);
   }
   for (;;) {
-    if (bytes.capacity() - used < 65536) bytes.reserve(bytes.capacity() * 2 + 65536);
-    bytes.resize(bytes.capacity());
-    size_t n = std::fread(bytes.data() + used, 1, bytes.size() - used, f);
-    used += n;
-    if (n == 0) break;
+    size_t used = bytes.size();
+    size_t room = std::max<size_t>(65536, bytes.capacity() - used);
+    bytes.resize(used + room);
+    size_t n = std::fread(bytes.data() + used, 1, room, f);
+    bytes.resize(used + n);
+    if (n < room) break;
   }
-  bytes.resize(used);
   return std::ferror(f) == 0;
 }
 
