@@ -201,4 +201,28 @@ TEST(ShellReplay, EqualsLiteralPassesForEverySize) {
   }
 }
 
+TEST(ShellReplay, InputsPastTheMoveBudgetTakeTheChainByChainWay) {
+  // n = 3 * 2^k: every gap down to 3 is a multiple of 3, so with each residue
+  // class mod 3 already in order all passes before the last leave the array
+  // alone, and the last must move every small value past the large values of
+  // class 0 before it: about n^2 / 9 moves, far past the walk's budget.
+  for (size_t n : {1536, 3072}) {
+    zelk::BigVector<uint32_t> values(n), literal(n);
+    for (size_t i = 0; i < n; ++i) {
+      uint32_t rank = static_cast<uint32_t>(i % 3 == 0 ? n + i : i / 2);  // small ranks pair up
+      values[i] = literal[i] = rank << 13 | static_cast<uint32_t>(i);
+    }
+    long len = static_cast<long>(n);
+    for (long gap = len / 2; gap > 0; gap /= 2) {
+      for (long i = gap; i < len; ++i) {
+        for (long j = i - gap; j >= 0 && (literal[j] >> 13) > (literal[j + gap] >> 13); j -= gap) {
+          std::swap(literal[j], literal[j + gap]);
+        }
+      }
+    }
+    zelk::shell_replay(values, 13);
+    ASSERT_TRUE(values == literal) << "n=" << n;
+  }
+}
+
 }  // namespace

@@ -80,18 +80,26 @@ void merge_pass(const T* a, T* b, size_t n, size_t gap, Ranks<T> k) {
   }
 }
 
-// Any other pass: each chain stably sorted on its own. Short chains are
-// sorted as the Shell sort does it, walking the array once.
+// Any other pass: each chain stably sorted on its own. The array is walked
+// once as the Shell sort does it, inserting each element into its chain,
+// which reads memory in order. When that takes too many moves (on inputs
+// where halving gaps go quadratic), the chains are finished one by one: an
+// element moved only past greater ranks keeps equal ranks in their order, so
+// a stable sort from that state gives the same result.
 template <class T>
 void sort_pass(T* a, size_t n, size_t gap, std::vector<T>& tmp, Ranks<T> ranks) {
-  if (n / gap <= 4) {
-    for (size_t i = gap; i < n; ++i) {
-      for (size_t j = i; j >= gap && ranks.rank(a[j - gap]) > ranks.rank(a[j]); j -= gap) {
-        std::swap(a[j - gap], a[j]);
-      }
+  size_t budget = 8 * n + 64;
+  for (size_t i = gap; i < n && budget != 0; ++i) {
+    T v = a[i];
+    size_t j = i;
+    while (j >= gap && ranks.rank(a[j - gap]) > ranks.rank(v) && budget != 0) {
+      a[j] = a[j - gap];
+      j -= gap;
+      --budget;
     }
-    return;
+    a[j] = v;
   }
+  if (budget != 0) return;
   if (gap == 1) {
     sort_chain(a, n, ranks);
     return;
