@@ -12,7 +12,7 @@
 # so it is run there on 131072 lines only).
 set -euo pipefail
 build=$(cd "${1:-build/release}" && pwd)
-runs=${2:-5}
+runs=${2:-9}
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
