@@ -76,6 +76,23 @@ void pack(Packed& p, bool plain) {
   }
 }
 
+// Where the parts of a database begin.
+struct Layout {
+  size_t chunks, index, rec1, rec2;
+};
+
+size_t be(const std::string& s, size_t at, int bytes) {
+  size_t v = 0;
+  for (int i = 0; i < bytes; ++i)
+    v = v << 8 | static_cast<unsigned char>(s[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+Layout layout_of(const std::string& db) {
+  size_t chunks = be(db, 76, 2) - 1;
+  return {chunks, 78 + 8 * (chunks + 1) + 2, be(db, 86, 4), be(db, 94, 4)};
+}
+
 TEST(Zelkdump, ReadsBackWhatZelkpackWrote) {
   for (bool plain : {true, false}) {
     Packed p;
@@ -85,11 +102,9 @@ TEST(Zelkdump, ReadsBackWhatZelkpackWrote) {
     EXPECT_TRUE(extract.out == p.chunks) << "extract equals the chunk files, plain=" << plain;
     Dump verify = dump("verify", p.db);
     EXPECT_EQ(verify.status, 0) << verify.out;
-    EXPECT_EQ(verify.out.substr(verify.out.find("t.pdb: ")),
-              "t.pdb: sound: " +
-                  std::to_string(static_cast<unsigned char>(p.db[77]) +
-                                 256 * static_cast<unsigned char>(p.db[76]) - 1) +
-                  " chunks, 4000 entries\n");
+    EXPECT_EQ(
+        verify.out.substr(verify.out.find("t.pdb: ")),
+        "t.pdb: sound: " + std::to_string(layout_of(p.db).chunks) + " chunks, 4000 entries\n");
 
     // Every key is found, with all its entries in stored order.
     std::map<std::string, std::string> want;
@@ -117,117 +132,50 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
   Packed plain, packed;
   pack(plain, true);
   pack(packed, false);
-  auto be32 = [](const std::string& s, size_t at) {
-    return static_cast<size_t>(static_cast<unsigned char>(s[at])) << 24 |
-           static_cast<size_t>(static_cast<unsigned char>(s[at + 1])) << 16 |
-           static_cast<size_t>(static_cast<unsigned char>(s[at + 2])) << 8 |
-           static_cast<unsigned char>(s[at + 3]);
-  };
+  using Damage = void (*)(std::string & d, const Layout& l);
   struct Case {
     const char* what;
     bool compressed;
-    std::string (*damage)(std::string db, size_t rec1, size_t rec2);
+    Damage damage;
     std::string where;  // expected in the report
   };
   const Case cases[] = {
-      {"type", false,
-       [](std::string d, size_t, size_t) {
-         d[60] = 'X';
-         return d;
-       },
+      {"type", false, [](std::string& d, const Layout&) { d[60] = 'X'; },
        "header at offset 0x3c: type"},
-      {"creator", false,
-       [](std::string d, size_t, size_t) {
-         d[67] = 'x';
-         return d;
-       },
+      {"creator", false, [](std::string& d, const Layout&) { d[67] = 'x'; },
        "header at offset 0x40: creator"},
-      {"attribute byte", false,
-       [](std::string d, size_t, size_t) {
-         d[98] = 0x41;
-         return d;
-       },
+      {"attribute byte", false, [](std::string& d, const Layout&) { d[98] = 0x41; },
        "record 2 at offset 0x62: attribute"},
-      {"unique id", false,
-       [](std::string d, size_t, size_t) {
-         d[93] = 9;
-         return d;
-       },
+      {"unique id", false, [](std::string& d, const Layout&) { d[93] = 9; },
        "record 1 at offset 0x5b: unique id"},
-      {"record offset", false,
-       [](std::string d, size_t, size_t) {
-         d[89] ^= 1;
-         return d;
-       },
+      {"record offset", false, [](std::string& d, const Layout&) { d[89] ^= 1; },
        "bytes, its size entry says"},
-      {"index word", false,
-       [](std::string d, size_t, size_t) {
-         size_t at =
-             78 +
-             8 * (static_cast<unsigned char>(d[77]) + 256u * static_cast<unsigned char>(d[76])) + 2;
-         d[at + 3] = 2;
-         return d;
-       },
+      {"index word", false, [](std::string& d, const Layout& l) { d[l.index + 3] = 2; },
        "record 0 at offset"},
-      {"flag", false,
-       [](std::string d, size_t, size_t) {
-         size_t at =
-             78 +
-             8 * (static_cast<unsigned char>(d[77]) + 256u * static_cast<unsigned char>(d[76])) + 2;
-         d[at + 7] = 2;
-         return d;
-       },
+      {"flag", false, [](std::string& d, const Layout& l) { d[l.index + 7] = 2; },
        "compression flag 2"},
-      {"size entry", false,
-       [](std::string d, size_t, size_t) {
-         size_t at =
-             78 +
-             8 * (static_cast<unsigned char>(d[77]) + 256u * static_cast<unsigned char>(d[76])) + 2;
-         d[at + 19] ^= 4;
-         return d;
-       },
+      {"size entry", false, [](std::string& d, const Layout& l) { d[l.index + 19] ^= 4; },
        "record 2 at offset"},
       {"index key", false,
-       [](std::string d, size_t rec1, size_t) {
-         size_t n =
-             static_cast<unsigned char>(d[77]) + 256u * static_cast<unsigned char>(d[76]) - 1;
-         size_t at = 78 + 8 * (n + 1) + 2 + 16 + 2 * n;
-         (void)rec1;
-         d[at] = 'A';
-         return d;
-       },
+       [](std::string& d, const Layout& l) { d[l.index + 16 + 2 * l.chunks] = 'A'; },
        "record 1 at offset"},
-      {"plain text", false,
-       [](std::string d, size_t rec1, size_t) {
-         d[d.find('\t', rec1)] = ' ';
-         return d;
-       },
+      {"plain text", false, [](std::string& d, const Layout& l) { d[d.find('\t', l.rec1)] = ' '; },
        "record 1 at offset"},
-      {"compressed text", true,
-       [](std::string d, size_t, size_t rec2) {
-         d[rec2 + 7] ^= 0x20;
-         return d;
-       },
+      {"compressed text", true, [](std::string& d, const Layout& l) { d[l.rec2 + 7] ^= 0x20; },
        "record 2 at offset"},
-      {"truncated", true,
-       [](std::string d, size_t, size_t) {
-         d.pop_back();
-         return d;
-       },
-       "cannot expand"},
+      {"truncated", true, [](std::string& d, const Layout&) { d.pop_back(); }, "cannot expand"},
       {"records swapped", false,
-       [](std::string d, size_t rec1, size_t rec2) {
-         std::string one = d.substr(rec1, rec2 - rec1), two = d.substr(rec2, rec2 - rec1);
-         d.replace(rec1, one.size(), two);
-         d.replace(rec2, one.size(), one);
-         return d;
+       [](std::string& d, const Layout& l) {
+         std::string one = d.substr(l.rec1, l.rec2 - l.rec1), two = d.substr(l.rec2, one.size());
+         d.replace(l.rec1, one.size(), two);
+         d.replace(l.rec2, one.size(), one);
        },
        "record 1 at offset"},
   };
   for (const Case& c : cases) {
-    const std::string& good = c.compressed ? packed.db : plain.db;
-    size_t rec1 = be32(good, 86), rec2 = be32(good, 94);
-    Dump verify = dump("verify", c.damage(good, rec1, rec2));
+    std::string db = c.compressed ? packed.db : plain.db;
+    c.damage(db, layout_of(db));
+    Dump verify = dump("verify", db);
     EXPECT_EQ(verify.status, 1) << c.what << "\n" << verify.out;
     EXPECT_NE(verify.out.find(c.where), std::string::npos) << c.what << "\n" << verify.out;
     EXPECT_NE(verify.out.find("t.pdb: damaged: "), std::string::npos) << c.what;
