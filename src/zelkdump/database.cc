@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "codec/codec.h"
+#include "pdb/format.h"
 
 namespace zelk {
 
 namespace {
 
-constexpr size_t kHeaderSize = 78, kListEntrySize = 8, kMaxText = 65535;
 
 uint16_t get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 uint32_t get32(const unsigned char* p) {
@@ -29,7 +29,7 @@ bool open_database(const unsigned char* bytes, size_t size, Database& db, Proble
   db = Database();
   db.bytes = bytes;
   db.size = size;
-  if (size < kHeaderSize) {
+  if (size < static_cast<size_t>(kHeaderSize)) {
     problem = {-1, 0, "file of " + std::to_string(size) + " bytes is shorter than a header (78)"};
     return false;
   }
@@ -47,7 +47,7 @@ bool open_database(const unsigned char* bytes, size_t size, Database& db, Proble
     db.list.push_back({get32(e), e[4], get32(e + 4) & 0xFFFFFF});
   }
   if (db.record_count < 1 || db.list.size() < db.record_count) {
-    problem = {-1, kHeaderSize,
+    problem = {-1, static_cast<uint64_t>(kHeaderSize),
                "record list of " + std::to_string(db.record_count) + " entries does not fit in " +
                    std::to_string(size) + " bytes"};
     return false;
@@ -64,15 +64,15 @@ bool open_database(const unsigned char* bytes, size_t size, Database& db, Proble
   db.chunk_count = get16(p + 4);
   db.flag = get16(p + 6);
   size_t n = db.chunk_count;
-  if (16 + 2 * n > size - at) {
+  if (kIndexFixedSize + 2 * n > size - at) {
     problem = {0, at, "index record too short for its " + std::to_string(n) + " sizes"};
     return false;
   }
-  const char* keys = reinterpret_cast<const char*>(p + 16 + 2 * n);
+  const char* keys = reinterpret_cast<const char*>(p + kIndexFixedSize + 2 * n);
   const char* keys_end = reinterpret_cast<const char*>(bytes + size);
   for (size_t k = 0; k < n; ++k) {
     ChunkInfo c;
-    c.size = get16(p + 16 + 2 * k);
+    c.size = get16(p + kIndexFixedSize + 2 * k);
     for (std::string* key : {&c.first, &c.last}) {
       const void* nul = std::memchr(keys, 0, static_cast<size_t>(keys_end - keys));
       if (!nul) {
@@ -110,7 +110,7 @@ bool chunk_text(const Database& db, size_t r, std::string& text, Problem& proble
   }
   std::vector<unsigned char> out;
   std::string error;
-  if (!expand_record(reinterpret_cast<const unsigned char*>(record.data()), record.size(), kMaxText,
+  if (!expand_record(reinterpret_cast<const unsigned char*>(record.data()), record.size(), kMaxRecordSize,
                      out, error)) {
     problem = {static_cast<long>(r), db.list[r].offset, "cannot expand: " + error};
     return false;

@@ -1,14 +1,15 @@
 // zelkdump verify: everything a reader relies on, one line per problem.
 #include <cstring>
 
+#include "pdb/format.h"
 #include "zelkdump/commands.h"
 
 namespace zelk {
 
 namespace {
 
-constexpr uint32_t kFirstId = 0x6F8000;
-constexpr unsigned char kAttributes = 0x40;
+constexpr uint32_t kFirstId = kFirstRecordId & 0xFFFFFF;  // below the attribute byte
+constexpr unsigned char kAttributes = kFirstRecordId >> 24;
 
 struct Checker {
   const Database& db;
@@ -35,10 +36,10 @@ void check_header_and_list(Checker& c) {
   if (db.record_count < 2) {
     c.problem(-1, 76, "record count " + std::to_string(db.record_count) + ": no chunk record");
   }
-  uint64_t list_end = 78 + 8 * uint64_t{db.record_count};
+  uint64_t list_end = static_cast<uint64_t>(list_entry_offset(db.record_count));
   for (size_t r = 0; r < db.list.size(); ++r) {
     const ListEntry& e = db.list[r];
-    uint64_t at = 78 + 8 * r;
+    uint64_t at = static_cast<uint64_t>(list_entry_offset(static_cast<long>(r)));
     long rec = static_cast<long>(r);
     if (e.attributes != kAttributes) c.problem(rec, at + 4, "attribute byte is not 0x40");
     if (e.id != kFirstId + r) c.problem(rec, at + 5, "unique id out of sequence");
@@ -49,7 +50,7 @@ void check_header_and_list(Checker& c) {
   if (list_end + 2 > db.size || db.bytes[list_end] != 0 || db.bytes[list_end + 1] != 0) {
     c.problem(-1, list_end, "the two NUL bytes after the record list are missing");
   }
-  if (db.list[0].offset != list_end + 2) {
+  if (db.list[0].offset != static_cast<uint64_t>(record0_offset(db.record_count - 1))) {
     c.problem(0, db.list[0].offset, "index record does not follow the record list");
   }
 }
@@ -73,7 +74,7 @@ void check_index(Checker& c) {
   }
   if (db.flag > 1)
     c.problem(0, at + 6, "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
-  uint64_t size = 16;
+  uint64_t size = kIndexFixedSize;
   for (const ChunkInfo& k : db.chunks) size += 2 + k.first.size() + 1 + k.last.size() + 1;
   uint64_t end = db.list.size() > 1 ? db.list[1].offset : db.size;
   if (end - at != size) {
