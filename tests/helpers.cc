@@ -72,6 +72,18 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+std::map<std::string, std::string> read_tree(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (auto& entry : std::filesystem::recursive_directory_iterator(dir, ec)) {
+    if (entry.is_regular_file(ec)) {
+      files[std::filesystem::relative(entry.path(), dir).string()] =
+          read_file(entry.path().string());
+    }
+  }
+  return files;
+}
+
 void write_script(const std::string& path, const std::string& body) {
   write_file(path, "#!/bin/sh\n" + body);
   chmod(path.c_str(), 0755);

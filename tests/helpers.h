@@ -1,6 +1,7 @@
 // Helpers for tests that run the real programs in a scratch directory.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ RunResult run_in(const std::string& dir, const std::string& program,
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
+// Every regular file below dir (names relative to it) with its bytes.
+std::map<std::string, std::string> read_tree(const std::string& dir);
 // Writes an executable shell script.
 void write_script(const std::string& path, const std::string& body);
 

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <utility>
 
 namespace zelk {
 
@@ -22,55 +24,99 @@ struct DecompressorFree {
 // tables are cleared for every stream). zelkpress starts once per chunk, and
 // faulting those pages in one by one costs more than the compression itself;
 // on transparent huge pages, aligned to their 2 MB, it takes three faults.
+// Smaller blocks (the decompressor's) come from malloc. Each block starts with
+// its mapping's address and length (length 0: from malloc).
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kHeader = 64;  // keeps the mapping's start and length
+constexpr size_t kHeader = 64;
+constexpr size_t kPage = 4096;
 
-void* compressor_alloc(size_t size) {
-  size_t total = size + kHeader + kHugePage;
+void* codec_alloc(size_t size) {
+  if (size < kHugePage / 2) {
+    char* block = static_cast<char*>(std::malloc(size + kHeader));
+    if (!block) return nullptr;
+    size_t zero = 0;
+    std::memcpy(block + sizeof(void*), &zero, sizeof zero);
+    return block + kHeader;
+  }
+  // Map 2 MB more than needed, then give back what lies before the first
+  // 2 MB boundary and after the block.
+  size_t length = (size + kHeader + kPage - 1) & ~(kPage - 1);
+  size_t total = length + kHugePage;
   void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
   uintptr_t start = reinterpret_cast<uintptr_t>(p);
-  char* block = reinterpret_cast<char*>((start + kHugePage - 1) & ~(kHugePage - 1));
-  madvise(block, size + kHeader, MADV_HUGEPAGE);  // a hint: without it all still works
-  std::memcpy(block, &p, sizeof p);
-  std::memcpy(block + sizeof p, &total, sizeof total);
+  uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+  if (aligned > start) munmap(p, aligned - start);
+  if (start + total > aligned + length)
+    munmap(reinterpret_cast<void*>(aligned + length), start + total - aligned - length);
+  char* block = reinterpret_cast<char*>(aligned);
+  madvise(block, length, MADV_HUGEPAGE);  // a hint: without it all still works
+  std::memcpy(block, &block, sizeof block);
+  std::memcpy(block + sizeof block, &length, sizeof length);
   return block + kHeader;
 }
 
-void compressor_free(void* ptr) {
+void codec_free(void* ptr) {
   if (!ptr) return;
   char* block = static_cast<char*>(ptr) - kHeader;
   void* p;
   size_t total;
   std::memcpy(&p, block, sizeof p);
   std::memcpy(&total, block + sizeof p, sizeof total);
-  munmap(p, total);
+  if (total == 0) {
+    std::free(block);
+  } else {
+    munmap(p, total);
+  }
+}
+
+// The library's allocator is global: set it once, before any thread uses it.
+void use_codec_allocator() {
+  static std::once_flag once;
+  std::call_once(once, [] { libdeflate_set_memory_allocator(codec_alloc, codec_free); });
 }
 
 }  // namespace
 
-std::vector<unsigned char> compress_chunk(const unsigned char* text, size_t size) {
-  // The allocator is global to the library: set it for this compressor only.
-  struct Compressor {
-    libdeflate_compressor* c;
-    Compressor() {
-      libdeflate_set_memory_allocator(compressor_alloc, compressor_free);
-      c = libdeflate_alloc_compressor(kCompressionLevel);
-    }
-    ~Compressor() {
-      libdeflate_free_compressor(c);
-      libdeflate_set_memory_allocator(std::malloc, std::free);
-    }
-  } compressor;
+Compressor::Compressor(Compressor&& other) noexcept : c(std::exchange(other.c, nullptr)) {}
+
+Compressor& Compressor::operator=(Compressor&& other) noexcept {
+  if (this != &other) {
+    if (c) libdeflate_free_compressor(c);
+    c = std::exchange(other.c, nullptr);
+  }
+  return *this;
+}
+
+Compressor::~Compressor() {
+  if (c) libdeflate_free_compressor(c);
+}
+
+Compressor make_compressor() {
+  use_codec_allocator();
+  Compressor compressor;
+  compressor.c = libdeflate_alloc_compressor(kCompressionLevel);
   if (!compressor.c) throw std::bad_alloc();
-  std::vector<unsigned char> out(libdeflate_zlib_compress_bound(compressor.c, size));
-  size_t n = libdeflate_zlib_compress(compressor.c, text, size, out.data(), out.size());
-  out.resize(n);  // the bound always suffices, so n is never 0
-  return out;
+  return compressor;
+}
+
+void compress_chunk(Compressor& compressor, const unsigned char* text, size_t size,
+                    std::vector<unsigned char>& record) {
+  record.resize(libdeflate_zlib_compress_bound(compressor.c, size));
+  size_t n = libdeflate_zlib_compress(compressor.c, text, size, record.data(), record.size());
+  record.resize(n);  // the bound always suffices, so n is never 0
+}
+
+std::vector<unsigned char> compress_chunk(const unsigned char* text, size_t size) {
+  Compressor compressor = make_compressor();
+  std::vector<unsigned char> record;
+  compress_chunk(compressor, text, size, record);
+  return record;
 }
 
 bool expand_record(const unsigned char* record, size_t size, size_t max_size,
                    std::vector<unsigned char>& text, std::string& error) {
+  use_codec_allocator();
   static std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(
       libdeflate_alloc_decompressor());
   if (!d) throw std::bad_alloc();

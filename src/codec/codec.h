@@ -7,11 +7,30 @@
 #include <string>
 #include <vector>
 
+struct libdeflate_compressor;
+
 namespace zelk {
 
 inline constexpr int kCompressionLevel = 12;
 
-// The compressed record of a chunk's text.
+// A compressor at kCompressionLevel, used for one chunk after another. Each
+// thread needs its own.
+struct Compressor {
+  libdeflate_compressor* c = nullptr;
+  Compressor() = default;
+  Compressor(Compressor&& other) noexcept;
+  Compressor& operator=(Compressor&& other) noexcept;
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+  ~Compressor();
+};
+// Throws std::bad_alloc when there is no memory for it.
+Compressor make_compressor();
+
+// Makes the compressed record of a chunk's text into record.
+void compress_chunk(Compressor& compressor, const unsigned char* text, size_t size,
+                    std::vector<unsigned char>& record);
+// The same with a compressor of its own.
 std::vector<unsigned char> compress_chunk(const unsigned char* text, size_t size);
 
 // Expands a record into text; at most max_size bytes are accepted. On a

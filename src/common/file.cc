@@ -1,6 +1,8 @@
 #include "common/file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -91,6 +93,31 @@ bool load_input(std::FILE* f, InputBytes& in) {
   in.data = in.owned.data();
   in.size = in.owned.size();
   return ok;
+}
+
+FileRead read_file(const char* path, std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {false, "cannot open", errno};
+  // Room for the whole file and one byte more, so the read that sees its end
+  // needs no new room.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    bytes.reserve(static_cast<size_t>(st.st_size) + 1);
+  }
+  FileRead result;
+  for (;;) {
+    size_t used = bytes.size();
+    size_t room = bytes.capacity() > used ? bytes.capacity() - used : 65536;
+    bytes.resize(used + room);
+    ssize_t n = read(fd, bytes.data() + used, room);
+    bytes.resize(used + static_cast<size_t>(n > 0 ? n : 0));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) result = {false, "cannot read", errno};
+    if (n <= 0) break;
+  }
+  close(fd);
+  return result;
 }
 
 bool is_readable_stream(std::FILE* f) {

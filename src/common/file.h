@@ -39,6 +39,16 @@ void close_file(File& file);
 // Reads the rest of a stream into bytes; false on a read error.
 bool read_all(std::FILE* f, std::vector<char>& bytes);
 
+// Reads a whole file with plain system calls (no stdio). On failure, ok is
+// false and what ("cannot open" or "cannot read") and error (errno) say why;
+// a directory fails to be read. Throws std::bad_alloc.
+struct FileRead {
+  bool ok = true;
+  const char* what = nullptr;
+  int error = 0;
+};
+FileRead read_file(const char* path, std::vector<unsigned char>& bytes);
+
 // A whole input in memory, read into one block (on huge pages where the
 // system grants them: far fewer page faults than mapping the file).
 struct InputBytes {

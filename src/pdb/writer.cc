@@ -1,10 +1,9 @@
 #include "pdb/writer.h"
 
-#include <cstdlib>
-
 #include "common/error.h"
 #include "pdb/byteorder.h"
 #include "pdb/format.h"
+#include "pdb/press.h"
 
 namespace zelk {
 
@@ -62,7 +61,7 @@ void gen_header(Database& db) {
   seek_to(db.out, db.pos);
 }
 
-void gen_body(Database& db, const std::vector<char>& data, int r, int total) {
+void gen_body(Database& db, const std::vector<unsigned char>& data, int r, int total) {
   long entry_pos = list_entry_offset(r);
   put_long(&db.list[static_cast<size_t>(kListEntrySize * r)], static_cast<uint32_t>(db.pos));
   if (db.settings.debug) {
@@ -85,21 +84,10 @@ void gen_index_record(Database& db) {
   write_bytes(db.out, record.data(), record.size());
 }
 
-// Reads the stored bytes of chunk i, running the compressor first unless
-// records are stored plain.
-void read_record(const Settings& settings, int i, std::vector<char>& data) {
+// Reads the stored bytes of chunk i: its text, or what the compressor left.
+void read_record(const Settings& settings, int i, std::vector<unsigned char>& data) {
   std::string path = chunk_path(i, settings.do_compress ? "txz" : "txt");
-  if (settings.do_compress) {
-    std::string command = "./zelkpress " + chunk_path(i, "txt") + " " + path;
-    std::fflush(stdout);  // the compressor shares standard output
-    int status = std::system(command.c_str());
-    (void)status;  // only the file it leaves behind counts
-  }
-  File file = open_file(path, "rb");
-  data.clear();
-  if (!file.f || !is_readable_stream(file.f) || !read_all(file.f, data)) {
-    die("Can not open '%s' for reading\n", path.c_str());
-  }
+  if (!read_file(path.c_str(), data).ok) die("Can not open '%s' for reading\n", path.c_str());
   if (static_cast<long>(data.size()) > kMaxRecordSize) {
     die("Error: Record %d too big (%ld bytes), at most 65535.\n", i + 1,
         static_cast<long>(data.size()));
@@ -111,10 +99,12 @@ void read_record(const Settings& settings, int i, std::vector<char>& data) {
 void merge(File& out, const Settings& settings, ChunkIndex& index) {
   Database db{out, settings, index, {}, 0, 0, 0};
   gen_header(db);
+  Press press = settings.do_compress ? start_press(index.suffix) : Press();
   try {
-    std::vector<char> data;
+    std::vector<unsigned char> data;
     int total = static_cast<int>(index.entries.size());
     for (int i = 0; i < index.suffix; ++i) {
+      if (settings.do_compress) press_chunk(press, i);
       read_record(settings, i, data);
       index.entries[static_cast<size_t>(i)].size = static_cast<long>(data.size());
       gen_body(db, data, i + 1, total);

@@ -1,7 +1,7 @@
 // Database writer: header and record list first, with room left for the
-// index record; then one record per chunk (run through ./zelkpress unless
-// records are stored plain); last the index record, once the stored sizes
-// are known.
+// index record; then one record per chunk (compressed first unless records
+// are stored plain: see pdb/press.h); last the index record, once the stored
+// sizes are known.
 #pragma once
 
 #include "common/file.h"

@@ -1,36 +1,25 @@
 // zelkpress CHUNK OUTPUT: writes the compressed record of a chunk file.
 //
-// zelkpack runs it once per chunk and reads whatever OUTPUT holds afterwards,
-// so OUTPUT is removed first and again on any failure: a failed run leaves
-// no file behind. It prints nothing on success (it shares standard output
-// with zelkpack).
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// zelkpack stores whatever OUTPUT holds afterwards, so a regular file at
+// OUTPUT is removed first and again on any failure: a failed run leaves no
+// file behind. A link or a device at OUTPUT is written through, never
+// removed; OUTPUT that is CHUNK itself is refused. It prints nothing on
+// success (it shares standard output with zelkpack).
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "codec/codec.h"
+#include "codec/identity.h"
+#include "codec/press.h"
+
+// zelkpack finds this text in ./zelkpress and then compresses built in,
+// knowing the bytes would be the same. It names the build: the sources and
+// the library that decide the bytes.
+[[gnu::used]] const char kCompanionTag[] = "zelkpress companion of build " ZELK_PRESS_BUILD;
 
 namespace {
 
 const char kUsage[] = "usage: zelkpress CHUNK OUTPUT\n";
-
-// Removes output when it is a regular file (or a link), never a device such
-// as /dev/null; a directory stays and is reported by the open that follows.
-void remove_output(const char* output) {
-  struct stat st;
-  if (lstat(output, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) unlink(output);
-}
-
-int fail(const char* output, const char* what, const char* file) {
-  int saved = errno;
-  if (output) remove_output(output);
-  std::fprintf(stderr, "zelkpress: %s '%s': %s\n", what, file, std::strerror(saved));
-  return 1;
-}
 
 }  // namespace
 
@@ -51,25 +40,5 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  const char* chunk = argv[1];
-  const char* output = argv[2];
-  remove_output(output);
-
-  std::vector<unsigned char> text;
-  std::FILE* in = std::fopen(chunk, "rb");
-  if (!in) return fail(nullptr, "cannot open", chunk);
-  unsigned char buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) text.insert(text.end(), buf, buf + n);
-  bool read_failed = std::ferror(in) != 0;
-  std::fclose(in);
-  if (read_failed) return fail(nullptr, "cannot read", chunk);
-
-  std::vector<unsigned char> record = zelk::compress_chunk(text.data(), text.size());
-  std::FILE* out = std::fopen(output, "wb");
-  if (!out) return fail(output, "cannot create", output);
-  bool ok = std::fwrite(record.data(), 1, record.size(), out) == record.size();
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) return fail(output, "cannot write", output);
-  return 0;
+  return zelk::press_file(argv[1], argv[2], stderr);
 }
