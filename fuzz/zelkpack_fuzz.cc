@@ -1,10 +1,12 @@
-// Runs the whole conversion (-p -l) on arbitrary input with a fuzzed chunk
-// budget in a scratch directory, and checks what it leaves: the sorted copy
-// is exactly the plain Shell sort's, and a successful run's database verifies,
-// holds the chunk files' entries in order, and no chunk exceeds the budget.
+// Runs the whole conversion (-l, compressed by the built-in compressor or
+// plain with -p) on arbitrary input with a fuzzed chunk budget in a scratch
+// directory, and checks what it leaves: the sorted copy is exactly the plain
+// Shell sort's, and a successful run's database verifies, holds the chunk
+// files' entries in order, no chunk exceeds the budget, and the warnings at
+// its end count what was cut.
 //
 // Input: two bytes choose K (mostly small, to reach capping and chunking
-// limits), the rest is the dictionary.
+// limits) and compression, the rest is the dictionary.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,6 +81,46 @@ bool verified(const std::string& report) {
   return true;
 }
 
+// The warnings a successful run ends with: lines of the sorted copy (read in
+// pieces of at most 65535 bytes) over K - 2 bytes before their line feed,
+// input lines over 65535 bytes, a byte order mark.
+std::string expected_warnings(const std::string& input, const std::string& copy, int k) {
+  long cut = 0, longest = 0;
+  for (size_t pos = 0; pos < copy.size();) {
+    size_t end = std::min(copy.find('\n', pos), copy.size() - 1) + 1;
+    end = std::min(end, pos + 65535);
+    long before_lf = static_cast<long>(end - pos) - (copy[end - 1] == '\n');
+    if (before_lf > k - 2) {
+      ++cut;
+      longest = std::max(longest, before_lf);
+    }
+    pos = end;
+  }
+  long long_lines = 0;
+  for (size_t pos = 0; pos < input.size();) {
+    size_t lf = std::min(input.find('\n', pos), input.size());
+    long_lines += lf - pos > 65535;
+    pos = lf + 1;
+  }
+  std::string w;
+  char line[160];
+  if (cut) {
+    std::snprintf(line, sizeof line,
+                  "Warning: %ld line%s cut to %d bytes; the longest was %ld bytes.\n", cut,
+                  cut == 1 ? "" : "s", k - 2, longest);
+    w += line;
+  }
+  if (long_lines) {
+    std::snprintf(line, sizeof line, "Warning: %ld input line%s over 65535 bytes read in pieces.\n",
+                  long_lines, long_lines == 1 ? "" : "s");
+    w += line;
+  }
+  if (input.rfind("\xEF\xBB\xBF", 0) == 0) {
+    w += "Warning: Input file starts with a byte order mark, kept in the first line's key.\n";
+  }
+  return w;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -98,14 +140,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::filesystem::remove_all("out");
   std::filesystem::remove("zelk.pdb");
 
-  int k = data[0] & 0x80 ? 2 + (((data[0] & 0x7F) << 8) | data[1]) % 65534 : 2 + data[1] % 160;
+  int k = data[0] & 0x80 ? 2 + (((data[0] & 0x3F) << 8) | data[1]) % 65534 : 2 + data[1] % 160;
+  bool compress = data[0] & 0x40;
   std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
   {
     std::ofstream f("in.txt", std::ios::binary | std::ios::trunc);
     f << input;
   }
   std::string budget = std::to_string(k);
-  int status = run_quietly({"zelkpack", "-p", "-l", "-k", budget.c_str(), "in.txt"});
+  int status =
+      run_quietly({"zelkpack", compress ? "-l" : "-p", "-l", "-k", budget.c_str(), "in.txt"});
   std::string err = slurp("stderr.txt");
 
   zelk_test::Sorted want = zelk_test::oracle_sort(input, k);
@@ -119,10 +163,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status != 0) {
     require(status == 1, "exit status 1");
     require(err.find("Error: No entries in input file.\n") != std::string::npos ||
-                err.find("Error: Too Long (") != std::string::npos,
-            "a failure is an empty dictionary or a line too long");
+                err.find("Error: Too Long (") != std::string::npos ||
+                (compress && err.find(" too big (") != std::string::npos),
+            "a failure is an empty dictionary, a line too long or an incompressible chunk");
     return 0;
   }
+  size_t size_line = err.find('\n', err.find("Index record (Record 0) size = "));
+  std::string tail = err.substr(size_line + 1);
+  const std::string vfs =
+      "Warning: This dictionary MUST be put on Palm's SD-card or MemoryStick (ie. VFS)\n";
+  if (tail.rfind(vfs, 0) == 0) tail = tail.substr(vfs.size());
+  require(tail == expected_warnings(input, want.copy, k), "warnings count what was cut");
   std::string chunks;
   char name[32];
   for (int i = 0;

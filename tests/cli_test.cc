@@ -358,3 +358,135 @@ TEST_F(Zelkpack, SortsByKeyAndWarnsAboutLongKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+const std::string kRun20 = "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n";
+
+TEST_F(Zelkpack, WarnsAboutWhatItMangles) {
+  const std::string k18 = std::string(16, 'v');  // "a\t" + 16 bytes: K - 2 = 18 at K = 20
+  struct Case {
+    std::string input;
+    std::vector<std::string> args;
+    std::string warnings;  // after the size line
+  };
+  const Case cases[] = {
+      {"a\t" + k18 + "\n", {"-k", "20"}, ""},
+      {"a\t" + k18 + "\r\n",
+       {"-k", "20"},
+       "Warning: 1 line cut to 18 bytes; the longest was 19 bytes.\n"},
+      {"a\t" + k18 + "x\nb\t" + k18 + "xyz\n",
+       {"-k", "20"},
+       "Warning: 2 lines cut to 18 bytes; the longest was 21 bytes.\n"},
+      // 65535 bytes before the line feed: one line cut, but not read in pieces...
+      {"a\t" + std::string(65533, 'v') + "\n",
+       {"-k", "65535"},
+       "Warning: 1 line cut to 65533 bytes; the longest was 65535 bytes.\n"},
+      // ...65536 and more are (the first piece of each is cut too).
+      {"a\t" + std::string(65533, 'v') + "\n" + "b\t" + std::string(70000, 'w') + "\nc\t" +
+           std::string(65534, 'u'),
+       {"-k", "65535"},
+       "Warning: 3 lines cut to 65533 bytes; the longest was 65535 bytes.\n"
+       "Warning: 2 input lines over 65535 bytes read in pieces.\n"},
+      {"\xEF\xBB\xBF"
+       "a\tx\n",
+       {"-k", "20"},
+       "Warning: Input file starts with a byte order mark, kept in the first line's key.\n"},
+      {"\xEF\xBB"
+       "a\tx\n",
+       {"-k", "20"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    TempDir scratch;
+    write_file(scratch / "d.txt", c.input);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-p", "d.txt"});
+    RunResult r = zelk_test::run_in(scratch.path, ZELKPACK, args);
+    EXPECT_EQ(r.status, 0) << c.warnings;
+    size_t size_line = r.err.find("size = ");
+    ASSERT_NE(size_line, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n', size_line) + 1), c.warnings) << c.input.size();
+  }
+}
+
+TEST_F(Zelkpack, WarningsComeAfterTheTraceAndNotAfterAFailure) {
+  input(
+      "\xEF\xBB\xBF"
+      "b\t12345678901234567890\na\t1\n");
+  RunResult r = run({"-p", "-d", "-k", "20", "d.txt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "Sorting...\nDone!\nIndex record (Record 0) size = 34 bytes\n"
+            "gen_body(): 1, 00000056, 0000008a\nconverting record 1 of 2\n"
+            "gen_body(): 2, 0000005e, 0000008e\nconverting record 2 of 2\n"
+            "Warning: 1 line cut to 18 bytes; the longest was 25 bytes.\n"
+            "Warning: Input file starts with a byte order mark, kept in the first line's key.\n");
+
+  input("\xEF\xBB\xBF" + std::string(30, 'k') + "\n");
+  r = run({"-p", "-k", "20", "d.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Sorting...\nDone!\nError: Too Long (21 chars) Lines in input file (line 1).\n");
+}
+
+TEST_F(Zelkpack, RefusesOutputThatWouldDestroyTheInputOrTheWorkFiles) {
+  const std::string text = "a\tx\n";
+  struct Case {
+    std::string output;
+    std::string err;  // "" when the run goes ahead
+  };
+  const char* const input_is = "is the input file.\n";
+  const char* const work_dir = "is in the work directory.\n";
+  const Case cases[] = {
+      {"d.txt", input_is},
+      {"./d.txt", input_is},
+      {"link.txt", input_is},
+      {"hard.txt", input_is},
+      {"sub/../d.txt", input_is},
+      {"out/dic0000.txt", work_dir},
+      {"out/zelk.pdb", work_dir},
+      {"./out//x.pdb", work_dir},
+      {"work/x.pdb", work_dir},
+      {"outside.pdb", ""},
+      {"out.pdb", ""},
+  };
+  for (bool out_exists : {false, true}) {
+    for (const Case& c : cases) {
+      TempDir scratch;
+      write_file(scratch / "d.txt", text);
+      symlink("d.txt", (scratch / "link.txt").c_str());
+      link((scratch / "d.txt").c_str(), (scratch / "hard.txt").c_str());
+      mkdir((scratch / "sub").c_str(), 0755);
+      if (out_exists) mkdir((scratch / "out").c_str(), 0755);
+      symlink("out", (scratch / "work").c_str());
+      RunResult r = zelk_test::run_in(scratch.path, ZELKPACK, {"-p", "-o", c.output, "d.txt"});
+      std::string what = c.output + (out_exists ? " (out exists)" : "");
+      if (c.err.empty()) {
+        EXPECT_EQ(r.status, 0) << what << r.err;
+        continue;
+      }
+      if (c.output == "work/x.pdb" && !out_exists) {
+        // A link to a work directory not made yet: the run makes out/ and
+        // writes there, where nothing of the run is overwritten.
+        EXPECT_EQ(r.status, 0) << what;
+        continue;
+      }
+      EXPECT_EQ(r.status, 1) << what;
+      EXPECT_EQ(r.err, "Error: Output file '" + c.output + "' " + c.err) << what;
+      EXPECT_EQ(r.out, "") << what;
+      EXPECT_EQ(read_file(scratch / "d.txt"), text) << what;
+      EXPECT_EQ(file_exists(scratch / "out"), out_exists) << what << ": nothing created";
+      EXPECT_FALSE(file_exists(scratch / "out/zelksort.dic")) << what;
+    }
+  }
+}
+
+TEST_F(Zelkpack, StandardOutputThatCannotBeWrittenIsAnError) {
+  input("a\tx\n");
+  RunResult r = run({"-p", "d.txt"}, "sh -c 'exec \"$0\" \"$@\" >/dev/full'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kRun20 + "Error: Can not write 'standard output'\n");
+  EXPECT_EQ(file("zelk.pdb").size(), 122u) << "the database is written first";
+}
+
+}  // namespace

@@ -21,6 +21,11 @@ struct Stats {
   uint32_t max_val = 0;   // longest value written
   long total_words = 0;   // entries written
   long current_line = 0;  // lines of the sorted copy read by the chunking stage
+  // What the run mangles, for the warnings at its end.
+  long cut_lines = 0;            // lines of the sorted copy over K - 2 bytes before their line feed
+  long longest_cut = 0;          // the most bytes before the line feed among them
+  long long_input_lines = 0;     // input lines over 65535 bytes, read in pieces
+  bool byte_order_mark = false;  // the input starts with EF BB BF
 };
 
 inline constexpr int kMinChunkSize = 2;

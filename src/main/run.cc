@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "common/file.h"
 #include "main/cmdline.h"
+#include "main/guard.h"
 #include "pdb/byteorder.h"
 #include "pdb/format.h"
 #include "pdb/writer.h"
@@ -17,6 +18,24 @@
 namespace zelk {
 
 namespace {
+
+// What the run had to mangle, said once at its end.
+void warn_mangled(const Stats& stats, int chunksize) {
+  if (stats.cut_lines) {
+    std::fprintf(stderr, "Warning: %ld line%s cut to %d bytes; the longest was %ld bytes.\n",
+                 stats.cut_lines, stats.cut_lines == 1 ? "" : "s", chunksize - 2,
+                 stats.longest_cut);
+  }
+  if (stats.long_input_lines) {
+    std::fprintf(stderr, "Warning: %ld input line%s over 65535 bytes read in pieces.\n",
+                 stats.long_input_lines, stats.long_input_lines == 1 ? "" : "s");
+  }
+  if (stats.byte_order_mark) {
+    std::fprintf(stderr,
+                 "Warning: Input file starts with a byte order mark, kept in the first line's "
+                 "key.\n");
+  }
+}
 
 void report(const Stats& stats) {
   std::printf("\n");
@@ -37,11 +56,12 @@ void run(int argc, const char* const* argv) {
   const std::string& dic_file = operands[0];
   File input = open_file(dic_file, "rb");
   if (!input.f || !is_readable_stream(input.f)) die("Can not open '%s'\n", dic_file.c_str());
+  check_output_path(settings.outFileName, input.f);
   if (!SwapChoose()) die("Fail to determine byte order.\n");
   mkdir(kWorkDir, 0777);  // an existing directory, or any failure, shows up later
 
-  File sorted = sort_dic(std::move(input), settings.chunksize);
   Stats stats;
+  File sorted = sort_dic(std::move(input), settings.chunksize, stats);
   ChunkIndex index;
   split(sorted.f, settings, stats, index);
   if (index.entries.empty()) die("Error: No entries in input file.\n");
@@ -53,7 +73,11 @@ void run(int argc, const char* const* argv) {
   if (!out.f) die("Can not open '%s' for write.\n", settings.outFileName.c_str());
   set_buffer(out, 1 << 20);
   merge(out, settings, index);
+  warn_mangled(stats, settings.chunksize);
   report(stats);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    die("Error: Can not write 'standard output'\n");
+  }
 }
 
 }  // namespace

@@ -55,8 +55,18 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
   t.starts.reserve(size / 32 + 2);
   t.keys.reserve(size / 32 + 1);
   size_t pos = 0;
+  bool piece_follows = false;  // the piece before ended without a line feed (65535 bytes)
+  bool counted = false;        // the physical line being read is counted already
   while (pos < size) {
     size_t len = line_length(data + pos, size - pos);
+    // A piece that follows one without line feed and is more than the line
+    // feed itself: the physical line has more than 65535 bytes.
+    if (piece_follows && !counted && data[pos] != '\n') {
+      ++t.long_lines;
+      counted = true;
+    }
+    piece_follows = data[pos + len - 1] != '\n';
+    if (!piece_follows) counted = false;
     bool cut;
     t.starts.push_back(pos);
     t.keys.push_back(line_key(data + pos, len, chunksize, &cut));
@@ -91,7 +101,7 @@ void write_sorted(File& copy, const char* data, const LineTable& table, const So
   write_bytes(copy, buf.data(), used);
 }
 
-File sort_dic(File input, int chunksize) {
+File sort_dic(File input, int chunksize, Stats& stats) {
   std::fprintf(stderr, "Sorting...\n");
   auto in = std::make_unique<InputBytes>();
   if (!load_input(input.f, *in)) die("Can not open '%s'\n", input.path.c_str());
@@ -99,6 +109,8 @@ File sort_dic(File input, int chunksize) {
 
   LineTable table = scan_lines(in->data, in->size, chunksize, stderr);
   if (table.nul_line) die("Error: NUL byte in line %ld of input file.\n", table.nul_line);
+  stats.long_input_lines = table.long_lines;
+  stats.byte_order_mark = in->size >= 3 && std::memcmp(in->data, "\xEF\xBB\xBF", 3) == 0;
   SortedLines order = sort_lines(in->data, table);
 
   std::string path = sorted_copy_path();

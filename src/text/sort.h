@@ -17,6 +17,7 @@
 
 #include "common/big_alloc.h"
 #include "common/file.h"
+#include "common/settings.h"
 
 namespace zelk {
 
@@ -28,7 +29,8 @@ struct LineTable {
   // Per line: the key length (0..127), plus kKeyEndsInAddedLf when the key's
   // last byte is the line feed that capping added (it is not in the input).
   BigVector<uint8_t> keys;
-  long nul_line = 0;  // 1-based number of the first line holding a NUL byte, or 0
+  long nul_line = 0;    // 1-based number of the first line holding a NUL byte, or 0
+  long long_lines = 0;  // physical lines of more than 65535 bytes, cut into pieces
 };
 inline constexpr uint8_t kKeyEndsInAddedLf = 0x80;
 
@@ -58,7 +60,8 @@ void shell_replay(BigVector<uint64_t>& a, unsigned shift);
 void shell_replay(BigVector<uint32_t>& a, unsigned shift);
 
 // Sorting stage: reads and closes the input, writes out/zelksort.dic and
-// returns it opened for reading. Progress and warnings go to standard error.
-File sort_dic(File input, int chunksize);
+// returns it opened for reading. Progress and warnings go to standard error;
+// stats learns of long input lines and a byte order mark.
+File sort_dic(File input, int chunksize, Stats& stats);
 
 }  // namespace zelk

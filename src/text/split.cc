@@ -72,8 +72,14 @@ void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& in
   std::vector<char> line(kLineBufferSize);
   LineReader reader = make_line_reader(in);
   std::string_view text;
+  const long kept = static_cast<long>(settings.chunksize) - 2;  // bytes a line keeps before its LF
   while (next_line(reader, &text)) {
     ++stats.current_line;
+    long before_lf = static_cast<long>(text.size()) - (text.back() == '\n' ? 1 : 0);
+    if (before_lf > kept) {
+      ++stats.cut_lines;
+      if (before_lf > stats.longest_cut) stats.longest_cut = before_lf;
+    }
     std::memcpy(line.data(), text.data(), text.size());
     line[text.size()] = '\0';
     truncate_line(line.data(), settings.chunksize);
