@@ -97,6 +97,36 @@ TEST_F(Fault, TooLittleMemory) {
   }
 }
 
+TEST_F(Fault, TooLittleMemoryToCompressBuiltIn) {
+#ifdef ZELK_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  // Whatever the limit, compressing built in either does all the work (fewer
+  // threads, the same database) or ends the run as any allocation failure.
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "word" + std::to_string(i) + "\tthe fruit of a tree\n";
+  input(text);
+  ASSERT_EQ(run({"-k", "1024", "d.txt"}).status, 0);
+  const std::string database = read_file(dir / "zelk.pdb");
+  int failed = 0, done = 0;
+  for (int limit : {9000, 12000, 16000, 20000, 30000, 60000}) {
+    std::remove((dir / "zelk.pdb").c_str());
+    RunResult r = run({"-k", "1024", "d.txt"}, "ulimit -v " + std::to_string(limit) + ";");
+    if (r.status == 0) {
+      ++done;
+      EXPECT_TRUE(read_file(dir / "zelk.pdb") == database) << limit;
+    } else {
+      ++failed;
+      EXPECT_EQ(r.status, 1) << limit;
+      EXPECT_EQ(r.err.substr(r.err.size() - std::min<size_t>(r.err.size(), 22)),
+                "Error: No more memory\n")
+          << limit;
+    }
+  }
+  EXPECT_GT(failed, 0) << "9 MB is too little for the compressor";
+  EXPECT_GT(done, 0) << "60 MB is enough";
+}
+
 TEST_F(Fault, WorkFilesThatCannotBeWritten) {
   input("a\tx\n");
   write_file(dir / "out", "a file where the work directory should be");
