@@ -1,40 +1,53 @@
 #!/bin/bash
-# The compressor's benchmark, from one run:
-#  - compressed size of a generated realistic dictionary (4096-byte chunks)
-#    with zelkpress against zlib level 9;
-#  - wall time per chunk of a compressing zelkpack run against the floor:
-#    the same run with -p plus the cost of system("./noop in out") per chunk,
-#    noop being a static program that does nothing.
-#
-# The three timings are interleaved over ROUNDS rounds; medians are shown.
+# The compressing run's benchmark, from one run, on a generated realistic
+# dictionary (LINES entries, 4096-byte chunks, on tmpfs):
+#   size  our records against zlib at level 9, what a user would reach for;
+#   P     zelkpack -p: the whole run without compression (the floor);
+#   C     the codec alone compressing every chunk on one thread;
+#   F     zelkpack as users run it: compressed built in, on every core;
+#   S     the same run starting ./zelkpress once per chunk (ZELKPACK_SPAWN=1).
+# P, C and F are medians of ROUNDS interleaved rounds; S runs once (about a
+# minute). Targets: F <= 1.2 (P + C / cores) and S / F >= 15.
 #
 #   bench/compress.sh [BUILD_DIR] [LINES] [ROUNDS]
 set -euo pipefail
 build=$(cd "${1:-build/release}" && pwd)
-lines=${2:-100000}
+lines=${2:-200000}
 rounds=${3:-5}
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-compress.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$build/bench/gen_dict" realistic "$lines" > dict.txt
-cp "$build/src/zelkpress" "$build/bench/noop" .
+cores=$(nproc)
 
-"$build/src/zelkpack" -p dict.txt > /dev/null 2>&1
+"$build/src/zelkpack" -l -p dict.txt > /dev/null 2>&1
 chunks=$(ls out/dic*.txt | wc -l)
-echo "dictionary: $lines entries, $(stat -c %s dict.txt) bytes, $chunks chunks"
+echo "dictionary: $lines entries, $(stat -c %s dict.txt) bytes, $chunks chunks; $cores cores"
 "$build/bench/ratio" out/dic*.txt | tail -3
 
-seconds() { /usr/bin/time -f %e -o t "$@" > /dev/null 2>&1; cat t; }
-median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+timed() { /usr/bin/time -f "%e %M" -o t "$@" > /dev/null 2>&1; cat t; }
 for ((i = 0; i < rounds; i++)); do
-  seconds "$build/src/zelkpack" -p dict.txt >> plain.times
-  "$build/bench/spawn_floor" "$chunks" >> spawn.times
-  seconds "$build/src/zelkpack" dict.txt >> packed.times
+  timed "$build/src/zelkpack" -l -p dict.txt >> p.times
+  "$build/bench/codec_time" out/dic*.txt 2> /dev/null >> c.times
+  timed "$build/src/zelkpack" -l dict.txt >> f.times
 done
-plain=$(median < plain.times) spawn=$(median < spawn.times) packed=$(median < packed.times)
-awk -v p="$plain" -v s="$spawn" -v z="$packed" -v n="$chunks" -v r="$rounds" 'BEGIN {
-  floor = p * 1000 / n + s; per = z * 1000 / n
-  printf "medians of %d rounds, per chunk:\n", r
-  printf "  zelkpack -p %.3f ms + system(./noop) %.3f ms = floor %.3f ms\n", p * 1000 / n, s, floor
-  printf "  zelkpack with zelkpress %.3f ms: %.2f times the floor\n", per, per / floor
+cp "$build/src/zelkpress" .
+ZELKPACK_SPAWN=1 /usr/bin/time -f "%e %M" -o t "$build/src/zelkpack" -l dict.txt > /dev/null 2>&1
+cat t > s.times
+
+median() { sort -n "$1" | awk '{v[NR] = $1; if ($2 > m) m = $2} END {printf "%.2f %d", v[int((NR + 1) / 2)], m / 1024}'; }
+read -r p pm <<< "$(median p.times)"
+read -r c _ <<< "$(median c.times)"
+read -r f fm <<< "$(median f.times)"
+read -r s sm <<< "$(cat s.times)"
+awk -v p="$p" -v c="$c" -v f="$f" -v s="$s" -v pm="$pm" -v fm="$fm" -v sm="$((sm / 1024))" \
+    -v n="$cores" -v r="$rounds" 'BEGIN {
+  bound = 1.2 * (p + c / n)
+  printf "medians of %d rounds (S: one run); wall time, peak memory:\n", r
+  printf "  P  zelkpack -p, no compression          %6.2f s  %4d MB\n", p, pm
+  printf "  C  the codec alone, one thread           %6.2f s\n", c
+  printf "  F  zelkpack, built in on %d threads       %6.2f s  %4d MB\n", n, f, fm
+  printf "  S  zelkpack running ./zelkpress a chunk  %6.2f s  %4d MB\n", s, sm
+  printf "F / (P + C / %d) = %.2f (target 1.2): %s\n", n, f / (p + c / n), (f <= bound) ? "met" : "missed"
+  printf "S / F = %.1f (target 15): %s\n", s / f, (s / f >= 15) ? "met" : "missed"
 }'

@@ -7,7 +7,6 @@ cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 mkdir -p run
-cp build/release/src/zelkpress run/ 2>/dev/null || true
 cd run
 ../build/release/src/zelkpack -n Fruits -o fruits.pdb ../examples/fruits.txt
 ls -l fruits.pdb out
