@@ -1,25 +1,76 @@
-// Feeds arbitrary bytes to zelkdump's commands as a database. Nothing may
+// Feeds arbitrary bytes to zelkdump's commands as a database file. Nothing may
 // crash or read out of bounds, and the commands must agree: a database that
-// verifies as sound must also list, extract and describe without error.
+// verifies as sound must also list, extract, describe and show its keys
+// without error, and every key it shows must be found.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "helpers.h"
 #include "zelkdump/commands.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+void require(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "property violated: %s\n", what);
+    std::abort();
+  }
+}
+
+int run(int fd, size_t size, const zelk::Request& request, std::string* out = nullptr) {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   static const std::string name = "fuzz.pdb";
-  zelk::DumpContext cx{name, sink, sink};
-  std::vector<std::string> keys = {
-      std::string(reinterpret_cast<const char*>(data), size < 6 ? size : 6), "a"};
-  int verify = zelk::run_dump(cx, "verify", keys, data, size);
-  for (const char* command : {"info", "list", "extract", "lookup"}) {
-    int status = zelk::run_dump(cx, command, keys, data, size);
-    if (status < 0 || status > 1) std::abort();
-    if (verify == 0 && status != 0 && std::string(command) != "lookup") std::abort();
+  char* text = nullptr;
+  size_t text_size = 0;
+  std::FILE* o = out ? open_memstream(&text, &text_size) : sink;
+  zelk::DumpContext cx{name, o, sink, false};
+  int status = zelk::run_dump(cx, request, fd, size);
+  if (out) {
+    std::fclose(o);
+    out->assign(text, text_size);
+    std::free(text);
   }
+  return status;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  int fd = zelk_test::memory_file(bytes);
+  std::string probe = bytes.substr(0, 6);
+  int verify = run(fd, size, {"verify", {}, zelk::Strategy::kExact});
+  require(verify == 0 || verify == 1, "verify says sound or damaged");
+  for (const char* command : {"info", "list", "extract"}) {
+    int status = run(fd, size, {command, {}, zelk::Strategy::kExact});
+    require(status == 0 || status == 1, "status 0 or 1");
+    require(verify != 0 || status == 0, "a sound database reads without error");
+  }
+  for (zelk::Strategy s : {zelk::Strategy::kExact, zelk::Strategy::kPrefix, zelk::Strategy::kNocase,
+                           zelk::Strategy::kLev}) {
+    int status = run(fd, size, {"lookup", {probe, "a", ""}, s});
+    require(status == 0 || status == 1, "lookup status 0 or 1");
+  }
+  std::string keys;
+  int listed = run(fd, size, {"keys", {}, zelk::Strategy::kExact}, &keys);
+  require(verify != 0 || listed == 0, "a sound database lists its keys");
+  if (verify == 0 && keys.find('\\') == std::string::npos) {
+    // Keys without bytes that print escaped are found as printed.
+    std::vector<std::string> all;
+    for (size_t pos = 0; pos < keys.size();) {
+      size_t lf = keys.find('\n', pos);
+      all.push_back(keys.substr(pos, lf - pos));
+      pos = lf + 1;
+    }
+    if (!all.empty()) {
+      require(run(fd, size, {"lookup", all, zelk::Strategy::kExact}) == 0, "every key is found");
+    }
+  }
+  close(fd);
   return 0;
 }

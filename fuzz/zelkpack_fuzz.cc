@@ -187,16 +187,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* text = nullptr;
   size_t text_size = 0;
   const std::string label = "zelk.pdb";
-  const auto* bytes = reinterpret_cast<const unsigned char*>(db.data());
+  int fd = open("zelk.pdb", O_RDONLY | O_CLOEXEC);
   std::FILE* report = open_memstream(&text, &text_size);
-  zelk::run_dump({label, report, sink}, "verify", {}, bytes, db.size());
+  zelk::run_dump({label, report, sink}, {"verify", {}, zelk::Strategy::kExact}, fd, db.size());
   std::fclose(report);
   require(verified(std::string(text, text_size)), "database verifies");
   std::free(text);
   std::FILE* extract = open_memstream(&text, &text_size);
-  require(zelk::run_dump({label, extract, sink}, "extract", {}, bytes, db.size()) == 0,
+  require(zelk::run_dump({label, extract, sink}, {"extract", {}, zelk::Strategy::kExact}, fd,
+                         db.size()) == 0,
           "extract works");
   std::fclose(extract);
+  close(fd);
   bool same = std::string(text, text_size) == chunks;
   std::free(text);
   require(same, "database holds the chunk files' entries");

@@ -1,7 +1,9 @@
 #include "helpers.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +84,18 @@ std::map<std::string, std::string> read_tree(const std::string& dir) {
     }
   }
   return files;
+}
+
+int memory_file(const std::string& bytes) {
+  int fd = memfd_create("zelk-test", MFD_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("memfd_create failed");
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) throw std::runtime_error("cannot write a memory file");
+    done += static_cast<size_t>(n);
+  }
+  return fd;
 }
 
 void write_script(const std::string& path, const std::string& body) {

@@ -35,6 +35,8 @@ void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 // Every regular file below dir (names relative to it) with its bytes.
 std::map<std::string, std::string> read_tree(const std::string& dir);
+// A file in memory holding bytes, open for reading and writing (a memfd).
+int memory_file(const std::string& bytes);
 // Writes an executable shell script.
 void write_script(const std::string& path, const std::string& body);
 

@@ -1,8 +1,10 @@
 // zelkdump against databases zelkpack wrote, whole and damaged.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -21,17 +23,19 @@ struct Dump {
   std::string out, err;
 };
 
-// Runs a command through the library on bytes in memory.
+// Runs a command through the library on a database held in a memory file.
 Dump dump(const std::string& command, const std::string& db,
-          const std::vector<std::string>& keys = {}) {
+          const std::vector<std::string>& keys = {},
+          zelk::Strategy strategy = zelk::Strategy::kExact, bool json = false) {
   char *out = nullptr, *err = nullptr;
   size_t out_size = 0, err_size = 0;
   std::FILE* o = open_memstream(&out, &out_size);
   std::FILE* e = open_memstream(&err, &err_size);
   std::string name = "t.pdb";
-  zelk::DumpContext cx{name, o, e};
-  int status = zelk::run_dump(cx, command, keys, reinterpret_cast<const unsigned char*>(db.data()),
-                              db.size());
+  zelk::DumpContext cx{name, o, e, json};
+  int fd = zelk_test::memory_file(db);
+  int status = zelk::run_dump(cx, {command, keys, strategy}, fd, db.size());
+  close(fd);
   std::fclose(o);
   std::fclose(e);
   Dump d{status, std::string(out, out_size), std::string(err, err_size)};
@@ -121,10 +125,20 @@ TEST(Zelkdump, ReadsBackWhatZelkpackWrote) {
     Dump lookup = dump("lookup", p.db, keys);
     EXPECT_EQ(lookup.status, 0) << lookup.err;
     EXPECT_TRUE(lookup.out == expected) << "plain=" << plain;
-    Dump missing = dump("lookup", p.db, {"w1", "absent", std::string(127, 'l')});
+    Dump missing = dump("lookup", p.db, {"w1", "absent", "w1000"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "zelkdump: t.pdb: 'absent' not found\nzelkdump: t.pdb: '" +
-                               std::string(127, 'l') + "' not found\n");
+    EXPECT_EQ(missing.out, want["w1"]) << "a batch goes on past a missing key";
+    EXPECT_EQ(missing.err,
+              "zelkdump: t.pdb: 'absent' not found\n"
+              "zelkdump: t.pdb: 'w1000' not found; did you mean: 'w101', 'w102', 'w103', "
+              "'w104', 'w106'?\n");  // no w10, w100 or w105: all two edits away
+
+    // keys: each key once, in stored order.
+    std::string listed;
+    for (const std::string& k : keys) listed += zelk::escape(k) + "\n";
+    Dump all = dump("keys", p.db);
+    EXPECT_EQ(all.status, 0);
+    EXPECT_TRUE(all.out == listed) << "plain=" << plain;
   }
 }
 
@@ -191,18 +205,31 @@ TEST(Zelkdump, CommandLine) {
     std::string err_start;
   };
   const Case cases[] = {
-      {{}, 2, "A subcommand is required"},
+      {{}, 2, "zelkdump: a command is required: info, list, lookup, keys, extract or verify"},
       {{"info"}, 2, "FILE is required"},
       {{"lookup", "zelk.pdb"}, 2, "KEY is required"},
-      {{"frobnicate", "zelk.pdb"}, 2, "A subcommand is required"},
+      {{"frobnicate", "zelk.pdb"}, 2, "zelkdump: 'frobnicate' is not a zelkdump command"},
+      {{"help", "frobnicate"}, 2, "zelkdump: 'frobnicate' is not a zelkdump command"},
+      {{"lookup", "-s", "fuzzy", "zelk.pdb", "w1"}, 2, "--strategy: fuzzy not in {"},
+      {{"info", "--frob", "zelk.pdb"}, 2, "--frob"},
+      {{"info", "/dev/null"}, 2, "zelkdump: '/dev/null' is not a regular file"},
+      {{"info", "big.pdb"}, 1, "zelkdump: 'big.pdb' is not a Dict/Zelk database ("},
+      {{"info", "short.pdb"},
+       1,
+       "zelkdump: 'short.pdb' is not a Dict/Zelk database (5 bytes, shorter than a header)"},
       {{"info", "missing.pdb"},
        2,
        "zelkdump: cannot read 'missing.pdb': No such file or directory"},
       {{"info", "out"}, 2, "zelkdump: cannot read 'out': Is a directory"},
-      {{"info", "d.txt"}, 1, "zelkdump: d.txt: "},
+      {{"info", "d.txt"},
+       1,
+       "zelkdump: 'd.txt' is not a Dict/Zelk database (type 'llll', creator 'llll')"},
       {{"info", "zelk.pdb"}, 0, ""},
       {{"lookup", "zelk.pdb", "w1", "nope"}, 1, "zelkdump: zelk.pdb: 'nope' not found"},
   };
+  write_file(p.dir / "short.pdb", "Dict\n");
+  write_file(p.dir / "big.pdb", "");  // larger than any database, sparse
+  ASSERT_EQ(truncate((p.dir / "big.pdb").c_str(), 20'000'000'000), 0);
   for (const Case& c : cases) {
     RunResult r = zelk_test::run_in(p.dir.path, ZELKDUMP, c.args);
     std::string what = c.args.empty() ? "(none)" : c.args[0];
@@ -212,6 +239,265 @@ TEST(Zelkdump, CommandLine) {
   RunResult info = zelk_test::run_in(p.dir.path, ZELKDUMP, {"info", "zelk.pdb"});
   EXPECT_NE(info.out.find("entries:       4000\n"), std::string::npos) << info.out;
   EXPECT_EQ(zelk_test::run_in(p.dir.path, ZELKDUMP, {"--version"}).out, "zelkdump 1.2\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A small dictionary of the cases readers meet: case, accents (UTF-8 and a
+// Latin-1 key), keys that begin with '-', repeated keys, a shared prefix.
+const char kWords[] =
+    "Apple\tthe fruit\n"
+    "apple\ta tree\n"
+    "apple\tits wood\n"
+    "applet\ta small program\n"
+    "apples\tmore than one\n"
+    "-ness\ta suffix\n"
+    "\xC3\x84pfel\tapples (German)\n"
+    "stra\xC3\x9F"
+    "e\tstreet (German)\n"
+    "\xCE\xA3\xCE\xB9\xCE\xB3\xCE\xBC\xCE\xB1\tsigma (Greek)\n"
+    "\xC4pfel\tapples (Latin-1)\n"
+    "maple\ta tree\n"
+    "zebra\tan animal\n";
+
+std::string small_database(bool plain) {
+  TempDir dir;
+  write_file(dir / "d.txt", kWords);
+  std::vector<std::string> args = {"-k", "64", "d.txt"};
+  if (plain) args.insert(args.begin(), "-p");
+  RunResult r = zelk_test::run_in(dir.path, ZELKPACK, args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return read_file(dir / "zelk.pdb");
+}
+
+TEST(Zelkdump, Searches) {
+  using S = zelk::Strategy;
+  struct Case {
+    S strategy;
+    std::vector<std::string> keys;
+    int status;
+    std::string out, err;
+  };
+  const std::string nf = "zelkdump: t.pdb: ";
+  const Case cases[] = {
+      {S::kExact, {"apple"}, 0, "apple\ta tree\napple\tits wood\n", ""},
+      {S::kExact, {"-ness", "zebra"}, 0, "-ness\ta suffix\nzebra\tan animal\n", ""},
+      {S::kExact,
+       {"aple"},
+       1,
+       "",
+       nf + "'aple' not found; did you mean: 'apple', 'maple', 'Apple', 'apples', 'applet'?\n"},
+      {S::kExact, {"qqqqqqqq"}, 1, "", nf + "'qqqqqqqq' not found\n"},
+      {S::kPrefix,
+       {"apple"},
+       0,
+       "apple\ta tree\napple\tits wood\napples\tmore than one\napplet\ta small program\n",
+       ""},
+      {S::kPrefix, {"\xC3"}, 0, "\xC3\x84pfel\tapples (German)\n", ""},
+      {S::kPrefix, {"b", "z"}, 1, "zebra\tan animal\n", nf + "no key begins with 'b'\n"},
+      {S::kNocase, {"APPLE"}, 0, "Apple\tthe fruit\napple\ta tree\napple\tits wood\n", ""},
+      {S::kNocase, {"\xC3\xA4PFEL"}, 0, "\xC3\x84pfel\tapples (German)\n", ""},
+      {S::kNocase,
+       {"\xCF\x83\xCE\x99\xCE\x93\xCE\x9C\xCE\x91"},
+       0,
+       "\xCE\xA3\xCE\xB9\xCE\xB3\xCE\xBC\xCE\xB1\tsigma (Greek)\n",
+       ""},
+      {S::kNocase, {"STRASSE"}, 1, "", nf + "'STRASSE' not found\n"},  // simple folding only
+      {S::kNocase,
+       {"\xC4PFEL", "\xE4pfel"},
+       1,
+       "\xC4pfel\tapples (Latin-1)\n",
+       nf + "'\xE4pfel' not found\n"},  // not UTF-8: only ASCII letters fold
+      {S::kLev, {"Apfel"}, 0, "\xC3\x84pfel\tapples (German)\n\xC4pfel\tapples (Latin-1)\n", ""},
+      {S::kLev, {"aple"}, 0, "apple\ta tree\napple\tits wood\nmaple\ta tree\n", ""},
+  };
+  for (bool plain : {true, false}) {
+    std::string db = small_database(plain);
+    for (const Case& c : cases) {
+      Dump d = dump("lookup", db, c.keys, c.strategy);
+      std::string what = c.keys[0] + " strategy " + std::to_string(static_cast<int>(c.strategy));
+      EXPECT_EQ(d.status, c.status) << what;
+      EXPECT_EQ(d.out, c.out) << what;
+      EXPECT_EQ(d.err, c.err) << what;
+    }
+    Dump keys = dump("keys", db, {"app"});
+    EXPECT_EQ(keys.out, "apple\napples\napplet\n");
+  }
+}
+
+TEST(Zelkdump, KeysBeginningWithADashAndOptionsAnywhere) {
+  TempDir dir;
+  write_file(dir / "d.pdb", small_database(true));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"lookup", "d.pdb", "-ness", "zebra"}, 0, "-ness\ta suffix\nzebra\tan animal\n"},
+      {{"lookup", "d.pdb", "--", "-ness"}, 0, "-ness\ta suffix\n"},
+      {{"lookup", "-s", "prefix", "d.pdb", "-n"}, 0, "-ness\ta suffix\n"},
+      {{"lookup", "d.pdb", "-n", "--strategy", "prefix"}, 0, "-ness\ta suffix\n"},
+      {{"lookup", "--strategy=nocase", "d.pdb", "ZEBRA"}, 0, "zebra\tan animal\n"},
+      {{"lookup", "d.pdb", "-x", "zebra"}, 1, "zebra\tan animal\n"},
+      {{"keys", "d.pdb", "-"}, 0, "-ness\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = zelk_test::run_in(dir.path, ZELKDUMP, c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[2] << r.err;
+    EXPECT_EQ(r.out, c.out) << c.args[2];
+  }
+}
+
+// A damaged chunk is reported once and the command goes on; any damage, or
+// output that cannot be written, shows in the exit status.
+TEST(Zelkdump, DamageAndWriteFailuresShowInTheStatus) {
+  Packed p;
+  pack(p, false);
+  Layout l = layout_of(p.db);
+  std::string db = p.db;
+  db[l.rec2 + 7] ^= 0x20;  // record 2 cannot be expanded
+  std::string first = p.chunks.substr(0, p.chunks.find('\t'));
+  std::string last_line = p.chunks.substr(p.chunks.rfind('\n', p.chunks.size() - 2) + 1);
+  std::string last = last_line.substr(0, last_line.find('\t'));
+  const std::string damage = "zelkdump: t.pdb: record 2 at offset";
+  for (const char* command : {"list", "extract", "info", "keys"}) {
+    Dump d = dump(command, db);
+    EXPECT_EQ(d.status, 1) << command;
+    EXPECT_EQ(d.err.find(damage), 0u) << command << ": " << d.err;
+    EXPECT_EQ(d.err.find(damage, 1), std::string::npos) << command << ": reported once";
+  }
+  EXPECT_NE(dump("list", db).out.find("\n2\t"), std::string::npos);
+  EXPECT_NE(dump("extract", db).out.find(last_line), std::string::npos) << "the rest is extracted";
+  Dump batch = dump("lookup", db, {first, last});
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_NE(batch.out.find(last_line), std::string::npos) << "the batch goes on";
+
+  // Compressed records under a flag that says plain are not passed off as text.
+  std::string wrong_flag = p.db;
+  wrong_flag[l.index + 7] = 0;
+  Dump extract = dump("extract", wrong_flag);
+  EXPECT_EQ(extract.status, 1);
+  EXPECT_EQ(extract.out, "");
+
+  write_file(p.dir / "zelk.pdb", p.db);
+  for (std::vector<std::string> args :
+       std::vector<std::vector<std::string>>{{"extract", "zelk.pdb"},
+                                             {"info", "zelk.pdb"},
+                                             {"--help"},
+                                             {"lookup", "zelk.pdb", "w1"}}) {
+    RunResult r =
+        zelk_test::run_in(p.dir.path, ZELKDUMP, args, "sh -c 'exec \"$0\" \"$@\" >/dev/full'");
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.err.rfind("zelkdump: cannot write standard output", 0), 0u) << args[0] << r.err;
+  }
+}
+
+TEST(Zelkdump, VerifyChecksTheFixedHeaderFieldsAndSpeaksPlainly) {
+  std::string good = small_database(true);
+  struct Case {
+    size_t at;
+    char byte;
+    std::string line;
+  };
+  const Case cases[] = {
+      {33, 1, "header at offset 0x20: attributes is 0x0001, not 0"},
+      {34, 2, "header at offset 0x22: version is 0x0200, not 0"},
+      {55, 9, "header at offset 0x34: app info offset is 0x00000009, not 0"},
+      {56, 1, "header at offset 0x38: sort info offset is 0x01000000, not 0"},
+      {75, 3, "header at offset 0x48: next record list is 0x00000003, not 0"},
+  };
+  for (const Case& c : cases) {
+    std::string db = good;
+    db[c.at] = c.byte;
+    Dump v = dump("verify", db);
+    EXPECT_EQ(v.status, 1) << c.line;
+    EXPECT_EQ(v.out, c.line + "\nt.pdb: damaged: 1 problem\n");
+  }
+
+  // One chunk, one entry; a long key is cut in messages.
+  TempDir dir;
+  std::string key(2000, 'k');
+  write_file(dir / "d.txt", key + "\tv\n");
+  ASSERT_EQ(zelk_test::run_in(dir.path, ZELKPACK, {"-p", "d.txt"}).status, 0);
+  std::string db = read_file(dir / "zelk.pdb");
+  EXPECT_EQ(dump("verify", db).out, "t.pdb: sound: 1 chunk, 1 entry\n");
+  db[db.size() - 4] = 'x';  // the last key of the chunk no longer matches the index
+  Dump v = dump("verify", db);
+  EXPECT_EQ(v.out.find("last key '" + std::string(60, 'k') + "...', the index says '" +
+                       std::string(60, 'k') + "...'"),
+            v.out.find(": last key ") + 2)
+      << v.out;
+  for (size_t pos = 0, lf; (lf = v.out.find('\n', pos)) != std::string::npos; pos = lf + 1) {
+    EXPECT_LT(lf - pos, 200u) << "a readable line";
+  }
+}
+
+TEST(Zelkdump, LargeIndexNeedsAMemoryCard) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 700; ++i) text += std::string(100, 'a') + std::to_string(1000 + i) + "\tv\n";
+  write_file(dir / "d.txt", text);
+  ASSERT_EQ(zelk_test::run_in(dir.path, ZELKPACK, {"-p", "-l", "-k", "200", "d.txt"}).status, 0);
+  std::string db = read_file(dir / "zelk.pdb");
+  Dump info = dump("info", db);
+  EXPECT_NE(info.out.find("index record:  148416 bytes (over 65535: the database must go on a "
+                          "memory card)\n"),
+            std::string::npos)
+      << info.out;
+  Dump verify = dump("verify", db);
+  EXPECT_EQ(verify.status, 0);
+  EXPECT_EQ(
+      verify.out,
+      "warning: record 0 at offset 0x1638: index record of 148416 bytes is over 65535: the "
+      "database must go on a memory card\nt.pdb: sound: 700 chunks, 700 entries, 1 warning\n");
+}
+
+TEST(Zelkdump, JsonForScripts) {
+  std::string db = small_database(false);
+  using Json = nlohmann::json;
+  Json info = Json::parse(dump("info", db, {}, zelk::Strategy::kExact, true).out);
+  EXPECT_EQ(info["file"], "t.pdb");
+  EXPECT_EQ(info["name"], "ZelkDB");
+  EXPECT_EQ(info["compressed"], true);
+  EXPECT_EQ(info["entries"], 12);
+  EXPECT_EQ(info["memory_card"], false);
+  EXPECT_EQ(info["chunks"].get<int>() + 1, info["records"].get<int>());
+  Json list = Json::parse(dump("list", db, {}, zelk::Strategy::kExact, true).out);
+  ASSERT_EQ(list["chunks"].size(), info["chunks"].get<size_t>());
+  EXPECT_EQ(list["chunks"][0]["first"], "-ness");
+  EXPECT_EQ(list["chunks"][0]["record"], 1);
+  size_t entries = 0;
+  for (const Json& c : list["chunks"]) entries += c["entries"].get<size_t>();
+  EXPECT_EQ(entries, 12u);
+  db[20] = 0;
+  db[32] = 1;  // attributes
+  Json verify = Json::parse(dump("verify", db, {}, zelk::Strategy::kExact, true).out);
+  EXPECT_EQ(verify["sound"], false);
+  EXPECT_EQ(verify["problems"], 1);
+  EXPECT_EQ(verify["found"][0]["text"], "attributes is 0x0100, not 0");
+  EXPECT_TRUE(verify["found"][0]["record"].is_null());
+}
+
+TEST(Zelkdump, LookupReadsOnlyWhatItNeeds) {
+#ifdef ZELK_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  // A 60 MB database looked up with 40 MB of address space.
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 400000; ++i) {
+    text += "key" + std::to_string(i) + "\t" + std::string(140, 'v') + "\n";
+  }
+  write_file(dir / "d.txt", text);
+  ASSERT_EQ(zelk_test::run_in(dir.path, ZELKPACK, {"-p", "-l", "-k", "65535", "d.txt"}).status, 0);
+  RunResult r = zelk_test::run_in(dir.path, ZELKDUMP, {"lookup", "zelk.pdb", "key123456", "key7"},
+                                  "ulimit -v 40000;");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "key123456\t" + std::string(140, 'v') + "\nkey7\t" + std::string(140, 'v') + "\n");
 }
 
 }  // namespace

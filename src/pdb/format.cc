@@ -9,14 +9,13 @@ namespace zelk {
 std::vector<unsigned char> build_header(const std::string& name, long n) {
   std::vector<unsigned char> h(kHeaderSize, 0);
   std::memcpy(h.data(), name.data(), name.size() < 31 ? name.size() : 31);
-  // 32 attributes, 34 version: zero
-  std::memcpy(&h[36], kDate, 4);  // creation date
-  std::memcpy(&h[40], kDate, 4);  // modification date
-  // 44 backup date, 48 modification number, 52 app info, 56 sort info: zero
-  std::memcpy(&h[60], "Dict", 4);
-  std::memcpy(&h[64], "Zelk", 4);
-  // 68 unique id seed, 72 next record list: zero
-  put_word(&h[76], static_cast<uint32_t>(n + 1));
+  // attributes, version, backup date, modification number, app info, sort
+  // info, unique id seed and next record list stay zero
+  std::memcpy(&h[kCreationDateOffset], kDate, 4);
+  std::memcpy(&h[kModificationDateOffset], kDate, 4);
+  std::memcpy(&h[kTypeOffset], kType, 4);
+  std::memcpy(&h[kCreatorOffset], kCreator, 4);
+  put_word(&h[kRecordCountOffset], static_cast<uint32_t>(n + 1));
   return h;
 }
 

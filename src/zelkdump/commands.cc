@@ -1,43 +1,18 @@
 #include "zelkdump/commands.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace zelk {
 
 namespace {
 
-int damaged(const DumpContext& cx, const Problem& p) {
-  std::fprintf(cx.err, "zelkdump: %s: %s: %s\n", cx.file.c_str(), where(p).c_str(), p.text.c_str());
-  return 1;
-}
+using Json = nlohmann::json;
 
-// The chunks a reader may use: as many as both the header and the index
-// record name; a database where they disagree is refused.
-bool chunk_count_ok(const DumpContext& cx, const Database& db) {
-  if (db.chunk_count + 1u == db.record_count) return true;
-  damaged(cx, {0, db.list[0].offset,
-               "index record names " + std::to_string(db.chunk_count) + " chunks, the header " +
-                   std::to_string(db.record_count) + " records"});
-  return false;
-}
-
-// Reads chunk r: its stored bytes, its text and, unless entries is null, its
-// entries. Reports a damaged chunk and returns false.
-bool load_chunk(const DumpContext& cx, const Database& db, size_t r, std::string_view& record,
-                std::string& text, std::vector<Entry>* entries) {
-  Problem p;
-  if (!record_bytes(db, r, record, p) || !chunk_text(db, r, text, p)) {
-    damaged(cx, p);
-    return false;
-  }
-  size_t bad_at;
-  if (entries && !split_entries(text, *entries, bad_at)) {
-    damaged(cx,
-            {static_cast<long>(r), db.list[r].offset,
-             "chunk line at text offset " + std::to_string(bad_at) + " is not key<TAB>value<LF>"});
-    return false;
-  }
-  return true;
+void print_json(const DumpContext& cx, const Json& j) {
+  std::string text = j.dump(2, ' ', false, Json::error_handler_t::replace);
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), cx.out);
 }
 
 // Palm dates count seconds from 1904-01-01 00:00.
@@ -60,7 +35,39 @@ std::string palm_date(uint32_t seconds) {
   return buf;
 }
 
+int status_of(const ChunkReader& reader) { return reader.damaged ? kStatusFailed : kStatusOk; }
+
 }  // namespace
+
+ChunkReader::ChunkReader(const DumpContext& context, const Database& database)
+    : cx(context), db(database), reported(database.chunks.size() + 1, false) {}
+
+bool load(ChunkReader& reader, size_t r) {
+  if (reader.loaded == r) return true;
+  reader.loaded = 0;
+  Problem p;
+  size_t bad_at = 0;
+  bool ok = chunk_text(reader.db, r, reader.record, reader.text, p);
+  if (ok && !split_entries(reader.text, reader.entries, bad_at)) {
+    ok = false;
+    p = {static_cast<long>(r), reader.db.list[r].offset,
+         "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line"};
+  }
+  if (!ok) {
+    if (!reader.reported[r]) {
+      reader.reported[r] = true;
+      ++reader.damaged;
+      report(reader.cx, p);
+    }
+    return false;
+  }
+  reader.loaded = r;
+  return true;
+}
+
+void report(const DumpContext& cx, const Problem& p) {
+  std::fprintf(cx.err, "zelkdump: %s: %s: %s\n", cx.file.c_str(), where(p).c_str(), p.text.c_str());
+}
 
 std::string where(const Problem& p) {
   char buf[80];
@@ -74,123 +81,148 @@ std::string where(const Problem& p) {
   return buf;
 }
 
+std::string count(size_t n, const char* singular, const char* plural) {
+  return std::to_string(n) + " " + (n == 1 ? singular : plural);
+}
+
+bool chunk_count_ok(const DumpContext& cx, const Database& db) {
+  if (db.chunk_count + 1u == db.record_count) return true;
+  report(cx, {0, db.list[0].offset,
+              "index record names " + count(db.chunk_count, "chunk", "chunks") + ", the header " +
+                  count(db.record_count, "record", "records")});
+  return false;
+}
+
 int dump_info(const DumpContext& cx, const Database& db) {
-  if (!chunk_count_ok(cx, db)) return 1;
+  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+  ChunkReader reader(cx, db);
   size_t stored = 0, text_bytes = 0, entries = 0, longest_key = 0, longest_value = 0;
-  std::string text;
-  std::vector<Entry> list;
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    std::string_view record;
-    if (!load_chunk(cx, db, r, record, text, &list)) return 1;
-    stored += record.size();
-    text_bytes += text.size();
-    entries += list.size();
-    for (const Entry& e : list) {
+    if (!load(reader, r)) continue;
+    stored += reader.record.size();
+    text_bytes += reader.text.size();
+    entries += reader.entries.size();
+    for (const Entry& e : reader.entries) {
       longest_key = std::max(longest_key, e.key.size());
       longest_value = std::max(longest_value, e.value.size());
     }
   }
-  size_t index_size =
-      db.list.size() > 1 ? db.list[1].offset - db.list[0].offset : db.size - db.list[0].offset;
+  uint32_t created = header32(db, kCreationDateOffset);
+  uint32_t modified = header32(db, kModificationDateOffset);
+  bool memory_card = db.index_size > static_cast<uint64_t>(kMaxRecordSize);
+  double ratio =
+      text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0;
+  if (cx.json) {
+    print_json(cx, Json{{"file", cx.file},
+                        {"name", db.name},
+                        {"type", db.type},
+                        {"creator", db.creator},
+                        {"created", created},
+                        {"modified", modified},
+                        {"records", db.record_count},
+                        {"chunks", db.chunk_count},
+                        {"compressed", db.flag == 1},
+                        {"index_record_bytes", db.index_size},
+                        {"memory_card", memory_card},
+                        {"stored_bytes", stored},
+                        {"text_bytes", text_bytes},
+                        {"ratio", ratio},
+                        {"entries", entries},
+                        {"longest_key", longest_key},
+                        {"longest_value", longest_value},
+                        {"damaged_chunks", reader.damaged}});
+    return status_of(reader);
+  }
   std::fprintf(cx.out, "name:          %s\n", escape(db.name).c_str());
   std::fprintf(cx.out, "type:          %s\n", escape(db.type).c_str());
   std::fprintf(cx.out, "creator:       %s\n", escape(db.creator).c_str());
-  std::fprintf(cx.out, "created:       0x%08x (%s)\n", db.created, palm_date(db.created).c_str());
-  std::fprintf(cx.out, "modified:      0x%08x (%s)\n", db.modified, palm_date(db.modified).c_str());
+  std::fprintf(cx.out, "created:       0x%08x (%s)\n", created, palm_date(created).c_str());
+  std::fprintf(cx.out, "modified:      0x%08x (%s)\n", modified, palm_date(modified).c_str());
   std::fprintf(cx.out, "records:       %u\n", db.record_count);
   std::fprintf(cx.out, "chunks:        %u\n", db.chunk_count);
   std::fprintf(cx.out, "compression:   %s\n", db.flag ? "zlib (flag 1)" : "none (flag 0)");
-  std::fprintf(cx.out, "index record:  %zu bytes\n", index_size);
+  std::fprintf(cx.out, "index record:  %llu bytes%s\n",
+               static_cast<unsigned long long>(db.index_size),
+               memory_card ? " (over 65535: the database must go on a memory card)" : "");
   std::fprintf(cx.out, "stored bytes:  %zu\n", stored);
   std::fprintf(cx.out, "text bytes:    %zu\n", text_bytes);
-  std::fprintf(
-      cx.out, "ratio:         %.1f %%\n",
-      text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0);
+  std::fprintf(cx.out, "ratio:         %.1f %%\n", ratio);
   std::fprintf(cx.out, "entries:       %zu\n", entries);
   std::fprintf(cx.out, "longest key:   %zu bytes\n", longest_key);
   std::fprintf(cx.out, "longest value: %zu bytes\n", longest_value);
-  return 0;
+  if (reader.damaged) {
+    std::fprintf(cx.out, "damaged:       %s, not counted\n",
+                 count(reader.damaged, "chunk", "chunks").c_str());
+  }
+  return status_of(reader);
 }
 
 int dump_list(const DumpContext& cx, const Database& db) {
-  if (!chunk_count_ok(cx, db)) return 1;
-  std::string text;
-  std::vector<Entry> list;
+  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+  ChunkReader reader(cx, db);
+  Json chunks = Json::array();
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    std::string_view record;
-    if (!load_chunk(cx, db, r, record, text, nullptr)) return 1;
-    size_t bad_at;
-    bool ok = split_entries(text, list, bad_at);  // a damaged chunk still gets its line
+    bool ok = load(reader, r);
     const ChunkInfo& c = db.chunks[r - 1];
-    std::fprintf(cx.out, "%zu\t%#x\t%zu\t%zu\t%s\t%s\t%s\n", r, db.list[r].offset, record.size(),
-                 text.size(), ok ? std::to_string(list.size()).c_str() : "?",
-                 escape(c.first).c_str(), escape(c.last).c_str());
-  }
-  return 0;
-}
-
-int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& keys) {
-  if (!chunk_count_ok(cx, db)) return 1;
-  int status = 0;
-  std::string text;
-  std::vector<Entry> list;
-  for (const std::string& key : keys) {
-    // Chunks whose key range holds the key form one run in chunk order.
-    auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(), [&](const ChunkInfo& c) {
-      return compare_keys(c.last, key) < 0;
-    });
-    auto hi = std::partition_point(
-        lo, db.chunks.end(), [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
-    bool found = false;
-    for (auto it = lo; it != hi; ++it) {
-      size_t r = static_cast<size_t>(it - db.chunks.begin()) + 1;
-      std::string_view record;
-      if (!load_chunk(cx, db, r, record, text, &list)) return 1;
-      for (const Entry& e : list) {
-        if (e.key != key) continue;
-        found = true;
-        std::fwrite(e.key.data(), 1, e.key.size(), cx.out);
-        std::fputc('\t', cx.out);
-        std::fwrite(e.value.data(), 1, e.value.size(), cx.out);
-        std::fputc('\n', cx.out);
-      }
+    uint64_t end = r + 1 < db.list.size() ? db.list[r + 1].offset : db.size;
+    uint64_t stored = end >= db.list[r].offset ? end - db.list[r].offset : 0;
+    if (cx.json) {
+      chunks.push_back({{"record", r},
+                        {"offset", db.list[r].offset},
+                        {"stored_bytes", stored},
+                        {"text_bytes", ok ? Json(reader.text.size()) : Json()},
+                        {"entries", ok ? Json(reader.entries.size()) : Json()},
+                        {"first", c.first},
+                        {"last", c.last}});
+      continue;
     }
-    if (!found) {
-      std::fprintf(cx.err, "zelkdump: %s: '%s' not found\n", cx.file.c_str(), escape(key).c_str());
-      status = 1;
-    }
+    std::fprintf(cx.out, "%zu\t%#x\t%llu\t%s\t%s\t%s\t%s\n", r, db.list[r].offset,
+                 static_cast<unsigned long long>(stored),
+                 ok ? std::to_string(reader.text.size()).c_str() : "?",
+                 ok ? std::to_string(reader.entries.size()).c_str() : "?", escape(c.first).c_str(),
+                 escape(c.last).c_str());
   }
-  return status;
+  if (cx.json) print_json(cx, Json{{"file", cx.file}, {"chunks", chunks}});
+  return status_of(reader);
 }
 
 int dump_extract(const DumpContext& cx, const Database& db) {
-  if (!chunk_count_ok(cx, db)) return 1;
-  std::string text;
+  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+  ChunkReader reader(cx, db);
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    std::string_view record;
-    if (!load_chunk(cx, db, r, record, text, nullptr)) return 1;
-    std::fwrite(text.data(), 1, text.size(), cx.out);
+    if (load(reader, r)) std::fwrite(reader.text.data(), 1, reader.text.size(), cx.out);
   }
-  return 0;
+  return status_of(reader);
 }
 
-int run_dump(const DumpContext& cx, const std::string& command,
-             const std::vector<std::string>& keys, const unsigned char* data, size_t size) {
+int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size) {
   Database db;
   Problem p;
-  if (!open_database(data, size, db, p)) {
-    if (command == "verify") {
-      std::fprintf(cx.out, "%s: %s\n%s: damaged: 1 problem\n", where(p).c_str(), p.text.c_str(),
-                   cx.file.c_str());
-      return 1;
+  bool verify = request.command == "verify";
+  if (!read_header(fd, size, db, p) || (!verify && !is_dictionary(db))) {
+    if (verify) return dump_verify(cx, db, &p);
+    std::fprintf(cx.err, "zelkdump: '%s' is not a Dict/Zelk database", cx.file.c_str());
+    if (size < static_cast<uint64_t>(kHeaderSize)) {
+      std::fprintf(cx.err, " (%s, shorter than a header)\n", count(size, "byte", "bytes").c_str());
+    } else {
+      std::fprintf(cx.err, " (type '%s', creator '%s')\n", escape(db.type).c_str(),
+                   escape(db.creator).c_str());
     }
-    return damaged(cx, p);
+    return kStatusFailed;
   }
-  if (command == "info") return dump_info(cx, db);
-  if (command == "list") return dump_list(cx, db);
-  if (command == "lookup") return dump_lookup(cx, db, keys);
-  if (command == "extract") return dump_extract(cx, db);
-  return dump_verify(cx, db);
+  bool opened = open_database(db, p);
+  if (verify) return dump_verify(cx, db, opened ? nullptr : &p);
+  if (!opened) {
+    report(cx, p);
+    return kStatusFailed;
+  }
+  if (request.command == "info") return dump_info(cx, db);
+  if (request.command == "list") return dump_list(cx, db);
+  if (request.command == "lookup") return dump_lookup(cx, db, request.keys, request.strategy);
+  if (request.command == "keys") {
+    return dump_keys(cx, db, request.keys.empty() ? nullptr : &request.keys[0]);
+  }
+  return dump_extract(cx, db);
 }
 
 }  // namespace zelk

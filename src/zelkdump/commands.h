@@ -1,33 +1,83 @@
-// zelkdump's commands over a database held in memory. Each returns the exit
-// status: 0 success, 1 a key not found or a damaged database, 2 usage.
+// zelkdump's commands over an open database. Each returns the exit status:
+// 0 success, 1 a key not found, a damaged database or not a database at all,
+// 2 a file that cannot be read.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zelkdump/database.h"
 
 namespace zelk {
 
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusFailed = 1;   // not found, damaged, not a database
+inline constexpr int kStatusTrouble = 2;  // usage, unreadable file, unwritable output
+
 struct DumpContext {
   const std::string& file;  // the database's name, for messages
   std::FILE* out;
   std::FILE* err;
+  bool json = false;  // info, list and verify write one JSON document
 };
+
+// How lookup matches keys.
+enum class Strategy {
+  kExact,   // the key itself
+  kPrefix,  // keys that begin with it
+  kNocase,  // the key but for case
+  kLev,     // keys one edit (insertion, deletion, substitution) away
+};
+// The strategy called name ("exact", "prefix", "nocase", "lev"); false for
+// any other name.
+bool strategy_named(std::string_view name, Strategy& strategy);
+
+// Loads chunks one at a time, keeping the last one; a damaged chunk is
+// reported once on standard error and remembered.
+struct ChunkReader {
+  const DumpContext& cx;
+  const Database& db;
+  std::vector<unsigned char> record;
+  std::string text;
+  std::vector<Entry> entries;
+  size_t loaded = 0;  // the chunk in text and entries, 0 for none
+  std::vector<bool> reported;
+  size_t damaged = 0;  // chunks found damaged
+  ChunkReader(const DumpContext& context, const Database& database);
+};
+// Loads chunk r (1..N) and its entries; false for a damaged chunk.
+bool load(ChunkReader& reader, size_t r);
+// Prints "zelkdump: FILE: WHERE: TEXT" on standard error.
+void report(const DumpContext& cx, const Problem& p);
+// True when the header and the index record name the same number of chunks;
+// else reports the difference.
+bool chunk_count_ok(const DumpContext& cx, const Database& db);
+// "record 3 at offset 0x1f4", "header at offset 0x3c".
+std::string where(const Problem& p);
 
 int dump_info(const DumpContext& cx, const Database& db);
 int dump_list(const DumpContext& cx, const Database& db);
-int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& keys);
+int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& keys,
+                Strategy strategy);
+// Every key once, in dictionary order; only those beginning with prefix when
+// one is given.
+int dump_keys(const DumpContext& cx, const Database& db, const std::string* prefix);
 int dump_extract(const DumpContext& cx, const Database& db);
-int dump_verify(const DumpContext& cx, const Database& db);
+int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened);
 
-// Opens the database in data and runs command ("info", "list", "lookup",
-// "extract" or "verify") on it.
-int run_dump(const DumpContext& cx, const std::string& command,
-             const std::vector<std::string>& keys, const unsigned char* data, size_t size);
+struct Request {
+  std::string command;            // info, list, lookup, keys, extract or verify
+  std::vector<std::string> keys;  // lookup's keys; keys' prefix, if any
+  Strategy strategy = Strategy::kExact;
+};
+// Opens the database in the regular file fd (size bytes) and runs the
+// request. Throws ReadFailure and std::bad_alloc.
+int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size);
 
-// "record 3 at offset 0x1f4", "header", "record list entry 2", ...
-std::string where(const Problem& p);
+// "1 chunk", "2 chunks".
+std::string count(size_t n, const char* singular, const char* plural);
 
 }  // namespace zelk

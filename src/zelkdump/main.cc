@@ -1,63 +1,141 @@
-// zelkdump: reads a dictionary database back (info, chunk list, lookup,
-// extraction, verification).
+// zelkdump: reads a dictionary database back (info, chunk list, lookups,
+// keys, extraction, verification).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "common/file.h"
+#include "zelkdump/arguments.h"
 #include "zelkdump/commands.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+// Flushes and closes standard output; a failed write anywhere turns the
+// status into 2.
+int finish(int status) {
+  std::cout.flush();
+  errno = 0;
+  bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (std::fclose(stdout) != 0) failed = true;
+  if (!failed) return status;
+  std::fprintf(stderr, "zelkdump: cannot write standard output%s%s\n", errno ? ": " : "",
+               errno ? std::strerror(errno) : "");
+  return zelk::kStatusTrouble;
+}
+
+int run(const std::string& file, const zelk::Request& request, bool json) {
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int error = fd < 0 ? errno : EISDIR;
+    std::fprintf(stderr, "zelkdump: cannot read '%s': %s\n", file.c_str(), std::strerror(error));
+    if (fd >= 0) close(fd);
+    return zelk::kStatusTrouble;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "zelkdump: '%s' is not a regular file\n", file.c_str());
+    close(fd);
+    return zelk::kStatusTrouble;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size > static_cast<uint64_t>(zelk::kMaxDatabaseSize)) {
+    std::fprintf(stderr,
+                 "zelkdump: '%s' is not a Dict/Zelk database (%llu bytes, more than any database "
+                 "can be)\n",
+                 file.c_str(), static_cast<unsigned long long>(size));
+    close(fd);
+    return zelk::kStatusFailed;
+  }
+  zelk::DumpContext cx{file, stdout, stderr, json};
+  try {
+    int status = zelk::run_dump(cx, request, fd, size);
+    close(fd);
+    return status;
+  } catch (const zelk::ReadFailure& failure) {
+    std::fprintf(stderr, "zelkdump: cannot read '%s': %s\n", file.c_str(),
+                 std::strerror(failure.error));
+  }
+  close(fd);
+  return zelk::kStatusTrouble;
+}
+
+int dump_main(int argc, char** argv) {
+  zelk::Arguments args = zelk::sort_arguments(argc, argv);
+  if (!args.error.empty()) {
+    std::fprintf(stderr, "zelkdump: %s (see 'zelkdump --help')\n", args.error.c_str());
+    return zelk::kStatusTrouble;
+  }
   CLI::App app{
-      "Reads a dictionary database made by zelkpack: info, chunk list, key lookup, "
+      "Reads a dictionary database made by zelkpack: info, chunk list, lookups, keys, "
       "extraction to text, verification.",
       "zelkdump"};
   app.set_version_flag("--version", "zelkdump 1.2");
-  app.require_subcommand(1);
-  std::string file;
+  app.require_subcommand(0, 1);
+  std::string file, strategy = "exact";
   std::vector<std::string> keys;
-  const char* commands[][2] = {
-      {"info", "Name, type, dates, sizes, ratio, longest key and value, entry count"},
-      {"list",
-       "One line per chunk: record, offset, stored size, text size, entries, first and last key"},
-      {"lookup", "Every entry whose key is KEY, as key<TAB>value lines"},
-      {"extract", "All entries in stored order, as the chunks' key<TAB>value lines"},
-      {"verify", "Check everything a reader relies on; one line per problem"},
-  };
-  for (auto& [name, help] : commands) {
-    CLI::App* sub = app.add_subcommand(name, help);
+  bool json = false;
+  for (const zelk::CommandSpec& spec : zelk::kCommands) {
+    CLI::App* sub = app.add_subcommand(spec.name, spec.help);
     sub->add_option("FILE", file, "the database")->required();
-    if (std::strcmp(name, "lookup") == 0)
-      sub->add_option("KEY", keys, "keys to look up")->required();
+    if (spec.json) sub->add_flag("--json", json, "one JSON document instead of text");
+    if (spec.strategy) {
+      sub->add_option("-s,--strategy", strategy, "exact (default), prefix, nocase or lev")
+          ->check(CLI::IsMember({"exact", "prefix", "nocase", "lev"}));
+    }
+    if (spec.keys) sub->add_option("KEY", keys, "keys to look up")->required();
+    if (spec.prefix)
+      sub->add_option("PREFIX", keys, "only keys that begin with it")->expected(0, 1);
   }
   try {
-    app.parse(argc, argv);
+    std::vector<const char*> words = args.argv();
+    app.parse(static_cast<int>(words.size()), words.data());
   } catch (const CLI::Success& e) {
-    return app.exit(e);
+    app.exit(e);
+    return zelk::kStatusOk;
   } catch (const CLI::ParseError& e) {
     app.exit(e);
-    return 2;
+    return zelk::kStatusTrouble;
   }
-  std::string command = app.get_subcommands().front()->get_name();
+  if (args.help_for != nullptr) {
+    std::cout << (*args.help_for ? app.get_subcommand(args.help_for)->help() : app.help());
+    return zelk::kStatusOk;
+  }
+  if (app.get_subcommands().empty()) {
+    std::fprintf(stderr,
+                 "zelkdump: a command is required: info, list, lookup, keys, extract or verify "
+                 "(see 'zelkdump --help')\n");
+    return zelk::kStatusTrouble;
+  }
+  zelk::Request request;
+  request.command = app.get_subcommands().front()->get_name();
+  request.keys = keys;
+  zelk::strategy_named(strategy, request.strategy);
+  return run(file, request, json);
+}
 
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  zelk::InputBytes bytes;
-  if (!f || !zelk::is_readable_stream(f) || !zelk::load_input(f, bytes)) {
-    int saved = f && !zelk::is_readable_stream(f) ? EISDIR : errno;
-    std::fprintf(stderr, "zelkdump: cannot read '%s': %s\n", file.c_str(), std::strerror(saved));
-    if (f) std::fclose(f);
-    return 2;
+}  // namespace
+
+int main(int argc, char** argv) {
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  int status;
+  try {
+    status = dump_main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("zelkdump: out of memory\n", stderr);
+    status = zelk::kStatusTrouble;
+  } catch (const std::length_error&) {
+    std::fputs("zelkdump: out of memory\n", stderr);
+    status = zelk::kStatusTrouble;
   }
-  std::fclose(f);
-  zelk::DumpContext cx{file, stdout, stderr};
-  int status = zelk::run_dump(cx, command, keys, reinterpret_cast<const unsigned char*>(bytes.data),
-                              bytes.size);
-  if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "zelkdump: cannot write standard output: %s\n", std::strerror(errno));
-    return 2;
-  }
-  return status;
+  return finish(status);
 }

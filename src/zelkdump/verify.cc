@@ -1,7 +1,7 @@
 // zelkdump verify: everything a reader relies on, one line per problem.
 #include <cstring>
+#include <nlohmann/json.hpp>
 
-#include "pdb/format.h"
 #include "zelkdump/commands.h"
 
 namespace zelk {
@@ -20,34 +20,84 @@ struct Checker {
     found.push_back({record, offset, std::move(text), false});
     ++problems;
   }
+  void problem(const Problem& p) { problem(p.record, p.offset, p.text); }
   void warning(long record, uint64_t offset, std::string text) {
     found.push_back({record, offset, std::move(text), true});
     ++warnings;
   }
 };
 
-std::string quoted(std::string_view s) { return "'" + escape(s) + "'"; }
+std::string in_quotes(std::string_view s) { return "'" + escape_short(s) + "'"; }
 
-void check_header_and_list(Checker& c) {
-  const Database& db = c.db;
-  if (db.bytes[31] != 0) c.problem(-1, 31, "database name is not NUL-terminated within 32 bytes");
-  if (db.type != "Dict") c.problem(-1, 60, "type is " + quoted(db.type) + ", not 'Dict'");
-  if (db.creator != "Zelk") c.problem(-1, 64, "creator is " + quoted(db.creator) + ", not 'Zelk'");
-  if (db.record_count < 2) {
-    c.problem(-1, 76, "record count " + std::to_string(db.record_count) + ": no chunk record");
+// 0x0001 for a 2-byte field, 0x00000001 for a 4-byte one.
+std::string hex(uint32_t v, int bytes) {
+  char buf[16];
+  if (bytes == 1) {
+    std::snprintf(buf, sizeof buf, "0x%02x", v);
+  } else if (bytes == 2) {
+    std::snprintf(buf, sizeof buf, "0x%04x", v);
+  } else {
+    std::snprintf(buf, sizeof buf, "0x%08x", v);
   }
-  uint64_t list_end = static_cast<uint64_t>(list_entry_offset(db.record_count));
+  return buf;
+}
+
+// Fields the converter always writes as zero; a reader takes anything else
+// at its word (an app info block, read-only or backup attributes, ...).
+void check_header(Checker& c) {
+  const Database& db = c.db;
+  if (db.header[kNameSize - 1] != 0) {
+    c.problem(-1, kNameSize - 1, "database name is not NUL-terminated within 32 bytes");
+  }
+  struct Field {
+    const char* name;
+    long offset;
+    int bytes;
+  };
+  static const Field kZero[] = {{"attributes", kAttributesOffset, 2},
+                                {"version", kVersionOffset, 2},
+                                {"app info offset", kAppInfoOffset, 4},
+                                {"sort info offset", kSortInfoOffset, 4},
+                                {"next record list", kNextRecordListOffset, 4}};
+  for (const Field& f : kZero) {
+    uint32_t v = f.bytes == 2 ? header16(db, f.offset) : header32(db, f.offset);
+    if (v != 0) {
+      c.problem(-1, static_cast<uint64_t>(f.offset),
+                std::string(f.name) + " is " + hex(v, f.bytes) + ", not 0");
+    }
+  }
+  if (db.type != kType)
+    c.problem(-1, kTypeOffset, "type is " + in_quotes(db.type) + ", not 'Dict'");
+  if (db.creator != kCreator) {
+    c.problem(-1, kCreatorOffset, "creator is " + in_quotes(db.creator) + ", not 'Zelk'");
+  }
+}
+
+void check_list(Checker& c) {
+  const Database& db = c.db;
+  if (db.record_count < 2) {
+    c.problem(-1, kRecordCountOffset,
+              "record count " + std::to_string(db.record_count) + ": no chunk record");
+  }
   for (size_t r = 0; r < db.list.size(); ++r) {
     const ListEntry& e = db.list[r];
     uint64_t at = static_cast<uint64_t>(list_entry_offset(static_cast<long>(r)));
     long rec = static_cast<long>(r);
-    if (e.attributes != kAttributes) c.problem(rec, at + 4, "attribute byte is not 0x40");
+    if (e.attributes != kAttributes) {
+      c.problem(rec, at + 4, "attribute byte is " + hex(e.attributes, 1) + ", not 0x40");
+    }
     if (e.id != kFirstId + r) c.problem(rec, at + 5, "unique id out of sequence");
     if (e.offset > db.size) c.problem(rec, at, "offset lies beyond the end of the file");
-    if (r > 0 && e.offset < db.list[r - 1].offset)
+    if (r > 0 && e.offset < db.list[r - 1].offset) {
       c.problem(rec, at, "offset below the previous record's");
+    }
   }
-  if (list_end + 2 > db.size || db.bytes[list_end] != 0 || db.bytes[list_end + 1] != 0) {
+  uint64_t list_end = static_cast<uint64_t>(list_entry_offset(db.record_count));
+  unsigned char gap[kListGap] = {1, 1};
+  if (list_end + kListGap <= db.size) {
+    read_at(db, list_end, kListGap, gap);
+  }
+  if (gap[0] != 0 || gap[1] != 0) {
     c.problem(-1, list_end, "the two NUL bytes after the record list are missing");
   }
   if (db.list[0].offset != static_cast<uint64_t>(record0_offset(db.record_count - 1))) {
@@ -58,7 +108,7 @@ void check_header_and_list(Checker& c) {
 void check_index(Checker& c) {
   const Database& db = c.db;
   uint64_t at = db.list[0].offset;
-  const unsigned char* p = db.bytes + at;
+  const unsigned char* p = db.index.data();
   const uint16_t fixed[8] = {0, 1, db.chunk_count, db.flag, 0, 0, 0, 0};
   for (int w = 0; w < 8; ++w) {
     if (w == 2 || w == 3) continue;
@@ -69,54 +119,53 @@ void check_index(Checker& c) {
   }
   if (db.chunk_count + 1u != db.record_count) {
     c.problem(0, at + 4,
-              "index record names " + std::to_string(db.chunk_count) + " chunks, the header " +
-                  std::to_string(db.record_count) + " records");
+              "index record names " + count(db.chunk_count, "chunk", "chunks") + ", the header " +
+                  count(db.record_count, "record", "records"));
   }
-  if (db.flag > 1)
+  if (db.flag > 1) {
     c.problem(0, at + 6, "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
-  uint64_t size = kIndexFixedSize;
-  for (const ChunkInfo& k : db.chunks) size += 2 + k.first.size() + 1 + k.last.size() + 1;
-  uint64_t end = db.list.size() > 1 ? db.list[1].offset : db.size;
-  if (end - at != size) {
+  }
+  if (db.index_size != db.index.size()) {
     c.problem(0, at,
-              "index record spans " + std::to_string(end - at) + " bytes, its keys " +
-                  std::to_string(size));
+              "index record spans " + count(db.index_size, "byte", "bytes") + ", its keys " +
+                  std::to_string(db.index.size()));
+  }
+  if (db.index_size > static_cast<uint64_t>(kMaxRecordSize)) {
+    c.warning(0, at,
+              "index record of " + std::to_string(db.index_size) +
+                  " bytes is over 65535: the database must go on a memory card");
   }
 }
 
 void check_key(Checker& c, long r, uint64_t at, std::string_view key) {
   if (key.size() >= 3 && std::memcmp(key.data(), "\xEF\xBB\xBF", 3) == 0) {
-    c.warning(r, at, "key " + quoted(key) + " begins with a UTF-8 byte order mark");
+    c.warning(r, at, "key " + in_quotes(key) + " begins with a UTF-8 byte order mark");
   }
   if (key.find_first_of("\r\n") != std::string_view::npos) {
-    c.warning(r, at, "key " + quoted(key) + " holds a line end");
+    c.warning(r, at, "key " + in_quotes(key) + " holds a line end");
   }
 }
 
 // Returns the number of entries of chunk r; remembers its last key in last.
-size_t check_chunk(Checker& c, size_t r, std::string& last, bool& have_last) {
+size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record, std::string& text,
+                   std::string& last, bool& have_last) {
   const Database& db = c.db;
   long rec = static_cast<long>(r);
   uint64_t at = db.list[r].offset;
   const ChunkInfo& info = db.chunks[r - 1];
   Problem p;
-  std::string_view record;
   if (!record_bytes(db, r, record, p)) {
-    c.found.push_back(p);
-    ++c.problems;
+    c.problem(p);
     return 0;
   }
   if (record.size() != info.size) {
     c.problem(rec, at,
-              "record holds " + std::to_string(record.size()) + " bytes, its size entry says " +
+              "record holds " + count(record.size(), "byte", "bytes") + ", its size entry says " +
                   std::to_string(info.size));
   }
-  std::string text;
-  if (db.flag > 1 || !chunk_text(db, r, text, p)) {
-    if (db.flag <= 1) {
-      c.found.push_back(p);
-      ++c.problems;
-    }
+  if (db.flag > 1) return 0;
+  if (!chunk_text(db, r, record, text, p)) {
+    c.problem(p);
     return 0;
   }
   std::vector<Entry> entries;
@@ -131,17 +180,18 @@ size_t check_chunk(Checker& c, size_t r, std::string& last, bool& have_last) {
     return 0;
   }
   if (entries.front().key != info.first) {
-    c.problem(
-        rec, at,
-        "first key " + quoted(entries.front().key) + ", the index says " + quoted(info.first));
+    c.problem(rec, at,
+              "first key " + in_quotes(entries.front().key) + ", the index says " +
+                  in_quotes(info.first));
   }
   if (entries.back().key != info.last) {
-    c.problem(rec, at,
-              "last key " + quoted(entries.back().key) + ", the index says " + quoted(info.last));
+    c.problem(
+        rec, at,
+        "last key " + in_quotes(entries.back().key) + ", the index says " + in_quotes(info.last));
   }
   for (const Entry& e : entries) {
     if (have_last && compare_keys(last, e.key) > 0) {
-      c.problem(rec, at, "key " + quoted(e.key) + " is out of order after " + quoted(last));
+      c.problem(rec, at, "key " + in_quotes(e.key) + " is out of order after " + in_quotes(last));
     }
     check_key(c, rec, at, e.key);
     last.assign(e.key);
@@ -152,29 +202,51 @@ size_t check_chunk(Checker& c, size_t r, std::string& last, bool& have_last) {
 
 }  // namespace
 
-int dump_verify(const DumpContext& cx, const Database& db) {
+int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened) {
   Checker c{db, {}, 0, 0};
-  check_header_and_list(c);
-  check_index(c);
-  size_t chunks = std::min<size_t>(db.chunk_count, db.list.size() - 1), entries = 0;
-  std::string last;
-  bool have_last = false;
-  for (size_t r = 1; r <= chunks; ++r) entries += check_chunk(c, r, last, have_last);
+  size_t chunks = 0, entries = 0;
+  if (db.size >= static_cast<uint64_t>(kHeaderSize)) check_header(c);
+  if (unopened) {
+    c.problem(*unopened);
+  } else {
+    check_list(c);
+    check_index(c);
+    chunks = std::min<size_t>(db.chunk_count, db.list.size() - 1);
+    std::vector<unsigned char> record;
+    std::string text, last;
+    bool have_last = false;
+    for (size_t r = 1; r <= chunks; ++r)
+      entries += check_chunk(c, r, record, text, last, have_last);
+  }
+  if (cx.json) {
+    nlohmann::json found = nlohmann::json::array();
+    for (const Problem& p : c.found) {
+      found.push_back({{"record", p.record < 0 ? nlohmann::json() : nlohmann::json(p.record)},
+                       {"offset", p.offset},
+                       {"warning", p.warning},
+                       {"text", p.text}});
+    }
+    nlohmann::json j{{"file", cx.file},    {"sound", c.problems == 0}, {"chunks", chunks},
+                     {"entries", entries}, {"problems", c.problems},   {"warnings", c.warnings},
+                     {"found", found}};
+    std::string out = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::fwrite(out.data(), 1, out.size(), cx.out);
+    return c.problems ? kStatusFailed : kStatusOk;
+  }
   for (const Problem& p : c.found) {
     std::fprintf(cx.out, "%s%s: %s\n", p.warning ? "warning: " : "", where(p).c_str(),
                  p.text.c_str());
   }
-  std::string w = c.warnings
-                      ? ", " + std::to_string(c.warnings) + " warning" + (c.warnings > 1 ? "s" : "")
-                      : "";
+  std::string w = c.warnings ? ", " + count(c.warnings, "warning", "warnings") : "";
   if (c.problems == 0) {
-    std::fprintf(cx.out, "%s: sound: %zu chunks, %zu entries%s\n", cx.file.c_str(), chunks, entries,
-                 w.c_str());
-    return 0;
+    std::fprintf(cx.out, "%s: sound: %s, %s%s\n", cx.file.c_str(),
+                 count(chunks, "chunk", "chunks").c_str(),
+                 count(entries, "entry", "entries").c_str(), w.c_str());
+    return kStatusOk;
   }
-  std::fprintf(cx.out, "%s: damaged: %zu problem%s%s\n", cx.file.c_str(), c.problems,
-               c.problems > 1 ? "s" : "", w.c_str());
-  return 1;
+  std::fprintf(cx.out, "%s: damaged: %s%s\n", cx.file.c_str(),
+               count(c.problems, "problem", "problems").c_str(), w.c_str());
+  return kStatusFailed;
 }
 
 }  // namespace zelk

@@ -1,0 +1,76 @@
+#include "zelkdump/arguments.h"
+
+#include <cstring>
+
+namespace zelk {
+
+namespace {
+
+const CommandSpec* command_named(const char* name) {
+  for (const CommandSpec& spec : kCommands) {
+    if (std::strcmp(spec.name, name) == 0) return &spec;
+  }
+  return nullptr;
+}
+
+bool is_option_of(const CommandSpec& spec, const std::string& a) {
+  return a == "-h" || a == "--help" || (spec.json && a == "--json") ||
+         (spec.strategy && a.rfind("--strategy=", 0) == 0);
+}
+
+}  // namespace
+
+std::vector<const char*> Arguments::argv() const {
+  std::vector<const char*> v;
+  for (const std::string& w : words) v.push_back(w.c_str());
+  return v;
+}
+
+Arguments sort_arguments(int argc, const char* const* argv) {
+  Arguments args;
+  args.words.push_back(argc > 0 ? argv[0] : "zelkdump");
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) args.words.push_back(argv[i]);
+  if (i == argc) return args;
+  if (std::strcmp(argv[i], "help") == 0) {
+    args.help_for = "";
+    if (i + 1 < argc) {
+      const CommandSpec* spec = command_named(argv[i + 1]);
+      if (spec) args.help_for = spec->name;
+      if (!spec) args.error = "'" + std::string(argv[i + 1]) + "' is not a zelkdump command";
+    }
+    return args;
+  }
+  const CommandSpec* spec = command_named(argv[i]);
+  if (!spec) {
+    args.error = "'" + std::string(argv[i]) + "' is not a zelkdump command";
+    return args;
+  }
+  args.words.push_back(argv[i]);
+  std::vector<std::string> operands;
+  bool ended = false;
+  for (++i; i < argc; ++i) {
+    std::string a = argv[i];
+    if (ended) {
+      operands.push_back(a);
+    } else if (a == "--") {
+      ended = true;
+    } else if (is_option_of(*spec, a)) {
+      args.words.push_back(a);
+    } else if (spec->strategy && (a == "-s" || a == "--strategy")) {
+      args.words.push_back(a);
+      if (i + 1 < argc) args.words.push_back(argv[++i]);
+    } else if (a.size() > 1 && a[0] == '-' && operands.empty()) {
+      args.words.push_back(a);  // before FILE: an option, or an error the parser names
+    } else {
+      operands.push_back(a);
+    }
+  }
+  if (!operands.empty()) {
+    args.words.push_back("--");
+    args.words.insert(args.words.end(), operands.begin(), operands.end());
+  }
+  return args;
+}
+
+}  // namespace zelk

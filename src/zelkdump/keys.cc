@@ -1,0 +1,111 @@
+#include "zelkdump/keys.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "zelkdump/case_folding.h"
+
+namespace zelk {
+
+namespace {
+
+char32_t fold(char32_t c) {
+  if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+  const CaseFolding* end = std::end(kCaseFoldings);
+  const CaseFolding* it =
+      std::lower_bound(std::begin(kCaseFoldings), end, c,
+                       [](const CaseFolding& f, char32_t x) { return f.from < x; });
+  return it != end && it->from == c ? it->to : c;
+}
+
+void encode_utf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Levenshtein distance over two sequences, row by row; limit + 1 as soon as
+// a whole row exceeds limit (no path through it can come back below).
+template <class T>
+size_t distance(const T* a, size_t n, const T* b, size_t m, size_t limit) {
+  if ((n > m ? n - m : m - n) > limit) return limit + 1;
+  static thread_local std::vector<size_t> row;
+  row.resize(m + 1);
+  for (size_t j = 0; j <= m; ++j) row[j] = j;
+  for (size_t i = 1; i <= n; ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    size_t best = i;
+    for (size_t j = 1; j <= m; ++j) {
+      size_t up = row[j];
+      row[j] = std::min({up + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = up;
+      best = std::min(best, row[j]);
+    }
+    if (best > limit) return limit + 1;
+  }
+  return std::min(row[m], limit + 1);
+}
+
+}  // namespace
+
+bool decode_utf8(std::string_view text, std::u32string& out) {
+  out.clear();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    unsigned char c = *p;
+    if (c < 0x80) {
+      out += c;
+      ++p;
+      continue;
+    }
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+    if (extra < 0 || c > 0xF4 || end - p <= extra) return false;
+    char32_t v = c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      v = v << 6 | (p[k] & 0x3F);
+    }
+    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (v < kLeast[extra] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return false;
+    out += v;
+    p += extra + 1;
+  }
+  return true;
+}
+
+std::string fold_case(std::string_view key) {
+  static thread_local std::u32string chars;
+  std::string out;
+  out.reserve(key.size());
+  if (!decode_utf8(key, chars)) {
+    for (char c : key) out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    return out;
+  }
+  for (char32_t c : chars) encode_utf8(fold(c), out);
+  return out;
+}
+
+size_t edit_distance(std::string_view a, std::string_view b, size_t limit) {
+  static thread_local std::u32string ca, cb;
+  if (decode_utf8(a, ca) && decode_utf8(b, cb)) {
+    return distance(ca.data(), ca.size(), cb.data(), cb.size(), limit);
+  }
+  return distance(reinterpret_cast<const unsigned char*>(a.data()), a.size(),
+                  reinterpret_cast<const unsigned char*>(b.data()), b.size(), limit);
+}
+
+}  // namespace zelk

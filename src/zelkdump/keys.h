@@ -1,0 +1,24 @@
+// Comparing keys as dictionary readers do: without case, and by how many
+// characters two keys differ.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zelk {
+
+// The characters of valid UTF-8 text into out; false for other bytes
+// (overlong forms, surrogates and values above U+10FFFF included).
+bool decode_utf8(std::string_view text, std::u32string& out);
+
+// The key folded for comparing without case: ASCII letters always, and where
+// the key is valid UTF-8 every character by Unicode simple case folding.
+std::string fold_case(std::string_view key);
+
+// The edit distance (insertions, deletions, substitutions) between a and b,
+// counted in characters where both are valid UTF-8, else in bytes; any
+// distance above limit is returned as limit + 1.
+size_t edit_distance(std::string_view a, std::string_view b, size_t limit);
+
+}  // namespace zelk

@@ -1,0 +1,279 @@
+// lookup and keys: finding entries by key, by prefix, without case and by
+// edit distance, and the nearest keys when a key is not found.
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "zelkdump/commands.h"
+#include "zelkdump/keys.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr size_t kSortedBytes = 127;  // bytes of a key that decide its place
+constexpr size_t kSuggestions = 5;
+
+// Chunks [first, second) (from 0) whose key range can hold a key; keys of
+// the same first 127 bytes may run across several chunks.
+std::pair<size_t, size_t> chunks_holding(const Database& db, std::string_view key) {
+  auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(),
+                                 [&](const ChunkInfo& c) { return compare_keys(c.last, key) < 0; });
+  auto hi = std::partition_point(
+      lo, db.chunks.end(), [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
+  return {static_cast<size_t>(lo - db.chunks.begin()), static_cast<size_t>(hi - db.chunks.begin())};
+}
+
+// Compares a key with the keys that begin with prefix, in the converter's
+// order: 0 when the key's first 127 bytes begin with the prefix's.
+int compare_to_prefix(std::string_view key, std::string_view prefix) {
+  key = key.substr(0, std::min(key.size(), kSortedBytes));
+  prefix = prefix.substr(0, std::min(prefix.size(), kSortedBytes));
+  size_t n = std::min(key.size(), prefix.size());
+  int c = n ? std::memcmp(key.data(), prefix.data(), n) : 0;
+  if (c != 0) return c < 0 ? -1 : 1;
+  return key.size() < prefix.size() ? -1 : 0;
+}
+
+std::pair<size_t, size_t> chunks_with_prefix(const Database& db, std::string_view prefix) {
+  auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(), [&](const ChunkInfo& c) {
+    return compare_to_prefix(c.last, prefix) < 0;
+  });
+  auto hi = std::partition_point(lo, db.chunks.end(), [&](const ChunkInfo& c) {
+    return compare_to_prefix(c.first, prefix) <= 0;
+  });
+  return {static_cast<size_t>(lo - db.chunks.begin()), static_cast<size_t>(hi - db.chunks.begin())};
+}
+
+bool starts_with(std::string_view key, std::string_view prefix) {
+  return key.size() >= prefix.size() && std::memcmp(key.data(), prefix.data(), prefix.size()) == 0;
+}
+
+void print_entry(const DumpContext& cx, const Entry& e) {
+  std::fwrite(e.key.data(), 1, e.key.size(), cx.out);
+  std::fputc('\t', cx.out);
+  std::fwrite(e.value.data(), 1, e.value.size(), cx.out);
+  std::fputc('\n', cx.out);
+}
+
+// An entry found by a search over every chunk: its chunk (1..N) and place.
+struct Match {
+  uint32_t chunk, entry;
+};
+
+// Reads every chunk once and calls each entry's key to the test; matches[q]
+// collects the entries that test says match query q.
+template <class Test>
+void scan(ChunkReader& reader, size_t queries, std::vector<std::vector<Match>>& matches,
+          Test test) {
+  matches.assign(queries, {});
+  for (size_t r = 1; r <= reader.db.chunk_count; ++r) {
+    if (!load(reader, r)) continue;
+    for (size_t i = 0; i < reader.entries.size(); ++i) {
+      test(reader.entries[i].key, [&](size_t q) {
+        matches[q].push_back({static_cast<uint32_t>(r), static_cast<uint32_t>(i)});
+      });
+    }
+  }
+}
+
+// How many edits a suggestion may be away from a key of n characters.
+size_t suggestion_limit(std::string_view key) {
+  std::u32string chars;
+  size_t n = decode_utf8(key, chars) ? chars.size() : key.size();
+  return std::max<size_t>(1, std::min<size_t>(4, (n + 2) / 3));
+}
+
+struct Suggestion {
+  size_t distance;
+  std::string key;
+};
+
+// Up to five keys nearest to each missing key: by edit distance, then in
+// dictionary order (a scan meets keys in that order, and a later key
+// replaces an earlier one only when nearer).
+std::vector<std::vector<Suggestion>> nearest_keys(ChunkReader& reader,
+                                                  const std::vector<std::string>& missing) {
+  std::vector<std::vector<Suggestion>> best(missing.size());
+  std::vector<size_t> limits;
+  for (const std::string& key : missing) limits.push_back(suggestion_limit(key));
+  std::string previous;
+  for (size_t r = 1; r <= reader.db.chunk_count; ++r) {
+    if (!load(reader, r)) continue;
+    for (const Entry& e : reader.entries) {
+      if (e.key == previous) continue;  // a repeated key
+      previous.assign(e.key);
+      for (size_t q = 0; q < missing.size(); ++q) {
+        std::vector<Suggestion>& list = best[q];
+        bool full = list.size() == kSuggestions;
+        if (full && list.back().distance == 0) continue;
+        size_t limit = full ? list.back().distance - 1 : limits[q];
+        size_t d = edit_distance(missing[q], e.key, limit);
+        if (d > limit) continue;
+        if (std::any_of(list.begin(), list.end(),
+                        [&](const Suggestion& s) { return s.key == e.key; })) {
+          continue;
+        }
+        auto at = std::upper_bound(list.begin(), list.end(), d,
+                                   [](size_t x, const Suggestion& s) { return x < s.distance; });
+        list.insert(at, {d, std::string(e.key)});
+        if (list.size() > kSuggestions) list.pop_back();
+      }
+    }
+  }
+  return best;
+}
+
+void say_not_found(const DumpContext& cx, const std::string& key,
+                   const std::vector<Suggestion>* suggestions) {
+  std::fprintf(cx.err, "zelkdump: %s: '%s' not found", cx.file.c_str(), escape_short(key).c_str());
+  if (suggestions && !suggestions->empty()) {
+    std::fputs("; did you mean: ", cx.err);
+    for (size_t i = 0; i < suggestions->size(); ++i) {
+      std::fprintf(cx.err, "%s'%s'", i ? ", " : "", escape_short((*suggestions)[i].key).c_str());
+    }
+    std::fputc('?', cx.err);
+  }
+  std::fputc('\n', cx.err);
+}
+
+int lookup_exact(ChunkReader& reader, const std::vector<std::string>& keys) {
+  std::vector<std::string> missing;
+  for (const std::string& key : keys) {
+    auto [lo, hi] = chunks_holding(reader.db, key);
+    bool found = false;
+    for (size_t c = lo; c < hi; ++c) {
+      if (!load(reader, c + 1)) continue;
+      for (const Entry& e : reader.entries) {
+        if (e.key != key) continue;
+        found = true;
+        print_entry(reader.cx, e);
+      }
+    }
+    if (!found) missing.push_back(key);
+  }
+  if (missing.empty()) return reader.damaged ? kStatusFailed : kStatusOk;
+  std::vector<std::vector<Suggestion>> nearest = nearest_keys(reader, missing);
+  for (size_t q = 0; q < missing.size(); ++q) say_not_found(reader.cx, missing[q], &nearest[q]);
+  return kStatusFailed;
+}
+
+int lookup_prefix(ChunkReader& reader, const std::vector<std::string>& prefixes) {
+  int status = kStatusOk;
+  for (const std::string& prefix : prefixes) {
+    auto [lo, hi] = chunks_with_prefix(reader.db, prefix);
+    bool found = false;
+    for (size_t c = lo; c < hi; ++c) {
+      if (!load(reader, c + 1)) continue;
+      for (const Entry& e : reader.entries) {
+        if (!starts_with(e.key, prefix)) continue;
+        found = true;
+        print_entry(reader.cx, e);
+      }
+    }
+    if (!found) {
+      std::fprintf(reader.cx.err, "zelkdump: %s: no key begins with '%s'\n", reader.cx.file.c_str(),
+                   escape_short(prefix).c_str());
+      status = kStatusFailed;
+    }
+  }
+  return reader.damaged ? kStatusFailed : status;
+}
+
+// nocase and lev read every chunk once for all keys, then print each key's
+// matches in dictionary order.
+int lookup_scanning(ChunkReader& reader, const std::vector<std::string>& keys, Strategy strategy) {
+  std::vector<std::vector<Match>> matches;
+  if (strategy == Strategy::kNocase) {
+    std::unordered_map<std::string, std::vector<size_t>> wanted;
+    for (size_t q = 0; q < keys.size(); ++q) wanted[fold_case(keys[q])].push_back(q);
+    scan(reader, keys.size(), matches, [&](std::string_view key, auto add) {
+      auto it = wanted.find(fold_case(key));
+      if (it != wanted.end()) {
+        for (size_t q : it->second) add(q);
+      }
+    });
+  } else {
+    scan(reader, keys.size(), matches, [&](std::string_view key, auto add) {
+      for (size_t q = 0; q < keys.size(); ++q) {
+        if (edit_distance(keys[q], key, 1) <= 1) add(q);
+      }
+    });
+  }
+  int status = kStatusOk;
+  for (size_t q = 0; q < keys.size(); ++q) {
+    for (const Match& m : matches[q]) {
+      if (load(reader, m.chunk)) print_entry(reader.cx, reader.entries[m.entry]);
+    }
+    if (matches[q].empty()) {
+      say_not_found(reader.cx, keys[q], nullptr);
+      status = kStatusFailed;
+    }
+  }
+  return reader.damaged ? kStatusFailed : status;
+}
+
+}  // namespace
+
+bool strategy_named(std::string_view name, Strategy& strategy) {
+  static const std::pair<const char*, Strategy> kNames[] = {{"exact", Strategy::kExact},
+                                                            {"prefix", Strategy::kPrefix},
+                                                            {"nocase", Strategy::kNocase},
+                                                            {"lev", Strategy::kLev}};
+  for (const auto& [n, s] : kNames) {
+    if (name == n) {
+      strategy = s;
+      return true;
+    }
+  }
+  return false;
+}
+
+int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& keys,
+                Strategy strategy) {
+  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+  ChunkReader reader(cx, db);
+  switch (strategy) {
+    case Strategy::kExact:
+      return lookup_exact(reader, keys);
+    case Strategy::kPrefix:
+      return lookup_prefix(reader, keys);
+    default:
+      return lookup_scanning(reader, keys, strategy);
+  }
+}
+
+int dump_keys(const DumpContext& cx, const Database& db, const std::string* prefix) {
+  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+  ChunkReader reader(cx, db);
+  auto [lo, hi] =
+      prefix ? chunks_with_prefix(db, *prefix) : std::pair<size_t, size_t>{0, db.chunk_count};
+  // Repeats of a key stand next to each other, or at least among the keys
+  // that share its first 127 bytes: those are remembered.
+  std::unordered_set<std::string> run;
+  std::string run_start;
+  bool any = false;
+  for (size_t c = lo; c < hi; ++c) {
+    if (!load(reader, c + 1)) continue;
+    for (const Entry& e : reader.entries) {
+      if (prefix && !starts_with(e.key, *prefix)) continue;
+      if (!any || compare_keys(e.key, run_start) != 0) {
+        run.clear();
+        run_start.assign(e.key);
+      }
+      any = true;
+      if (!run.insert(std::string(e.key)).second) continue;
+      std::string line = escape(e.key) + "\n";
+      std::fwrite(line.data(), 1, line.size(), cx.out);
+    }
+  }
+  if (prefix && !any) {
+    std::fprintf(cx.err, "zelkdump: %s: no key begins with '%s'\n", cx.file.c_str(),
+                 escape_short(*prefix).c_str());
+    return kStatusFailed;
+  }
+  return reader.damaged ? kStatusFailed : kStatusOk;
+}
+
+}  // namespace zelk
