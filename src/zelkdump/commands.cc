@@ -40,7 +40,7 @@ int status_of(const ChunkReader& reader) { return reader.damaged ? kStatusFailed
 }  // namespace
 
 ChunkReader::ChunkReader(const DumpContext& context, const Database& database)
-    : cx(context), db(database), reported(database.chunks.size() + 1, false) {}
+    : cx(context), db(database), reported(chunks_indexed(database) + 1, false) {}
 
 bool load(ChunkReader& reader, size_t r) {
   if (reader.loaded == r) return true;
@@ -50,7 +50,7 @@ bool load(ChunkReader& reader, size_t r) {
   bool ok = chunk_text(reader.db, r, reader.record, reader.text, p);
   if (ok && !split_entries(reader.text, reader.entries, bad_at)) {
     ok = false;
-    p = {static_cast<long>(r), reader.db.list[r].offset,
+    p = {static_cast<long>(r), record_start(reader.db, r),
          "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line"};
   }
   if (!ok) {
@@ -87,7 +87,7 @@ std::string count(size_t n, const char* singular, const char* plural) {
 
 bool chunk_count_ok(const DumpContext& cx, const Database& db) {
   if (db.chunk_count + 1u == db.record_count) return true;
-  report(cx, {0, db.list[0].offset,
+  report(cx, {0, record_start(db, 0),
               "index record names " + count(db.chunk_count, "chunk", "chunks") + ", the header " +
                   count(db.record_count, "record", "records")});
   return false;
@@ -163,12 +163,12 @@ int dump_list(const DumpContext& cx, const Database& db) {
   Json chunks = Json::array();
   for (size_t r = 1; r <= db.chunk_count; ++r) {
     bool ok = load(reader, r);
-    const ChunkInfo& c = db.chunks[r - 1];
-    uint64_t end = r + 1 < db.list.size() ? db.list[r + 1].offset : db.size;
-    uint64_t stored = end >= db.list[r].offset ? end - db.list[r].offset : 0;
+    ChunkInfo c = chunk_info(db, r - 1);
+    uint64_t end = record_end(db, r);
+    uint64_t stored = end >= record_start(db, r) ? end - record_start(db, r) : 0;
     if (cx.json) {
       chunks.push_back({{"record", r},
-                        {"offset", db.list[r].offset},
+                        {"offset", record_start(db, r)},
                         {"stored_bytes", stored},
                         {"text_bytes", ok ? Json(reader.text.size()) : Json()},
                         {"entries", ok ? Json(reader.entries.size()) : Json()},
@@ -176,7 +176,7 @@ int dump_list(const DumpContext& cx, const Database& db) {
                         {"last", c.last}});
       continue;
     }
-    std::fprintf(cx.out, "%zu\t%#x\t%llu\t%s\t%s\t%s\t%s\n", r, db.list[r].offset,
+    std::fprintf(cx.out, "%zu\t%#x\t%llu\t%s\t%s\t%s\t%s\n", r, record_start(db, r),
                  static_cast<unsigned long long>(stored),
                  ok ? std::to_string(reader.text.size()).c_str() : "?",
                  ok ? std::to_string(reader.entries.size()).c_str() : "?", escape(c.first).c_str(),
@@ -211,6 +211,11 @@ int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t siz
     return kStatusFailed;
   }
   bool opened = open_database(db, p);
+  // A lookup by key or prefix reads a few list entries; the rest walk them all.
+  bool some = (request.command == "lookup" &&
+               (request.strategy == Strategy::kExact || request.strategy == Strategy::kPrefix)) ||
+              (request.command == "keys" && !request.keys.empty());
+  if (opened && !some) load_list(db);
   if (verify) return dump_verify(cx, db, opened ? nullptr : &p);
   if (!opened) {
     report(cx, p);

@@ -1,10 +1,13 @@
 #include "zelkdump/database.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "codec/codec.h"
 
@@ -24,58 +27,82 @@ std::string hex(uint64_t v) {
   return buf;
 }
 
-// Reads the index record's keys from offset on, in steps, until 2 n keys
-// have their NUL: a sound index is read in one step (its size is known from
+// Maps n > 0 bytes of the file from offset on.
+Mapped map_part(const Database& db, uint64_t offset, size_t n) {
+  static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  uint64_t start = offset / page * page;
+  size_t skip = static_cast<size_t>(offset - start), length = skip + n;
+  void* p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, db.fd,
+                 static_cast<off_t>(start));
+  if (p == MAP_FAILED) {
+    if (errno == ENOMEM) throw std::bad_alloc();
+    throw ReadFailure{errno};
+  }
+  return Mapped(static_cast<const unsigned char*>(p) + skip, Unmap{length, skip});
+}
+
+// Finds the NULs that end keys in p[pos, end) until want keys are complete;
+// found counts them, key is where the next key starts, and the start of each
+// first key (every other key) goes to first_keys. Returns where it stopped.
+// Eight bytes at a time: an index record holds tens of thousands of short
+// keys.
+size_t find_keys(const unsigned char* p, size_t pos, size_t end, size_t want, size_t& found,
+                 size_t& key, std::vector<uint32_t>& first_keys) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  auto ended_at = [&](size_t nul) {
+    if (found % 2 == 0) first_keys.push_back(static_cast<uint32_t>(key));
+    ++found;
+    key = nul + 1;
+  };
+  while (found < want && end - pos >= 8) {
+    uint64_t v;
+    std::memcpy(&v, p + pos, 8);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    uint64_t zeros = ~(((v & kLow7) + kLow7) | v | kLow7);  // 0x80 in each NUL byte
+    for (; zeros && found < want; zeros &= zeros - 1) {
+      ended_at(pos + static_cast<size_t>(std::countr_zero(zeros)) / 8);
+    }
+    pos = found < want ? pos + 8 : key;
+  }
+  for (; found < want && pos < end; ++pos) {
+    if (p[pos] == 0) ended_at(pos);
+  }
+  return found < want ? pos : key;
+}
+
+// Maps the index record's keys from offset on, in steps, until 2 n keys
+// have their NUL: a sound index is mapped in one step (its size is known from
 // record 1's offset), a damaged one no further than needed.
 bool read_index(Database& db, uint64_t at, Problem& problem) {
   size_t n = db.chunk_count;
-  uint64_t end = db.list.size() > 1 && db.list[1].offset >= at && db.list[1].offset <= db.size
-                     ? db.list[1].offset
-                     : db.size;
+  uint64_t next = db.record_count > 1 ? record_start(db, 1) : db.size;
+  uint64_t end = next >= at && next <= db.size ? next : db.size;
   db.index_size = end - at;
   auto grow = [&](uint64_t want) {
-    uint64_t have = db.index.size();
-    uint64_t upto = std::min<uint64_t>(db.size - at, std::max<uint64_t>(want, have + 65536));
-    db.index.resize(static_cast<size_t>(upto));
-    read_at(db, at + have, static_cast<size_t>(upto - have), db.index.data() + have);
+    db.index_read = static_cast<size_t>(std::min<uint64_t>(db.size - at, want));
+    db.index = map_part(db, at, db.index_read);
   };
   uint64_t fixed = kIndexFixedSize + 2 * static_cast<uint64_t>(n);
   if (fixed > db.size - at) {
     problem = {0, at, "index record too short for its " + std::to_string(n) + " sizes"};
     return false;
   }
-  db.index.clear();
   grow(std::max(fixed, end - at));
-  std::vector<std::pair<size_t, size_t>> keys;  // start and length of each key
-  size_t pos = fixed;
-  for (size_t k = 0; k < 2 * n; ++k) {
-    size_t start = pos;
-    for (;;) {
-      const void* nul = std::memchr(db.index.data() + pos, 0, db.index.size() - pos);
-      if (nul) {
-        pos = static_cast<size_t>(static_cast<const unsigned char*>(nul) - db.index.data());
-        break;
-      }
-      pos = db.index.size();
-      if (at + pos >= db.size || pos - start > static_cast<size_t>(kMaxKeyLength)) {
-        problem = {0, at + start,
-                   "key of chunk " + std::to_string(k / 2 + 1) + " in the index record has no NUL"};
-        return false;
-      }
-      grow(db.index.size() * 2);
+  db.first_keys.reserve(n);
+  size_t key = static_cast<size_t>(fixed);  // where the key being looked at starts
+  size_t pos = key, found = 0;
+  while (found < 2 * n) {
+    pos = find_keys(db.index.get(), pos, db.index_read, 2 * n, found, key, db.first_keys);
+    if (found == 2 * n) break;
+    if (at + db.index_read >= db.size || db.index_read - key > static_cast<size_t>(kMaxKeyLength)) {
+      problem = {
+          0, at + key,
+          "key of chunk " + std::to_string(found / 2 + 1) + " in the index record has no NUL"};
+      return false;
     }
-    keys.emplace_back(start, pos - start);
-    ++pos;
+    grow(std::max<uint64_t>(2 * db.index_read, db.index_read + 65536));
   }
-  db.index.resize(pos);
-  const char* base = reinterpret_cast<const char*>(db.index.data());
-  db.chunks.resize(n);
-  for (size_t k = 0; k < n; ++k) {
-    ChunkInfo& c = db.chunks[k];
-    c.size = get16(db.index.data() + kIndexFixedSize + 2 * k);
-    c.first = std::string_view(base + keys[2 * k].first, keys[2 * k].second);
-    c.last = std::string_view(base + keys[2 * k + 1].first, keys[2 * k + 1].second);
-  }
+  db.index_read = key;  // the byte after the last NUL
   return true;
 }
 
@@ -90,6 +117,42 @@ void read_at(const Database& db, uint64_t offset, size_t n, unsigned char* out) 
     if (got == 0) throw ReadFailure{EIO};  // the file shrank under us
     done += static_cast<size_t>(got);
   }
+}
+
+void Unmap::operator()(const unsigned char* p) const {
+  munmap(const_cast<unsigned char*>(p - skip), length);
+}
+
+void load_list(Database& db) {
+  size_t bytes = kListEntrySize * static_cast<size_t>(db.record_count);
+  db.list = std::make_unique_for_overwrite<unsigned char[]>(bytes);
+  read_at(db, kHeaderSize, bytes, db.list.get());
+}
+
+ListEntry list_entry(const Database& db, size_t r) {
+  unsigned char e[kListEntrySize];
+  if (db.list) {
+    std::memcpy(e, db.list.get() + kListEntrySize * r, sizeof e);
+  } else {
+    read_at(db, static_cast<uint64_t>(list_entry_offset(static_cast<long>(r))), sizeof e, e);
+  }
+  return {get32(e), e[4], get32(e + 4) & 0xFFFFFF};
+}
+
+uint32_t record_start(const Database& db, size_t r) { return list_entry(db, r).offset; }
+
+uint64_t record_end(const Database& db, size_t r) {
+  return r + 1 < db.record_count ? record_start(db, r + 1) : db.size;
+}
+
+size_t chunks_indexed(const Database& db) { return db.first_keys.size(); }
+
+ChunkInfo chunk_info(const Database& db, size_t k) {
+  const char* first = reinterpret_cast<const char*>(db.index.get()) + db.first_keys[k];
+  size_t first_len = std::strlen(first);
+  const char* last = first + first_len + 1;
+  return {get16(db.index.get() + kIndexFixedSize + 2 * k), std::string_view(first, first_len),
+          std::string_view(last, std::strlen(last))};
 }
 
 uint16_t header16(const Database& db, long offset) { return get16(db.header + offset); }
@@ -123,14 +186,7 @@ bool open_database(Database& db, Problem& problem) {
                    std::to_string(db.size) + " bytes"};
     return false;
   }
-  std::vector<unsigned char> raw(static_cast<size_t>(list_bytes));
-  read_at(db, kHeaderSize, raw.size(), raw.data());
-  db.list.resize(db.record_count);
-  for (size_t r = 0; r < db.record_count; ++r) {
-    const unsigned char* e = raw.data() + kListEntrySize * r;
-    db.list[r] = {get32(e), e[4], get32(e + 4) & 0xFFFFFF};
-  }
-  uint64_t at = db.list[0].offset;
+  uint64_t at = record_start(db, 0);
   if (at + kIndexFixedSize > db.size) {
     problem = {0, at, "index record at " + hex(at) + " is not inside the file"};
     return false;
@@ -144,8 +200,7 @@ bool open_database(Database& db, Problem& problem) {
 
 bool record_bytes(const Database& db, size_t r, std::vector<unsigned char>& record,
                   Problem& problem) {
-  uint64_t begin = db.list[r].offset;
-  uint64_t end = r + 1 < db.list.size() ? db.list[r + 1].offset : db.size;
+  uint64_t begin = record_start(db, r), end = record_end(db, r);
   if (begin > db.size || end > db.size || end < begin) {
     problem = {static_cast<long>(r), begin,
                "record spans " + hex(begin) + ".." + hex(end) + ", outside the file of " +
@@ -165,7 +220,7 @@ bool record_bytes(const Database& db, size_t r, std::vector<unsigned char>& reco
 
 bool chunk_text(const Database& db, size_t r, std::vector<unsigned char>& record, std::string& text,
                 Problem& problem) {
-  if (r >= db.list.size() || !record_bytes(db, r, record, problem)) return false;
+  if (r >= db.record_count || !record_bytes(db, r, record, problem)) return false;
   if (db.flag == 0) {
     text.assign(record.begin(), record.end());
     return true;
@@ -173,7 +228,7 @@ bool chunk_text(const Database& db, size_t r, std::vector<unsigned char>& record
   static std::vector<unsigned char> out;
   std::string error;
   if (!expand_record(record.data(), record.size(), kMaxRecordSize, out, error)) {
-    problem = {static_cast<long>(r), db.list[r].offset, "cannot expand: " + error};
+    problem = {static_cast<long>(r), record_start(db, r), "cannot expand: " + error};
     return false;
   }
   text.assign(out.begin(), out.end());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,18 @@ struct ChunkInfo {
   std::string_view last;   // last key
 };
 
+// A read-only mapping of part of the file (the index record), its pages
+// mapped in one go: no copy, and few page faults.
+struct Unmap {
+  size_t length = 0;  // of the whole mapping
+  size_t skip = 0;    // from the mapping's start (a page boundary) to the part
+  void operator()(const unsigned char* p) const;
+};
+using Mapped = std::unique_ptr<const unsigned char[], Unmap>;
+
+// The record list and the index record are kept as the file holds them and
+// read field by field. A lookup reads the index record and just the list
+// entries it needs; commands that walk every record load the whole list.
 struct Database {
   int fd = -1;  // read with pread, never moved
   uint64_t size = 0;
@@ -32,15 +45,29 @@ struct Database {
   std::string name;  // up to the first NUL of the 32-byte field
   std::string type, creator;
   uint16_t record_count = 0;
-  std::vector<ListEntry> list;  // one entry a record
-  // The index record: its bytes (up to the end of its last key), its fixed
-  // words and the chunks it names.
-  std::vector<unsigned char> index;
+  std::unique_ptr<unsigned char[]> list;  // record_count entries of 8 bytes, once loaded
+  // The index record up to its last key's NUL (index_read bytes), and where
+  // each chunk's first key starts in it.
+  Mapped index;
+  size_t index_read = 0;
   uint64_t index_size = 0;  // from its offset to record 1's (or the file's end)
   uint16_t chunk_count = 0;
   uint16_t flag = 0;
-  std::vector<ChunkInfo> chunks;
+  std::vector<uint32_t> first_keys;
 };
+
+// Reads the whole record list into list.
+void load_list(Database& db);
+// Record r's entry in the record list, r < record_count.
+ListEntry list_entry(const Database& db, size_t r);
+// Where record r starts, and where it ends: the next record's start, or the
+// end of the file after the last.
+uint32_t record_start(const Database& db, size_t r);
+uint64_t record_end(const Database& db, size_t r);
+// The chunks the index record names (as far as it could be read), and chunk
+// k's (from 0) size and keys.
+size_t chunks_indexed(const Database& db);
+ChunkInfo chunk_info(const Database& db, size_t k);
 
 // The header's 16- or 32-bit field at the given offset.
 uint16_t header16(const Database& db, long offset);
@@ -55,7 +82,8 @@ struct Problem {
   bool warning = false;
 };
 
-// A read of the file that failed (an I/O error, or a file that shrank).
+// A read of the file that failed (an I/O error, or a file that shrank). A
+// file that shrinks under a mapping raises SIGBUS instead.
 struct ReadFailure {
   int error;  // errno
 };

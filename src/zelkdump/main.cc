@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -18,6 +19,16 @@
 #include "zelkdump/commands.h"
 
 namespace {
+
+// The database's index record is read through a mapping: a file cut short
+// while it is read raises SIGBUS, which ends the run with a message.
+char bus_message[512];
+
+void on_bus_error(int) {
+  ssize_t ignored = write(2, bus_message, std::strlen(bus_message));
+  (void)ignored;
+  _exit(zelk::kStatusTrouble);
+}
 
 // Flushes and closes standard output; a failed write anywhere turns the
 // status into 2.
@@ -33,6 +44,9 @@ int finish(int status) {
 }
 
 int run(const std::string& file, const zelk::Request& request, bool json) {
+  std::snprintf(bus_message, sizeof bus_message, "zelkdump: cannot read '%s': it shrank\n",
+                file.c_str());
+  std::signal(SIGBUS, on_bus_error);
   int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {

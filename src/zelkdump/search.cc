@@ -15,14 +15,30 @@ namespace {
 constexpr size_t kSortedBytes = 127;  // bytes of a key that decide its place
 constexpr size_t kSuggestions = 5;
 
+// The first chunk from lo on (from 0) for which before() is false: the
+// chunks for which it holds come first.
+template <class Before>
+size_t first_chunk_not(const Database& db, size_t lo, Before before) {
+  size_t hi = chunks_indexed(db);
+  while (lo < hi) {
+    size_t mid = lo + (hi - lo) / 2;
+    if (before(chunk_info(db, mid))) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
 // Chunks [first, second) (from 0) whose key range can hold a key; keys of
 // the same first 127 bytes may run across several chunks.
 std::pair<size_t, size_t> chunks_holding(const Database& db, std::string_view key) {
-  auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(),
-                                 [&](const ChunkInfo& c) { return compare_keys(c.last, key) < 0; });
-  auto hi = std::partition_point(
-      lo, db.chunks.end(), [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
-  return {static_cast<size_t>(lo - db.chunks.begin()), static_cast<size_t>(hi - db.chunks.begin())};
+  size_t lo =
+      first_chunk_not(db, 0, [&](const ChunkInfo& c) { return compare_keys(c.last, key) < 0; });
+  size_t hi =
+      first_chunk_not(db, lo, [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
+  return {lo, hi};
 }
 
 // Compares a key with the keys that begin with prefix, in the converter's
@@ -37,13 +53,11 @@ int compare_to_prefix(std::string_view key, std::string_view prefix) {
 }
 
 std::pair<size_t, size_t> chunks_with_prefix(const Database& db, std::string_view prefix) {
-  auto lo = std::partition_point(db.chunks.begin(), db.chunks.end(), [&](const ChunkInfo& c) {
-    return compare_to_prefix(c.last, prefix) < 0;
-  });
-  auto hi = std::partition_point(lo, db.chunks.end(), [&](const ChunkInfo& c) {
-    return compare_to_prefix(c.first, prefix) <= 0;
-  });
-  return {static_cast<size_t>(lo - db.chunks.begin()), static_cast<size_t>(hi - db.chunks.begin())};
+  size_t lo = first_chunk_not(
+      db, 0, [&](const ChunkInfo& c) { return compare_to_prefix(c.last, prefix) < 0; });
+  size_t hi = first_chunk_not(
+      db, lo, [&](const ChunkInfo& c) { return compare_to_prefix(c.first, prefix) <= 0; });
+  return {lo, hi};
 }
 
 bool starts_with(std::string_view key, std::string_view prefix) {

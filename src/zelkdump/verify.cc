@@ -79,8 +79,8 @@ void check_list(Checker& c) {
     c.problem(-1, kRecordCountOffset,
               "record count " + std::to_string(db.record_count) + ": no chunk record");
   }
-  for (size_t r = 0; r < db.list.size(); ++r) {
-    const ListEntry& e = db.list[r];
+  for (size_t r = 0; r < db.record_count; ++r) {
+    ListEntry e = list_entry(db, r);
     uint64_t at = static_cast<uint64_t>(list_entry_offset(static_cast<long>(r)));
     long rec = static_cast<long>(r);
     if (e.attributes != kAttributes) {
@@ -88,7 +88,7 @@ void check_list(Checker& c) {
     }
     if (e.id != kFirstId + r) c.problem(rec, at + 5, "unique id out of sequence");
     if (e.offset > db.size) c.problem(rec, at, "offset lies beyond the end of the file");
-    if (r > 0 && e.offset < db.list[r - 1].offset) {
+    if (r > 0 && e.offset < record_start(db, r - 1)) {
       c.problem(rec, at, "offset below the previous record's");
     }
   }
@@ -100,15 +100,15 @@ void check_list(Checker& c) {
   if (gap[0] != 0 || gap[1] != 0) {
     c.problem(-1, list_end, "the two NUL bytes after the record list are missing");
   }
-  if (db.list[0].offset != static_cast<uint64_t>(record0_offset(db.record_count - 1))) {
-    c.problem(0, db.list[0].offset, "index record does not follow the record list");
+  if (record_start(db, 0) != static_cast<uint64_t>(record0_offset(db.record_count - 1))) {
+    c.problem(0, record_start(db, 0), "index record does not follow the record list");
   }
 }
 
 void check_index(Checker& c) {
   const Database& db = c.db;
-  uint64_t at = db.list[0].offset;
-  const unsigned char* p = db.index.data();
+  uint64_t at = record_start(db, 0);
+  const unsigned char* p = db.index.get();
   const uint16_t fixed[8] = {0, 1, db.chunk_count, db.flag, 0, 0, 0, 0};
   for (int w = 0; w < 8; ++w) {
     if (w == 2 || w == 3) continue;
@@ -125,10 +125,10 @@ void check_index(Checker& c) {
   if (db.flag > 1) {
     c.problem(0, at + 6, "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
   }
-  if (db.index_size != db.index.size()) {
+  if (db.index_size != db.index_read) {
     c.problem(0, at,
               "index record spans " + count(db.index_size, "byte", "bytes") + ", its keys " +
-                  std::to_string(db.index.size()));
+                  std::to_string(db.index_read));
   }
   if (db.index_size > static_cast<uint64_t>(kMaxRecordSize)) {
     c.warning(0, at,
@@ -151,8 +151,8 @@ size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record, std
                    std::string& last, bool& have_last) {
   const Database& db = c.db;
   long rec = static_cast<long>(r);
-  uint64_t at = db.list[r].offset;
-  const ChunkInfo& info = db.chunks[r - 1];
+  uint64_t at = record_start(db, r);
+  ChunkInfo info = chunk_info(db, r - 1);
   Problem p;
   if (!record_bytes(db, r, record, p)) {
     c.problem(p);
@@ -211,7 +211,7 @@ int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopen
   } else {
     check_list(c);
     check_index(c);
-    chunks = std::min<size_t>(db.chunk_count, db.list.size() - 1);
+    chunks = std::min<size_t>(db.chunk_count, db.record_count - 1u);
     std::vector<unsigned char> record;
     std::string text, last;
     bool have_last = false;
