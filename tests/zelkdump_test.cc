@@ -498,6 +498,28 @@ TEST(Zelkdump, LookupReadsOnlyWhatItNeeds) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "key123456\t" + std::string(140, 'v') + "\nkey7\t" + std::string(140, 'v') + "\n");
+
+  // An index record of 5 MB (long keys) that does not fit: a message, never
+  // an abort. (Under a few megabytes the program cannot start at all.)
+  std::string long_keys;
+  for (int i = 0; i < 700; ++i)
+    long_keys += std::string(4000, 'k') + std::to_string(1000 + i) + "\tv\n";
+  write_file(dir / "d.txt", long_keys);
+  ASSERT_EQ(zelk_test::run_in(dir.path, ZELKPACK, {"-p", "-l", "-k", "8200", "d.txt"}).status, 0);
+  int out_of_memory = 0;
+  for (int limit = 6000; limit <= 16000; limit += 1000) {
+    r = zelk_test::run_in(dir.path, ZELKDUMP, {"lookup", "zelk.pdb", "k"},
+                          "ulimit -v " + std::to_string(limit) + ";");
+    if (r.status == 127) continue;  // the shell could not start it
+    if (r.status == 2) {
+      EXPECT_EQ(r.err, "zelkdump: out of memory\n") << limit;
+      ++out_of_memory;
+    } else {
+      EXPECT_EQ(r.status, 1) << limit << r.err;
+      EXPECT_EQ(r.err.rfind("zelkdump: zelk.pdb: 'k' not found", 0), 0u) << limit << r.err;
+    }
+  }
+  EXPECT_GT(out_of_memory, 0);
 }
 
 }  // namespace

@@ -152,20 +152,29 @@ void say_not_found(const DumpContext& cx, const std::string& key,
   std::fputc('\n', cx.err);
 }
 
+// Prints the entries of chunks [first, second) whose key passes the test;
+// true when any did.
+template <class Test>
+bool print_matching(ChunkReader& reader, std::pair<size_t, size_t> chunks, Test matches) {
+  bool found = false;
+  for (size_t c = chunks.first; c < chunks.second; ++c) {
+    if (!load(reader, c + 1)) continue;
+    for (const Entry& e : reader.entries) {
+      if (!matches(e.key)) continue;
+      found = true;
+      print_entry(reader.cx, e);
+    }
+  }
+  return found;
+}
+
 int lookup_exact(ChunkReader& reader, const std::vector<std::string>& keys) {
   std::vector<std::string> missing;
   for (const std::string& key : keys) {
-    auto [lo, hi] = chunks_holding(reader.db, key);
-    bool found = false;
-    for (size_t c = lo; c < hi; ++c) {
-      if (!load(reader, c + 1)) continue;
-      for (const Entry& e : reader.entries) {
-        if (e.key != key) continue;
-        found = true;
-        print_entry(reader.cx, e);
-      }
+    if (!print_matching(reader, chunks_holding(reader.db, key),
+                        [&](std::string_view k) { return k == key; })) {
+      missing.push_back(key);
     }
-    if (!found) missing.push_back(key);
   }
   if (missing.empty()) return reader.damaged ? kStatusFailed : kStatusOk;
   std::vector<std::vector<Suggestion>> nearest = nearest_keys(reader, missing);
@@ -176,17 +185,8 @@ int lookup_exact(ChunkReader& reader, const std::vector<std::string>& keys) {
 int lookup_prefix(ChunkReader& reader, const std::vector<std::string>& prefixes) {
   int status = kStatusOk;
   for (const std::string& prefix : prefixes) {
-    auto [lo, hi] = chunks_with_prefix(reader.db, prefix);
-    bool found = false;
-    for (size_t c = lo; c < hi; ++c) {
-      if (!load(reader, c + 1)) continue;
-      for (const Entry& e : reader.entries) {
-        if (!starts_with(e.key, prefix)) continue;
-        found = true;
-        print_entry(reader.cx, e);
-      }
-    }
-    if (!found) {
+    if (!print_matching(reader, chunks_with_prefix(reader.db, prefix),
+                        [&](std::string_view k) { return starts_with(k, prefix); })) {
       std::fprintf(reader.cx.err, "zelkdump: %s: no key begins with '%s'\n", reader.cx.file.c_str(),
                    escape_short(prefix).c_str());
       status = kStatusFailed;

@@ -21,6 +21,14 @@ namespace {
 
 const char kUsage[] = "usage: zelkpress CHUNK OUTPUT\n";
 
+// The status after printing --help or --version: 2 when it could not be
+// written.
+int printed() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+  std::fputs("zelkpress: cannot write standard output\n", stderr);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,11 +38,11 @@ int main(int argc, char** argv) {
         "Compresses the chunk file CHUNK into OUTPUT: one zlib stream, made with\n"
         "libdeflate at level %d. Used by zelkpack; see zelkpress(1).\n",
         kUsage, zelk::kCompressionLevel);
-    return 0;
+    return printed();
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("zelkpress 1.2 (libdeflate %s)\n", zelk::codec_version());
-    return 0;
+    return printed();
   }
   if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
     std::fputs(kUsage, stderr);
