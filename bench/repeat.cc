@@ -1,8 +1,10 @@
-// Runs a command many times, each time with a key drawn at random from a
-// file in place of the argument "{}", its output thrown away, and prints the
-// median wall time in milliseconds and the largest peak memory in KiB.
+// Runs commands many times, each time with a key drawn at random from a
+// file in place of the argument "{}", their output thrown away, and prints
+// for each command a line with its median wall time in milliseconds and its
+// largest peak memory in KiB. Several commands, separated by "::", are run in
+// turn, so that they are measured under the same conditions.
 //
-//   repeat RUNS KEYFILE COMMAND ARG... ({} for the key)
+//   repeat RUNS KEYFILE COMMAND ARG... [:: COMMAND ARG...]  ({} for the key)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -33,34 +35,46 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "repeat: no keys in %s\n", argv[2]);
     return 2;
   }
+  std::vector<std::vector<char*>> commands(1);
+  for (int i = 3; i < argc; ++i) {
+    if (std::strcmp(argv[i], "::") == 0) {
+      commands.emplace_back();
+    } else {
+      commands.back().push_back(argv[i]);
+    }
+  }
   std::mt19937 rng(12345);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<double> ms;
-  long peak = 0;
+  std::vector<std::vector<double>> ms(commands.size());
+  std::vector<long> peak(commands.size(), 0);
   for (int r = 0; r < runs; ++r) {
     std::string key = keys[rng() % keys.size()];
-    std::vector<char*> args;
-    for (int i = 3; i < argc; ++i) {
-      args.push_back(std::strcmp(argv[i], "{}") == 0 ? key.data() : argv[i]);
+    for (size_t c = 0; c < commands.size(); ++c) {
+      std::vector<char*> args;
+      for (char* a : commands[c]) args.push_back(std::strcmp(a, "{}") == 0 ? key.data() : a);
+      args.push_back(nullptr);
+      auto start = std::chrono::steady_clock::now();
+      pid_t pid;
+      if (args[0] == nullptr ||
+          posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        std::perror(args[0] ? args[0] : "repeat");
+        return 1;
+      }
+      int status;
+      struct rusage usage;
+      wait4(pid, &status, 0, &usage);
+      ms[c].push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
+      peak[c] = std::max(peak[c], usage.ru_maxrss);
     }
-    args.push_back(nullptr);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-      std::perror(args[0]);
-      return 1;
-    }
-    int status;
-    struct rusage usage;
-    wait4(pid, &status, 0, &usage);
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                     .count());
-    peak = std::max(peak, usage.ru_maxrss);
   }
-  std::sort(ms.begin(), ms.end());
-  std::printf("%.2f %ld\n", ms[ms.size() / 2], peak);
+  for (size_t c = 0; c < commands.size(); ++c) {
+    std::sort(ms[c].begin(), ms[c].end());
+    std::printf("%.2f %ld\n", ms[c][ms[c].size() / 2], peak[c]);
+  }
   return 0;
 }

@@ -40,6 +40,7 @@ struct Slot {
 void read_and_compress(Compressor& compressor, int i, std::vector<unsigned char>& text,
                        Slot& slot) {
   slot.no_memory = false;
+  slot.read = FileRead();
   try {
     slot.read = read_file(chunk_path(i, "txt").c_str(), text);
     if (slot.read.ok) compress_chunk(compressor, text.data(), text.size(), slot.record);
@@ -188,11 +189,11 @@ void press_built_in(PressPool& pool, int i) {
   }
   take(pool, i, pool.current);
   const Slot& result = pool.current;
+  if (result.no_memory) throw std::bad_alloc();
   if (!result.read.ok) {
     report_read_failure(result.read, txt.c_str(), stderr);
     return;
   }
-  if (result.no_memory) throw std::bad_alloc();
   write_output(txz.c_str(), result.record, stderr);
 }
 

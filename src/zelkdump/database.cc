@@ -41,28 +41,34 @@ Mapped map_part(const Database& db, uint64_t offset, size_t n) {
   return Mapped(static_cast<const unsigned char*>(p) + skip, Unmap{length, skip});
 }
 
-// Finds the NULs that end keys in p[pos, end) until want keys are complete;
-// found counts them, key is where the next key starts, and the start of each
-// first key (every other key) goes to first_keys. Returns where it stopped.
-// Eight bytes at a time: an index record holds tens of thousands of short
-// keys.
+// Counts the NULs that end keys in p[pos, end) until want keys are
+// complete: found counts them, key is where the next key starts, and the
+// start of every kKeySample-th chunk's first key goes to first_keys. Returns
+// where it stopped. Eight bytes at a time, counting: an index record holds
+// tens of thousands of short keys.
 size_t find_keys(const unsigned char* p, size_t pos, size_t end, size_t want, size_t& found,
                  size_t& key, std::vector<uint32_t>& first_keys) {
   constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr size_t kEvery = 2 * kKeySample;  // keys from one sampled first key to the next
   auto ended_at = [&](size_t nul) {
-    if (found % 2 == 0) first_keys.push_back(static_cast<uint32_t>(key));
+    if (found % kEvery == 0) first_keys.push_back(static_cast<uint32_t>(key));
     ++found;
     key = nul + 1;
   };
-  while (found < want && end - pos >= 8) {
+  while (want - found >= 8 && end - pos >= 8) {
     uint64_t v;
     std::memcpy(&v, p + pos, 8);
     if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     uint64_t zeros = ~(((v & kLow7) + kLow7) | v | kLow7);  // 0x80 in each NUL byte
-    for (; zeros && found < want; zeros &= zeros - 1) {
-      ended_at(pos + static_cast<size_t>(std::countr_zero(zeros)) / 8);
+    size_t n = static_cast<size_t>(((zeros >> 7) * 0x0101010101010101ULL) >> 56);  // NULs
+    if (n != 0 && (found + n - 1) / kEvery * kEvery >= found) {
+      for (; zeros; zeros &= zeros - 1)
+        ended_at(pos + static_cast<size_t>(std::countr_zero(zeros)) / 8);
+    } else if (n != 0) {  // no sampled key starts here: count the keys only
+      found += n;
+      key = pos + static_cast<size_t>(63 - std::countl_zero(zeros)) / 8 + 1;
     }
-    pos = found < want ? pos + 8 : key;
+    pos += 8;
   }
   for (; found < want && pos < end; ++pos) {
     if (p[pos] == 0) ended_at(pos);
@@ -88,7 +94,7 @@ bool read_index(Database& db, uint64_t at, Problem& problem) {
     return false;
   }
   grow(std::max(fixed, end - at));
-  db.first_keys.reserve(n);
+  db.first_keys.reserve(n / kKeySample + 1);
   size_t key = static_cast<size_t>(fixed);  // where the key being looked at starts
   size_t pos = key, found = 0;
   while (found < 2 * n) {
@@ -98,6 +104,7 @@ bool read_index(Database& db, uint64_t at, Problem& problem) {
       problem = {
           0, at + key,
           "key of chunk " + std::to_string(found / 2 + 1) + " in the index record has no NUL"};
+      db.index.reset();  // names no chunk
       return false;
     }
     grow(std::max<uint64_t>(2 * db.index_read, db.index_read + 65536));
@@ -145,10 +152,11 @@ uint64_t record_end(const Database& db, size_t r) {
   return r + 1 < db.record_count ? record_start(db, r + 1) : db.size;
 }
 
-size_t chunks_indexed(const Database& db) { return db.first_keys.size(); }
+size_t chunks_indexed(const Database& db) { return db.index ? db.chunk_count : 0; }
 
 ChunkInfo chunk_info(const Database& db, size_t k) {
-  const char* first = reinterpret_cast<const char*>(db.index.get()) + db.first_keys[k];
+  const char* first = reinterpret_cast<const char*>(db.index.get()) + db.first_keys[k / kKeySample];
+  for (size_t skip = 2 * (k % kKeySample); skip > 0; --skip) first += std::strlen(first) + 1;
   size_t first_len = std::strlen(first);
   const char* last = first + first_len + 1;
   return {get16(db.index.get() + kIndexFixedSize + 2 * k), std::string_view(first, first_len),

@@ -38,6 +38,8 @@ using Mapped = std::unique_ptr<const unsigned char[], Unmap>;
 // The record list and the index record are kept as the file holds them and
 // read field by field. A lookup reads the index record and just the list
 // entries it needs; commands that walk every record load the whole list.
+inline constexpr size_t kKeySample = 8;
+
 struct Database {
   int fd = -1;  // read with pread, never moved
   uint64_t size = 0;
@@ -47,7 +49,7 @@ struct Database {
   uint16_t record_count = 0;
   std::unique_ptr<unsigned char[]> list;  // record_count entries of 8 bytes, once loaded
   // The index record up to its last key's NUL (index_read bytes), and where
-  // each chunk's first key starts in it.
+  // the first key of every kKeySample-th chunk starts in it.
   Mapped index;
   size_t index_read = 0;
   uint64_t index_size = 0;  // from its offset to record 1's (or the file's end)
