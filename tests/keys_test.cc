@@ -22,12 +22,20 @@ TEST(Keys, FoldCase) {
       {"\xE1\xBA\x9E", "\xC3\x9F"},              // ẞ -> ß (simple: not "ss")
       {"\xC3\x9F", "\xC3\x9F"},                  // ß stays
       {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},  // Deseret long I, four bytes
+      {"\xEF\xBC\xA1", "\xEF\xBD\x81"},          // fullwidth A, three bytes
       {"\xC4PFEL", "\xC4pfel"},                  // Latin-1: ASCII letters only
-      {"\xC3\x84\xFF", "\xC3\x84\xFF"},          // not UTF-8: Ä stays
-      {"\xED\xA0\x80X", "\xED\xA0\x80x"},        // a surrogate is not UTF-8
-      {"\xC0\x81X", "\xC0\x81x"},                // nor an overlong form
+      // Not UTF-8, so the Ä stays: a stray byte, a surrogate, overlong forms,
+      // a value above U+10FFFF; U+10FFFF itself is UTF-8.
+      {"\xC3\x84\xFF", "\xC3\x84\xFF"},
+      {"\xC3\x84\xED\xA0\x80X", "\xC3\x84\xED\xA0\x80x"},
+      {"\xC3\x84\xC0\x81X", "\xC3\x84\xC0\x81x"},
+      {"\xC3\x84\xC1\xBF", "\xC3\x84\xC1\xBF"},
+      {"\xC3\x84\xF4\x90\x80\x80", "\xC3\x84\xF4\x90\x80\x80"},
+      {"\xC3\x84\xF4\x8F\xBF\xBF", "\xC3\xA4\xF4\x8F\xBF\xBF"},
   };
   for (const Case& c : cases) EXPECT_EQ(zelk::fold_case(c.key), c.folded) << c.key;
+  // A character cut off by the end of the key is not completed from beyond it.
+  EXPECT_EQ(zelk::fold_case(std::string_view("A\xC3\x84", 2)), "a\xC3");
 }
 
 TEST(Keys, EditDistance) {
@@ -69,6 +77,9 @@ TEST(Keys, ZelkdumpArgumentsKeepKeysThatLookLikeOptions) {
        ""},
       {{"zd", "lookup", "f", "--", "-s", "--help"},
        {"zd", "lookup", "--", "f", "-s", "--help"},
+       ""},
+      {{"zd", "lookup", "f", "k", "--strategy=lev"},
+       {"zd", "lookup", "--strategy=lev", "--", "f", "k"},
        ""},
       {{"zd", "info", "f", "--json"}, {"zd", "info", "--json", "--", "f"}, ""},
       {{"zd", "lookup", "f", "--json"}, {"zd", "lookup", "--", "f", "--json"}, ""},

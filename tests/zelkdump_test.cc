@@ -178,6 +178,16 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
       {"compressed text", true, [](std::string& d, const Layout& l) { d[l.rec2 + 7] ^= 0x20; },
        "record 2 at offset"},
       {"truncated", true, [](std::string& d, const Layout&) { d.pop_back(); }, "cannot expand"},
+      {"index too short for its sizes", false,
+       [](std::string& d, const Layout& l) { d[l.index + 4] = '\xff'; }, "record 0 at offset 0x"},
+      {"index key without NUL", false,
+       [](std::string& d, const Layout& l) { d.resize(l.index + 16 + 2 * l.chunks + 5); },
+       "record 0 at offset 0x"},
+      {"record too large", true,
+       [](std::string& d, const Layout&) { d += std::string(70000, 'x'); },
+       "bytes, more than a record holds (65535)"},
+      {"no chunk record", false, [](std::string& d, const Layout&) { d[77] = 1; },
+       "header at offset 0x4c: record count 1: no chunk record"},
       {"records swapped", false,
        [](std::string& d, const Layout& l) {
          std::string one = d.substr(l.rec1, l.rec2 - l.rec1), two = d.substr(l.rec2, one.size());
@@ -221,6 +231,9 @@ TEST(Zelkdump, CommandLine) {
        2,
        "zelkdump: cannot read 'missing.pdb': No such file or directory"},
       {{"info", "out"}, 2, "zelkdump: cannot read 'out': Is a directory"},
+      {{"info", "creator.pdb"},
+       1,
+       "zelkdump: 'creator.pdb' is not a Dict/Zelk database (type 'Dict', creator 'Zelx')"},
       {{"info", "d.txt"},
        1,
        "zelkdump: 'd.txt' is not a Dict/Zelk database (type 'llll', creator 'llll')"},
@@ -228,6 +241,9 @@ TEST(Zelkdump, CommandLine) {
       {{"lookup", "zelk.pdb", "w1", "nope"}, 1, "zelkdump: zelk.pdb: 'nope' not found"},
   };
   write_file(p.dir / "short.pdb", "Dict\n");
+  std::string creator = p.db;
+  creator[67] = 'x';
+  write_file(p.dir / "creator.pdb", creator);
   write_file(p.dir / "big.pdb", "");  // larger than any database, sparse
   ASSERT_EQ(truncate((p.dir / "big.pdb").c_str(), 20'000'000'000), 0);
   for (const Case& c : cases) {
@@ -238,6 +254,14 @@ TEST(Zelkdump, CommandLine) {
   }
   RunResult info = zelk_test::run_in(p.dir.path, ZELKDUMP, {"info", "zelk.pdb"});
   EXPECT_NE(info.out.find("entries:       4000\n"), std::string::npos) << info.out;
+  // Dates count seconds from 1904: the converter's fixed bytes, and the last
+  // second a 32-bit date can name.
+  EXPECT_NE(info.out.find("created:       0x06d144ae (1907-08-16 19:38:22)\n"), std::string::npos)
+      << info.out;
+  std::string dated = p.db;
+  dated.replace(40, 4, "\xff\xff\xff\xff");
+  EXPECT_NE(dump("info", dated).out.find("modified:      0xffffffff (2040-02-06 06:28:15)\n"),
+            std::string::npos);
   EXPECT_EQ(zelk_test::run_in(p.dir.path, ZELKDUMP, {"--version"}).out, "zelkdump 1.2\n");
 }
 

@@ -151,8 +151,8 @@ TEST(Zelkpress, HelpAndVersion) {
   RunResult version = zelk_test::run_in(dir.path, ZELKPRESS, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("zelkpress 1.2 (libdeflate ", 0), 0u);
-  RunResult full = zelk_test::run_in(dir.path, ZELKPRESS, {"--help"},
-                                     "sh -c 'exec \"$0\" \"$@\" >/dev/full'");
+  RunResult full =
+      zelk_test::run_in(dir.path, ZELKPRESS, {"--help"}, "sh -c 'exec \"$0\" \"$@\" >/dev/full'");
   EXPECT_EQ(full.status, 2);
   EXPECT_EQ(full.err, "zelkpress: cannot write standard output\n");
 }
