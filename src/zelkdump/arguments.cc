@@ -7,15 +7,15 @@ namespace zelk {
 namespace {
 
 const CommandSpec* command_named(const char* name) {
-  for (const CommandSpec& spec : kCommands) {
-    if (std::strcmp(spec.name, name) == 0) return &spec;
+  for (const CommandSpec& command : kCommands) {
+    if (std::strcmp(command.name, name) == 0) return &command;
   }
   return nullptr;
 }
 
-bool is_option_of(const CommandSpec& spec, const std::string& a) {
-  return a == "-h" || a == "--help" || (spec.json && a == "--json") ||
-         (spec.strategy && a.rfind("--strategy=", 0) == 0);
+bool is_option_of(const CommandSpec& command, const std::string& a) {
+  return a == "-h" || a == "--help" || (command.json && a == "--json") ||
+         (command.strategy && a.rfind("--strategy=", 0) == 0);
 }
 
 }  // namespace
@@ -35,14 +35,14 @@ Arguments sort_arguments(int argc, const char* const* argv) {
   if (std::strcmp(argv[i], "help") == 0) {
     args.help_for = "";
     if (i + 1 < argc) {
-      const CommandSpec* spec = command_named(argv[i + 1]);
-      if (spec) args.help_for = spec->name;
-      if (!spec) args.error = "'" + std::string(argv[i + 1]) + "' is not a zelkdump command";
+      const CommandSpec* command = command_named(argv[i + 1]);
+      if (command) args.help_for = command->name;
+      if (!command) args.error = "'" + std::string(argv[i + 1]) + "' is not a zelkdump command";
     }
     return args;
   }
-  const CommandSpec* spec = command_named(argv[i]);
-  if (!spec) {
+  const CommandSpec* command = command_named(argv[i]);
+  if (!command) {
     args.error = "'" + std::string(argv[i]) + "' is not a zelkdump command";
     return args;
   }
@@ -55,9 +55,9 @@ Arguments sort_arguments(int argc, const char* const* argv) {
       operands.push_back(a);
     } else if (a == "--") {
       ended = true;
-    } else if (is_option_of(*spec, a)) {
+    } else if (is_option_of(*command, a)) {
       args.words.push_back(a);
-    } else if (spec->strategy && (a == "-s" || a == "--strategy")) {
+    } else if (command->strategy && (a == "-s" || a == "--strategy")) {
       args.words.push_back(a);
       if (i + 1 < argc) args.words.push_back(argv[++i]);
     } else if (a.size() > 1 && a[0] == '-' && operands.empty()) {

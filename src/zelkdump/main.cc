@@ -97,16 +97,16 @@ int dump_main(int argc, char** argv) {
   std::string file, strategy = "exact";
   std::vector<std::string> keys;
   bool json = false;
-  for (const zelk::CommandSpec& spec : zelk::kCommands) {
-    CLI::App* sub = app.add_subcommand(spec.name, spec.help);
+  for (const zelk::CommandSpec& command : zelk::kCommands) {
+    CLI::App* sub = app.add_subcommand(command.name, command.help);
     sub->add_option("FILE", file, "the database")->required();
-    if (spec.json) sub->add_flag("--json", json, "one JSON document instead of text");
-    if (spec.strategy) {
+    if (command.json) sub->add_flag("--json", json, "one JSON document instead of text");
+    if (command.strategy) {
       sub->add_option("-s,--strategy", strategy, "exact (default), prefix, nocase or lev")
           ->check(CLI::IsMember({"exact", "prefix", "nocase", "lev"}));
     }
-    if (spec.keys) sub->add_option("KEY", keys, "keys to look up")->required();
-    if (spec.prefix)
+    if (command.keys) sub->add_option("KEY", keys, "keys to look up")->required();
+    if (command.prefix)
       sub->add_option("PREFIX", keys, "only keys that begin with it")->expected(0, 1);
   }
   try {
