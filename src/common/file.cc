@@ -86,8 +86,6 @@ bool append_stream(std::FILE* f, Bytes& bytes) {
 
 }  // namespace
 
-bool read_all(std::FILE* f, std::vector<char>& bytes) { return append_stream(f, bytes); }
-
 bool load_input(std::FILE* f, InputBytes& in) {
   bool ok = append_stream(f, in.owned);
   in.data = in.owned.data();

@@ -36,9 +36,6 @@ void write_bytes(File& file, const void* data, size_t size);
 void seek_to(File& file, long long offset);
 void close_file(File& file);
 
-// Reads the rest of a stream into bytes; false on a read error.
-bool read_all(std::FILE* f, std::vector<char>& bytes);
-
 // Reads a whole file with plain system calls (no stdio). On failure, ok is
 // false and what ("cannot open" or "cannot read") and error (errno) say why;
 // a directory fails to be read. Throws std::bad_alloc.
