@@ -1,6 +1,5 @@
 #include "codec/companion.h"
 
-#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "codec/identity.h"
+#include "common/file.h"
 
 namespace zelk {
 
@@ -33,20 +33,12 @@ bool is_companion(const char* path) {
       access(path, X_OK) != 0 || statvfs(path, &fs) != 0 || (fs.f_flag & ST_NOEXEC)) {
     return false;
   }
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::vector<char> bytes(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < bytes.size()) {
-    ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
+  std::vector<unsigned char> bytes;
+  if (!read_file(path, bytes).ok) return false;
   std::string tag = companion_tag();
   // The tag ends in a NUL in the file: a longer text that starts with it is
   // not the tag.
-  return got == bytes.size() && memmem(bytes.data(), got, tag.c_str(), tag.size() + 1) != nullptr;
+  return memmem(bytes.data(), bytes.size(), tag.c_str(), tag.size() + 1) != nullptr;
 }
 
 }  // namespace zelk

@@ -48,7 +48,7 @@ bool load(ChunkReader& reader, size_t r) {
   Problem p;
   size_t bad_at = 0;
   bool ok = chunk_text(reader.db, r, reader.record, reader.text, p);
-  if (ok && !split_entries(reader.text, reader.entries, bad_at)) {
+  if (ok && !split_entries(as_text(reader.text), reader.entries, bad_at)) {
     ok = false;
     p = {static_cast<long>(r), record_start(reader.db, r),
          "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line"};

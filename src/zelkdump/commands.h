@@ -41,7 +41,7 @@ struct ChunkReader {
   const DumpContext& cx;
   const Database& db;
   std::vector<unsigned char> record;
-  std::string text;
+  std::vector<unsigned char> text;
   std::vector<Entry> entries;
   size_t loaded = 0;  // the chunk in text and entries, 0 for none
   std::vector<bool> reported;

@@ -226,20 +226,18 @@ bool record_bytes(const Database& db, size_t r, std::vector<unsigned char>& reco
   return true;
 }
 
-bool chunk_text(const Database& db, size_t r, std::vector<unsigned char>& record, std::string& text,
-                Problem& problem) {
+bool chunk_text(const Database& db, size_t r, std::vector<unsigned char>& record,
+                std::vector<unsigned char>& text, Problem& problem) {
   if (r >= db.record_count || !record_bytes(db, r, record, problem)) return false;
   if (db.flag == 0) {
-    text.assign(record.begin(), record.end());
+    text = record;
     return true;
   }
-  static std::vector<unsigned char> out;
   std::string error;
-  if (!expand_record(record.data(), record.size(), kMaxRecordSize, out, error)) {
+  if (!expand_record(record.data(), record.size(), kMaxRecordSize, text, error)) {
     problem = {static_cast<long>(r), record_start(db, r), "cannot expand: " + error};
     return false;
   }
-  text.assign(out.begin(), out.end());
   return true;
 }
 

@@ -112,8 +112,13 @@ bool record_bytes(const Database& db, size_t r, std::vector<unsigned char>& reco
 
 // The text of chunk r (1..N), expanded when the database is compressed;
 // record receives the stored bytes.
-bool chunk_text(const Database& db, size_t r, std::vector<unsigned char>& record, std::string& text,
-                Problem& problem);
+bool chunk_text(const Database& db, size_t r, std::vector<unsigned char>& record,
+                std::vector<unsigned char>& text, Problem& problem);
+
+// Bytes read from the database, as text.
+inline std::string_view as_text(const std::vector<unsigned char>& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 struct Entry {
   std::string_view key, value;

@@ -147,8 +147,8 @@ void check_key(Checker& c, long r, uint64_t at, std::string_view key) {
 }
 
 // Returns the number of entries of chunk r; remembers its last key in last.
-size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record, std::string& text,
-                   std::string& last, bool& have_last) {
+size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record,
+                   std::vector<unsigned char>& text, std::string& last, bool& have_last) {
   const Database& db = c.db;
   long rec = static_cast<long>(r);
   uint64_t at = record_start(db, r);
@@ -170,7 +170,7 @@ size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record, std
   }
   std::vector<Entry> entries;
   size_t bad_at = 0;
-  if (!split_entries(text, entries, bad_at)) {
+  if (!split_entries(as_text(text), entries, bad_at)) {
     c.problem(
         rec, at,
         "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line");
@@ -213,7 +213,8 @@ int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopen
     check_index(c);
     chunks = std::min<size_t>(db.chunk_count, db.record_count - 1u);
     std::vector<unsigned char> record;
-    std::string text, last;
+    std::vector<unsigned char> text;
+    std::string last;
     bool have_last = false;
     for (size_t r = 1; r <= chunks; ++r)
       entries += check_chunk(c, r, record, text, last, have_last);
