@@ -14,6 +14,7 @@ struct Settings {
   bool do_compress = true;               // -p turns it off
   bool allow_large_index = false;        // -l
   bool debug = false;                    // -d flips it
+  bool write_chunks = true;              // false: the chunking stage only counts (a dry run)
 };
 
 struct Stats {

@@ -16,7 +16,8 @@ struct Chunker {
   Stats& stats;
   ChunkIndex& index;
   std::vector<char> iobuf;  // the chunk file's stdio buffer; outlives chunk
-  File chunk;               // the chunk being filled, or none
+  File chunk;               // the chunk being filled (none when only counting)
+  bool open = false;        // a chunk is being filled
   unsigned bytes = 0;       // bytes written to it
   std::string first_key;
   std::string last_key;
@@ -30,6 +31,11 @@ void enter_key(Chunker& c, const std::string& first, const std::string& last, lo
 }
 
 void open_chunk(Chunker& c) {
+  c.open = true;
+  if (!c.settings.write_chunks) {
+    ++c.index.suffix;
+    return;
+  }
   std::string path = chunk_path(c.index.suffix, "txt");
   c.chunk = open_file(path, "wb");
   if (!c.chunk.f) die("Can not open '%s' for write\n", path.c_str());
@@ -39,7 +45,7 @@ void open_chunk(Chunker& c) {
 
 void emit(Chunker& c, std::string_view key, std::string_view value) {
   ++c.stats.total_words;
-  if (!c.chunk.f) {
+  if (!c.open) {
     open_chunk(c);
     c.first_key = key;
   }
@@ -50,16 +56,18 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
   }
   if (c.bytes + static_cast<unsigned long>(len) > static_cast<unsigned long>(budget)) {
     long size = c.bytes;
-    close_file(c.chunk);
+    if (c.chunk.f) close_file(c.chunk);
     enter_key(c, c.first_key, c.last_key, size);
     c.first_key = key;
     open_chunk(c);
     c.bytes = 0;
   }
-  write_bytes(c.chunk, key.data(), key.size());
-  write_bytes(c.chunk, "\t", 1);
-  write_bytes(c.chunk, value.data(), value.size());
-  write_bytes(c.chunk, "\n", 1);
+  if (c.chunk.f) {
+    write_bytes(c.chunk, key.data(), key.size());
+    write_bytes(c.chunk, "\t", 1);
+    write_bytes(c.chunk, value.data(), value.size());
+    write_bytes(c.chunk, "\n", 1);
+  }
   c.bytes += static_cast<unsigned>(len);
   c.last_key = key;
 }
@@ -67,7 +75,7 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
 }  // namespace
 
 void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& index) {
-  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), 0, {}, {}};
+  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), false, 0, {}, {}};
   const size_t limit = static_cast<size_t>(settings.chunksize) - 1;
   std::vector<char> line(kLineBufferSize);
   LineReader reader = make_line_reader(in);
@@ -94,9 +102,9 @@ void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& in
     if (value_len > stats.max_val) stats.max_val = static_cast<uint32_t>(value_len);
   }
   if (reader.error) die("Can't open '%s' for read\n", sorted_copy_path().c_str());
-  if (c.chunk.f) {
+  if (c.open) {
     enter_key(c, c.first_key, c.last_key, c.bytes);
-    close_file(c.chunk);
+    if (c.chunk.f) close_file(c.chunk);
   }
 }
 

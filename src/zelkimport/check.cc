@@ -1,0 +1,157 @@
+#include "zelkimport/check.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <unordered_set>
+
+#include "common/error.h"
+#include "common/file.h"
+#include "common/settings.h"
+#include "text/line.h"
+#include "text/sort.h"
+#include "text/split.h"
+#include "zelkimport/import.h"
+
+namespace zelk::import {
+
+namespace {
+
+// The key of a line as the entry syntax has it: bytes before the first tab or
+// " /// "; has_separator tells whether one was found.
+std::string_view line_key(std::string_view line, bool* has_separator) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\t' ||
+        (line[i] == ' ' && line.substr(i, kSeparatorLength) == std::string_view(kSeparator))) {
+      *has_separator = true;
+      return line.substr(0, i);
+    }
+  }
+  *has_separator = false;
+  return line;
+}
+
+// Runs the sort and the chunking stage in memory, counting chunks.
+void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) {
+  LineTable table = scan_lines(data, size, chunksize, nullptr);
+  s.long_input_lines = table.long_lines;
+  if (table.nul_line) {
+    s.refusal = "Error: NUL byte in line " + std::to_string(table.nul_line) + " of input file.";
+    return;
+  }
+  SortedLines order = sort_lines(data, table);
+  char* sorted = nullptr;
+  size_t sorted_size = 0;
+  std::FILE* mem = open_memstream(&sorted, &sorted_size);
+  if (!mem) throw std::bad_alloc();
+  File copy(mem, "sorted copy");
+  write_sorted(copy, data, table, order);
+  if (std::fclose(copy.f) != 0) throw std::bad_alloc();
+  copy.f = nullptr;
+  std::unique_ptr<char, decltype(&std::free)> owned(sorted, &std::free);
+  if (sorted_size == 0) {
+    s.refusal = "Error: No entries in input file.";
+    return;
+  }
+  std::FILE* in = fmemopen(sorted, sorted_size, "rb");
+  if (!in) throw std::bad_alloc();
+  File reader(in, "sorted copy");
+  Settings settings;
+  settings.chunksize = chunksize;
+  settings.write_chunks = false;
+  Stats stats;
+  ChunkIndex index;
+  try {
+    split(reader.f, settings, stats, index);
+  } catch (const Fatal& fatal) {
+    s.refusal = fatal.message;
+    if (!s.refusal.empty() && s.refusal.back() == '\n') s.refusal.pop_back();
+    return;
+  }
+  s.chunks = index.suffix;
+  s.cut_lines = stats.cut_lines;
+  s.longest_cut = stats.longest_cut;
+  if (index.entries.empty()) {
+    s.refusal = "Error: No entries in input file.";
+  } else if (index.suffix > 65534) {
+    s.refusal = "Error: Too many chunks (" + std::to_string(index.suffix) + "), at most 65534.";
+  }
+}
+
+}  // namespace
+
+TextSummary check_text(const char* data, size_t size, int chunksize) {
+  TextSummary s;
+  std::string_view text(data, size);
+  s.byte_order_mark = text.starts_with("\xEF\xBB\xBF");
+  std::unordered_set<std::string_view> keys;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.find('\0') != std::string_view::npos) ++s.nul_lines;
+    if (line.empty()) continue;
+    ++s.entries;
+    bool has_separator;
+    std::string_view key = line_key(line, &has_separator);
+    if (!has_separator) ++s.no_separator;
+    if (key.size() > kMaxSortKey) ++s.long_keys;
+    if (!keys.insert(key).second) ++s.repeated_keys;
+  }
+  if (chunksize >= kMinChunkSize && chunksize <= kMaxChunkSize) {
+    count_chunks(data, size, chunksize, s);
+  } else {
+    s.refusal = "Error: Chunk size " + std::to_string(chunksize) + " out of range (2..65535)";
+  }
+  return s;
+}
+
+namespace {
+
+void row(std::FILE* out, const char* label, const std::string& value) {
+  std::fprintf(out, "  %-30s %s\n", label, value.c_str());
+}
+
+std::string num(long n) { return std::to_string(n); }
+
+}  // namespace
+
+bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s, int chunksize,
+                   const Sink* sink) {
+  std::fprintf(out, "zelkimport: %s at -k %d:\n", name.c_str(), chunksize);
+  if (sink) {
+    long skipped = 0;
+    for (const auto& [reason, count] : sink->skipped) skipped += count;
+    row(out, "entries written", num(sink->written));
+    row(out, "entries skipped", num(skipped));
+    for (const auto& [reason, count] : sink->skipped) {
+      std::fprintf(out, "    %-28s %ld\n", reason.c_str(), count);
+    }
+    row(out, "keys repaired", num(sink->repaired));
+  } else {
+    row(out, "entries", num(s.entries));
+  }
+  row(out, "repeated keys", num(s.repeated_keys));
+  row(out, "keys over 127 bytes", num(s.long_keys));
+  std::string cut = num(s.cut_lines);
+  if (s.cut_lines) {
+    cut += ", the longest " + num(s.longest_cut) + " bytes; ";
+    cut += s.longest_cut + 2 <= kMaxChunkSize
+               ? "-k " + num(s.longest_cut + 2) + " keeps them whole"
+               : "no -k keeps it whole (at most 65533 bytes)";
+  }
+  std::string cut_label = "lines cut (over " + num(chunksize - 2) + " bytes)";
+  row(out, cut_label.c_str(), cut);
+  row(out, "lines over 65535 bytes", num(s.long_input_lines));
+  row(out, "byte order mark", s.byte_order_mark ? "yes (kept in the first key)" : "no");
+  row(out, "lines without separator", num(s.no_separator));
+  row(out, "lines with NUL bytes", num(s.nul_lines));
+  row(out, "chunks", s.refusal.empty() ? num(s.chunks) + " of at most 65534" : "-");
+  if (!s.refusal.empty()) row(out, "zelkpack would stop:", s.refusal);
+  return s.refusal.empty() && s.cut_lines == 0 && s.long_input_lines == 0;
+}
+
+}  // namespace zelk::import

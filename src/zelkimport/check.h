@@ -1,0 +1,33 @@
+// What zelkpack will make of a text dictionary, measured before it runs:
+// the same line, key and chunk rules, the same sort, no files written.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace zelk::import {
+
+struct Sink;
+
+struct TextSummary {
+  long entries = 0;           // lines zelkpack reads as entries
+  long repeated_keys = 0;     // entries whose key an earlier entry has
+  long long_keys = 0;         // keys over 127 bytes (sorted by their first 127)
+  long cut_lines = 0;         // lines over K - 2 bytes, cut
+  long longest_cut = 0;       // bytes before the line feed of the longest of them
+  long long_input_lines = 0;  // lines over 65535 bytes, read in pieces
+  bool byte_order_mark = false;
+  long no_separator = 0;      // lines without tab or " /// "
+  long nul_lines = 0;         // lines holding a NUL byte
+  long chunks = 0;            // chunks at K
+  std::string refusal;        // zelkpack's message when it would stop, else empty
+};
+
+TextSummary check_text(const char* data, size_t size, int chunksize);
+
+// Prints the summary; with sink, the import's own counts first. Returns true
+// when zelkpack would pack the text whole, without cutting or stopping.
+bool print_summary(std::FILE* out, const std::string& name, const TextSummary& summary,
+                   int chunksize, const Sink* sink);
+
+}  // namespace zelk::import

@@ -1,0 +1,116 @@
+// dictd databases: NAME.index lists each headword with the offset and length
+// of its definition in NAME.dict (or NAME.dict.dz), as base64 digits.
+#include <cstring>
+
+#include "zelkimport/import.h"
+
+namespace zelk::import {
+
+bool decode_dictd_number(std::string_view digits, unsigned long long* value) {
+  if (digits.empty() || digits.size() > 10) return false;  // 60 bits at most
+  unsigned long long v = 0;
+  for (char ch : digits) {
+    int d;
+    if (ch >= 'A' && ch <= 'Z') {
+      d = ch - 'A';
+    } else if (ch >= 'a' && ch <= 'z') {
+      d = ch - 'a' + 26;
+    } else if (ch >= '0' && ch <= '9') {
+      d = ch - '0' + 52;
+    } else if (ch == '+') {
+      d = 62;
+    } else if (ch == '/') {
+      d = 63;
+    } else {
+      return false;
+    }
+    v = v * 64 + static_cast<unsigned>(d);
+  }
+  *value = v;
+  return true;
+}
+
+namespace {
+
+bool is_metadata(std::string_view headword) {
+  return headword.starts_with("00-database-") || headword.starts_with("00database");
+}
+
+// dictd definitions usually repeat the headword on their first line.
+std::string_view drop_headword_line(std::string_view definition, std::string_view headword) {
+  size_t start = definition.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return definition;
+  size_t end = definition.find('\n', start);
+  std::string_view first = definition.substr(start, end == std::string_view::npos ? end : end - start);
+  while (!first.empty() && (first.back() == ' ' || first.back() == '\r' || first.back() == '\t')) {
+    first.remove_suffix(1);
+  }
+  if (first != headword || end == std::string_view::npos) return definition;
+  return definition.substr(end + 1);
+}
+
+}  // namespace
+
+void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
+  std::string_view text = index.data;
+  long line_no = 0;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    Where where{&index.name, line_no, true};
+    size_t tab1 = line.find('\t');
+    size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+    if (tab2 == std::string_view::npos) {
+      fail("%s: not an index line (headword, offset and length separated by tabs): %s",
+           describe(where).c_str(), quote(line).c_str());
+    }
+    size_t tab3 = line.find('\t', tab2 + 1);
+    std::string_view headword = line.substr(0, tab1);
+    std::string_view off_digits = line.substr(tab1 + 1, tab2 - tab1 - 1);
+    std::string_view len_digits =
+        line.substr(tab2 + 1, tab3 == std::string_view::npos ? tab3 : tab3 - tab2 - 1);
+    unsigned long long offset, length;
+    if (!decode_dictd_number(off_digits, &offset)) {
+      fail("%s: bad offset %s (base64 digits expected)", describe(where).c_str(),
+           quote(off_digits).c_str());
+    }
+    if (!decode_dictd_number(len_digits, &length)) {
+      fail("%s: bad length %s (base64 digits expected)", describe(where).c_str(),
+           quote(len_digits).c_str());
+    }
+    if (offset > data.data.size() || length > data.data.size() - offset) {
+      fail("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
+           describe(where, headword).c_str(), offset, offset + length,
+           data.name.c_str(), data.data.size());
+    }
+    if (!sink.options.metadata && is_metadata(headword)) {
+      ++sink.skipped["dictd metadata (00-database-*)"];
+      continue;
+    }
+    std::string_view definition = data.data.substr(offset, length);
+    if (!sink.options.keep_headword) definition = drop_headword_line(definition, headword);
+    add_entry(sink, headword, definition, where);
+  }
+}
+
+void import_dictd(const std::string& index_path, Sink& sink) {
+  std::string base = index_path;
+  if (base.ends_with(".index")) base.resize(base.size() - 6);
+  std::string data_path = base + ".dict.dz";
+  if (!file_exists(data_path)) data_path = base + ".dict";
+  if (!file_exists(data_path)) {
+    fail("%s: no definitions beside it (%s.dict.dz or %s.dict)", index_path.c_str(), base.c_str(),
+         base.c_str());
+  }
+  std::string index = read_whole(index_path);
+  std::string data = read_maybe_gzip(data_path);
+  read_dictd(TextFile{index_path, index}, TextFile{data_path, data}, sink);
+}
+
+}  // namespace zelk::import

@@ -1,0 +1,123 @@
+// zelkimport: turns the dictionaries people have into zelkpack's input, one
+// "key<TAB>value<LF>" line per entry, in the device's character set.
+//
+// Every reader hands its entries to add_entry, which cleans them the same way
+// whatever their source: from the source's character set to UTF-8, markup to
+// text, line breaks to the separator, runs of blanks to one space, keys with
+// bytes zelkpack cannot keep repaired or skipped, then into the output's
+// character set.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zelkimport/charset.h"
+
+namespace zelk::import {
+
+// A problem that ends the import: main prints "zelkimport: " and the message,
+// then exits with status 1.
+struct ImportError {
+  std::string message;
+};
+[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+enum class BadKeys { kRepair, kSkip };
+
+struct Options {
+  std::string format;            // dictd, stardict, tab or csv
+  std::string separator = " ";   // what a line break inside a definition becomes
+  BadKeys bad_keys = BadKeys::kRepair;
+  std::string from;              // the source's character set; empty: UTF-8
+  std::string to;                // the output's character set; empty: UTF-8
+  bool translit = false;         // unmappable characters transliterated, else '?'
+  std::string replace;           // unmappable characters become this (UTF-8)
+  bool metadata = false;         // keep dictd's 00-database-* entries
+  bool keep_headword = false;    // keep a dictd definition's first line when it is the key
+  int key_column = 1;            // CSV columns, from 1
+  int value_column = 2;
+  bool header = false;           // CSV: the first row names the columns
+  char delimiter = ',';          // CSV field delimiter
+  int chunksize = 4096;          // the -k the summary measures against
+};
+
+// Where an entry came from, for messages: "wn.index:17" or
+// "gcide.idx: entry 17".
+struct Where {
+  const std::string* file;
+  long number;
+  bool is_line;  // number is a line (file:N), else an entry (file: entry N)
+};
+std::string describe(const Where& where);
+// The same with the entry's key: "wn.index:17: 'apple'", "gcide.idx: entry 17 'apple'".
+std::string describe(const Where& where, std::string_view key);
+
+// Quotes a key for a message: control bytes escaped, cut after ~60 bytes.
+std::string quote(std::string_view text);
+
+struct Sink {
+  explicit Sink(const Options& options);
+
+  const Options& options;
+  Converter from_source;  // to UTF-8, when the source is in another set
+  bool source_in_utf8 = false;  // converted already, as a whole
+  Converter to_output;    // from UTF-8, when the output is in another set
+  std::string replacement;  // --replace in the output's character set
+  std::string out;          // the output text
+  long written = 0;
+  long repaired = 0;                  // keys repaired
+  std::map<std::string, long> skipped;  // reason -> entries skipped for it
+  std::FILE* messages = stderr;
+  // Scratch reused from entry to entry.
+  std::string key_buf, value_buf, utf8_buf, conv_buf;
+};
+
+// Cleans one entry and appends its line to sink.out. markup: the value is
+// HTML-like markup to be turned into text first.
+void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
+               bool markup = false);
+
+// Counts an entry left out, with a warning naming it.
+void skip_entry(Sink& sink, const Where& where, std::string_view key, const char* reason,
+                const std::string& detail = "");
+
+// Line breaks become the separator, runs of blanks one space, ends trimmed.
+void flatten(std::string_view text, const std::string& separator, std::string& out);
+
+// Reads a whole file; fails with its name and the system's reason.
+std::string read_whole(const std::string& path);
+// Expands gzip data (one or more members); fails naming path when it is cut
+// short or damaged.
+std::string gunzip(const std::string& path, std::string_view data);
+// Reads path, expanding it when it is gzip data (.gz, .dz).
+std::string read_maybe_gzip(const std::string& path);
+bool file_exists(const std::string& path);
+
+// The readers. Each takes the path named on the command line.
+void import_dictd(const std::string& index_path, Sink& sink);
+void import_stardict(const std::string& ifo_path, Sink& sink);
+void import_tab(const std::string& path, Sink& sink);
+void import_csv(const std::string& path, Sink& sink);
+
+// The text-level readers, for the tests and the fuzz targets.
+struct TextFile {
+  std::string name;
+  std::string_view data;
+};
+void read_tab_text(const TextFile& file, Sink& sink);
+void read_csv_text(const TextFile& file, Sink& sink);
+// A dictd index and its (expanded) data.
+void read_dictd(const TextFile& index, const TextFile& data, Sink& sink);
+// A StarDict dictionary from its four parts held in memory (syn may be empty
+// with no name).
+void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dict,
+                   const TextFile& syn, Sink& sink);
+
+// dictd's base64 numbers: "A".."/" are 0..63, most significant first; false
+// for an empty or invalid one.
+bool decode_dictd_number(std::string_view digits, unsigned long long* value);
+
+}  // namespace zelk::import

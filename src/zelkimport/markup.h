@@ -1,0 +1,14 @@
+// Definitions written in markup (HTML, Pango, XDXF, MediaWiki as StarDict
+// stores them) turned into plain text by libxml2's HTML parser: the text of
+// every element, line breaks at block elements and <br>, nothing of <script>
+// and <style>, entities decoded.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zelk::import {
+
+std::string markup_to_text(std::string_view markup);
+
+}  // namespace zelk::import

@@ -1,0 +1,156 @@
+// Tab files written by other converters (key, tab, value, with the escapes
+// backslash-n, backslash-t and two backslashes) and spreadsheets saved as CSV (RFC 4180).
+#include "zelkimport/import.h"
+
+namespace zelk::import {
+
+namespace {
+
+std::string_view drop_bom(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
+}
+
+// \n and \t become a line feed and a tab, \\ a backslash; any other
+// backslash stays as it is.
+void unescape(std::string_view in, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '\\' && i + 1 < in.size()) {
+      char next = in[i + 1];
+      if (next == 'n' || next == 't' || next == '\\') {
+        out += next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+        ++i;
+        continue;
+      }
+    }
+    out += in[i];
+  }
+}
+
+}  // namespace
+
+void read_tab_text(const TextFile& file, Sink& sink) {
+  std::string_view text = drop_bom(file.data);
+  std::string key, value;
+  long line_no = 0;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+    Where where{&file.name, line_no, true};
+    size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) {
+      skip_entry(sink, where, line, "no tab between key and definition");
+      continue;
+    }
+    unescape(line.substr(0, tab), key);
+    unescape(line.substr(tab + 1), value);
+    add_entry(sink, key, value, where);
+  }
+}
+
+void read_csv_text(const TextFile& file, Sink& sink) {
+  const Options& o = sink.options;
+  std::string_view text = drop_bom(file.data);
+  std::vector<std::string> fields;
+  std::string field;
+  long line_no = 1, record = 0;
+  size_t pos = 0;
+  const size_t needed = static_cast<size_t>(std::max(o.key_column, o.value_column));
+  while (pos < text.size()) {
+    long first_line = line_no;
+    fields.clear();
+    // One record: fields up to an unquoted line break.
+    bool end_of_record = false;
+    while (!end_of_record) {
+      field.clear();
+      if (pos < text.size() && text[pos] == '"') {
+        ++pos;
+        for (;;) {
+          if (pos >= text.size()) {
+            fail("%s:%ld: quoted field never closed", file.name.c_str(), first_line);
+          }
+          char ch = text[pos++];
+          if (ch == '"') {
+            if (pos < text.size() && text[pos] == '"') {
+              field += '"';
+              ++pos;
+              continue;
+            }
+            break;
+          }
+          if (ch == '\n') ++line_no;
+          field += ch;
+        }
+        // Anything between the closing quote and the delimiter is kept.
+        while (pos < text.size() && text[pos] != o.delimiter && text[pos] != '\n' &&
+               text[pos] != '\r') {
+          field += text[pos++];
+        }
+      } else {
+        while (pos < text.size() && text[pos] != o.delimiter && text[pos] != '\n' &&
+               text[pos] != '\r') {
+          field += text[pos++];
+        }
+      }
+      fields.push_back(field);
+      if (pos < text.size() && text[pos] == o.delimiter) {
+        ++pos;
+        continue;
+      }
+      if (pos < text.size() && text[pos] == '\r') ++pos;
+      if (pos < text.size() && text[pos] == '\n') ++pos;
+      ++line_no;
+      end_of_record = true;
+    }
+    ++record;
+    if (record == 1 && o.header) continue;
+    Where where{&file.name, first_line, true};
+    if (fields.size() == 1 && fields[0].empty()) continue;  // a blank line
+    if (fields.size() < needed) {
+      skip_entry(sink, where, fields[0], "too few columns",
+                 " (" + std::to_string(fields.size()) + " of " + std::to_string(needed) + ")");
+      continue;
+    }
+    add_entry(sink, fields[static_cast<size_t>(o.key_column) - 1],
+              fields[static_cast<size_t>(o.value_column) - 1], where);
+  }
+}
+
+namespace {
+
+// A whole text file, in UTF-8: escapes and quotes are found only after
+// conversion, since a byte such as '\\' can be half of a character elsewhere.
+std::string read_as_utf8(const std::string& path, Sink& sink) {
+  std::string data = read_whole(path);
+  if (!is_open(sink.from_source)) return data;
+  std::string utf8;
+  Conversion r = convert(sink.from_source, data, utf8, nullptr);
+  if (!r.ok) {
+    long line = 1;
+    for (size_t i = 0; i < r.at; ++i) line += data[i] == '\n';
+    fail("%s:%ld: not valid %s", path.c_str(), line, sink.options.from.c_str());
+  }
+  sink.source_in_utf8 = true;
+  return utf8;
+}
+
+}  // namespace
+
+void import_tab(const std::string& path, Sink& sink) {
+  std::string data = read_as_utf8(path, sink);
+  read_tab_text(TextFile{path, data}, sink);
+}
+
+void import_csv(const std::string& path, Sink& sink) {
+  std::string data = read_as_utf8(path, sink);
+  read_csv_text(TextFile{path, data}, sink);
+}
+
+}  // namespace zelk::import

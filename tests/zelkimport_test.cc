@@ -1,0 +1,400 @@
+// The importer's readers and its clean-up, fed from memory.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <tuple>
+#include <string>
+#include <vector>
+
+#include "zelkimport/check.h"
+#include "zelkimport/import.h"
+#include "zelkimport/markup.h"
+
+using namespace zelk::import;
+
+namespace {
+
+// What an import wrote, what it said, and the error that ended it (if any).
+struct Result {
+  std::string out;
+  std::string messages;
+  std::string error;
+  long repaired = 0;
+  long skipped = 0;
+};
+
+template <typename Read>
+Result import_with(const Options& options, Read read) {
+  Result r;
+  char* buf = nullptr;
+  size_t size = 0;
+  std::FILE* messages = open_memstream(&buf, &size);
+  try {
+    Sink sink(options);
+    sink.messages = messages;
+    read(sink);
+    r.out = sink.out;
+    r.repaired = sink.repaired;
+    for (const auto& [reason, count] : sink.skipped) r.skipped += count;
+  } catch (const ImportError& e) {
+    r.error = e.message;
+  }
+  std::fclose(messages);
+  r.messages.assign(buf, size);
+  std::free(buf);
+  return r;
+}
+
+Result import_tab(const std::string& text, const Options& options = {}) {
+  std::string name = "t.tab";
+  return import_with(options, [&](Sink& s) { read_tab_text(TextFile{name, text}, s); });
+}
+
+Result import_csv(const std::string& text, const Options& options = {}) {
+  std::string name = "t.csv";
+  return import_with(options, [&](Sink& s) { read_csv_text(TextFile{name, text}, s); });
+}
+
+std::string be32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+std::string gzip(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+}  // namespace
+
+TEST(Import, DictdNumbers) {
+  struct Case {
+    const char* digits;
+    bool ok;
+    unsigned long long value;
+  } cases[] = {{"A", true, 0},   {"B", true, 1},    {"/", true, 63},     {"BA", true, 64},
+               {"Gm", true, 422}, {"+/", true, 4031}, {"", false, 0},      {"A!", false, 0},
+               {"A=", false, 0},  {"AAAAAAAAAAA", false, 0}};
+  for (const Case& c : cases) {
+    unsigned long long v = 99;
+    EXPECT_EQ(decode_dictd_number(c.digits, &v), c.ok) << c.digits;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.digits;
+    }
+  }
+}
+
+TEST(Import, Flatten) {
+  struct Case {
+    const char* in;
+    const char* separator;
+    const char* out;
+  } cases[] = {
+      {"a\nb", " | ", "a | b"},        {"  a \t b  ", " ", "a b"},
+      {"a\r\n\r\n b", "; ", "a; b"},   {"\n\na\n", " ", "a"},
+      {"a \n b\n", "/", "a/b"},        {"x\ry", "|", "x|y"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    flatten(c.in, c.separator, out);
+    EXPECT_EQ(out, c.out) << c.in;
+  }
+  std::string out;
+  flatten(std::string("a\0\0b", 4), " ", out);
+  EXPECT_EQ(out, "a b");
+}
+
+// Every entry goes through the same clean-up; the tab reader is the simplest
+// way in.
+TEST(Import, EntriesAreCleanedUp) {
+  Options skip;
+  skip.bad_keys = BadKeys::kSkip;
+  Options bar;
+  bar.separator = " | ";
+  struct Case {
+    std::string in;
+    Options options;
+    std::string out;
+    long repaired, skipped;
+    const char* message;  // in the messages, or ""
+  } cases[] = {
+      {"k\tone\\ntwo\\tthree\\\\four\n", {}, "k\tone two three\\four\n", 0, 0, ""},
+      {"k\tone\\ntwo\n", bar, "k\tone | two\n", 0, 0, ""},
+      {"\xEF\xBB\xBFk\tv\r\nj\tw\r\n", {}, "k\tv\nj\tw\n", 0, 0, ""},
+      {"a\\tb\tv\n", {}, "a b\tv\n", 1, 0, "t.tab:1: key 'a\\tb' holds a tab; repaired as 'a b'"},
+      {"a /// b\tv\n", {}, "a / b\tv\n", 1, 0, "holds \" /// \""},
+      {"a\\nb\tv\nc\tw\n", skip, "c\tw\n", 0, 1, "t.tab:1: 'a\\nb' skipped: key holds"},
+      {"k\\n\tv\n", {}, "k\tv\n", 1, 0, "line feed"},
+      {"\\n\tv\n", {}, "", 1, 1, "empty key"},
+      {"bad\xFF\tv\n", {}, "", 0, 1, "'bad\\xFF' skipped: invalid UTF-8 (byte 4 of the key)"},
+      {"k\tv\xC3\n", {}, "", 0, 1, "invalid UTF-8 (byte 2 of the definition)"},
+      {"just a line\n\n   \nk\tv\n", {}, "k\tv\n", 0, 1, "t.tab:1: 'just a line' skipped"},
+      {"k\t\n", {}, "k\t\n", 0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    Result r = import_tab(c.in, c.options);
+    EXPECT_EQ(r.error, "") << c.in;
+    EXPECT_EQ(r.out, c.out) << c.in;
+    EXPECT_EQ(r.repaired, c.repaired) << c.in;
+    EXPECT_EQ(r.skipped, c.skipped) << c.in;
+    EXPECT_NE(r.messages.find(c.message), std::string::npos) << c.in << "\n" << r.messages;
+  }
+}
+
+TEST(Import, Csv) {
+  Options header;
+  header.header = true;
+  Options columns;
+  columns.key_column = 3;
+  columns.value_column = 1;
+  Options semicolon;
+  semicolon.delimiter = ';';
+  struct Case {
+    std::string in;
+    Options options;
+    std::string out;
+    std::string error;
+  } cases[] = {
+      {"a,b\nc,d", {}, "a\tb\nc\td\n", ""},
+      {"key,value\r\na,b\r\n", header, "a\tb\n", ""},
+      {"\"x, \"\"y\"\"\",\"line 1\nline 2\"\nz,w\n", {}, "x, \"y\"\tline 1 line 2\nz\tw\n", ""},
+      {"v,x,k\n", columns, "k\tv\n", ""},
+      {"a;b,c\n", semicolon, "a\tb,c\n", ""},
+      {"a,\"\"\n", {}, "a\t\n", ""},
+      {"only\na,b\n", {}, "a\tb\n", ""},
+      {"a,b\n\"open,c\nd,e\n", {}, "", "t.csv:2: quoted field never closed"},
+  };
+  for (const Case& c : cases) {
+    Result r = import_csv(c.in, c.options);
+    EXPECT_EQ(r.error, c.error) << c.in;
+    if (c.error.empty()) {
+      EXPECT_EQ(r.out, c.out) << c.in;
+    }
+  }
+  Result r = import_csv("h1,h2\n\"multi\nline\",x\nshort\n", {});
+  EXPECT_NE(r.messages.find("t.csv:4: 'short' skipped: too few columns (1 of 2)"),
+            std::string::npos)
+      << r.messages;
+}
+
+TEST(Import, CharacterSets) {
+  auto to = [](const char* set, bool translit = false, const char* replace = "") {
+    Options o;
+    o.to = set;
+    o.translit = translit;
+    o.replace = replace;
+    return o;
+  };
+  Options latin1;
+  latin1.from = "ISO-8859-1";
+  struct Case {
+    std::string in;
+    Options options;
+    std::string out;
+    std::string error;
+  } cases[] = {
+      {"café\tcrème\n", to("CP1252"), "caf\xE9\tcr\xE8me\n", ""},
+      {"€\tx\n", to("CP1252"), "\x80\tx\n", ""},
+      {"k\t10 €\n", to("ISO-8859-1"), "",
+       "t.tab:1: 'k': '€' (U+20AC) cannot be written in ISO-8859-1; give --translit or "
+       "--replace CHAR"},
+      {"k\t10 €\n", to("ISO-8859-1", false, "#"), "k\t10 #\n", ""},
+      {"k\tß ∞\n", to("ASCII", true), "k\tss ?\n", ""},
+      {"日本\t語\n", to("SHIFT_JIS"), "\x93\xFA\x96{\t\x8C\xEA\n", ""},
+      {"caf\xE9\tv\n", latin1, "café\tv\n", ""},
+  };
+  for (const Case& c : cases) {
+    Result r = import_tab(c.in, c.options);
+    EXPECT_EQ(r.error, c.error) << c.in;
+    if (c.error.empty()) {
+      EXPECT_EQ(r.out, c.out) << c.in;
+    }
+  }
+  EXPECT_NE(import_tab("k\tv\n", to("NO-SUCH-SET")).error.find("unknown character set"),
+            std::string::npos);
+}
+
+TEST(Import, MarkupBecomesText) {
+  struct Case {
+    const char* markup;
+    const char* text;  // flattened with " | "
+  } cases[] = {
+      {"<p>one</p><p>two</p>", "one | two"},
+      {"a<br>b<br/>c", "a | b | c"},
+      {"<b>bold</b> <i>it</i>", "bold it"},
+      {"<script>alert(1)</script>shown<style>p{}</style>", "shown"},
+      {"&lt;script&gt;alert(1)&lt;/script&gt; &amp; &eacute;", "<script>alert(1)</script> & é"},
+      {"<ul><li>x</li><li>y</li></ul>", "x | y"},
+      {"line\nbreak in text", "line break in text"},
+      {"<k>word</k><def>meaning <ex>example</ex></def>", "word | meaning | example"},
+      {"unclosed <b>tag", "unclosed tag"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    flatten(markup_to_text(c.markup), " | ", out);
+    EXPECT_EQ(out, c.text) << c.markup;
+  }
+}
+
+TEST(Import, Dictd) {
+  const std::string data = "00-database-short\n  test\nApple\n  a fruit\n  red\nbanana\n";
+  Options meta;
+  meta.metadata = true;
+  Options keep;
+  keep.keep_headword = true;
+  struct Case {
+    std::string index;
+    Options options;
+    std::string out;
+    std::string error;
+  } cases[] = {
+      {"00databaseshort\tA\tY\nApple\tZ\tW\n", {}, "Apple\ta fruit red\n", ""},
+      {"00databaseshort\tA\tY\n", meta, "00databaseshort\t00-database-short test\n", ""},
+      {"Apple\tZ\tW\n", keep, "Apple\tApple a fruit red\n", ""},
+      {"pome\tZ\tW\tApple\n", {}, "pome\tApple a fruit red\n", ""},
+      {"Apple\tY\n", {}, "", "x.index:1: not an index line"},
+      {"\nApple\tY\tQ!\n", {}, "", "x.index:2: bad length 'Q!' (base64 digits expected)"},
+      {"Apple\t\tQ\n", {}, "", "x.index:1: bad offset ''"},
+      {"banana\t2\tB\n", {}, "", "x.index:1: 'banana': bytes 54 to 55 are past the end of "
+                                "x.dict (54 bytes)"},
+  };
+  for (const Case& c : cases) {
+    std::string index_name = "x.index", data_name = "x.dict";
+    Result r = import_with(c.options, [&](Sink& s) {
+      read_dictd(TextFile{index_name, c.index}, TextFile{data_name, data}, s);
+    });
+    EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << c.index << r.error;
+    if (c.error.empty()) {
+      EXPECT_EQ(r.out, c.out) << c.index;
+    }
+  }
+}
+
+TEST(Import, Stardict) {
+  // Three words: text, markup with a picture beside it, a picture alone.
+  std::string dict = "first\0" "<b>second</b>\0" + be32(3) + "PNG" + be32(2) + "..";
+  dict = std::string("first\0", 6) + "<b>second</b>" + std::string(1, '\0') + "P" + be32(3) +
+         "PNG";
+  // Without sametypesequence every field carries its type.
+  std::string typed = "m" + std::string("first\0", 6) + "h<b>second</b>" + std::string(1, '\0') +
+                      "P" + be32(3) + "PNG";
+  auto idx32 = [](std::vector<std::pair<std::string, std::pair<uint32_t, uint32_t>>> words) {
+    std::string s;
+    for (auto& [w, at] : words) s += w + std::string(1, '\0') + be32(at.first) + be32(at.second);
+    return s;
+  };
+  std::string idx = idx32({{"a", {0, 6}}, {"b", {6, 22}}, {"c", {28, 8}}});
+  std::string typed_idx = idx32({{"a", {0, 7}}, {"b", {7, 23}}, {"c", {6, 0}}});
+  std::string idx64;
+  for (auto [w, off, size] : {std::tuple{"a", 0u, 7u}, {"b", 7u, 23u}}) {
+    idx64 += std::string(w) + std::string(1, '\0') + be32(0) + be32(off) + be32(size);
+  }
+  std::string syn = "alpha" + std::string(1, '\0') + be32(0) + "bee" + std::string(1, '\0') +
+                    be32(1) + "pic" + std::string(1, '\0') + be32(2);
+  auto ifo = [](const std::string& fields) { return "StarDict's dict ifo file\n" + fields; };
+  auto sized = [](size_t n) { return "idxfilesize=" + std::to_string(n) + "\n"; };
+  struct Case {
+    std::string ifo, idx, dict, syn, out, error;
+  } cases[] = {
+      // dict here has fields m and h in each entry... use typed data for the mixed case.
+      {ifo("version=2.4.2\nwordcount=3\n" + sized(typed_idx.size())), typed_idx, typed, "",
+       "a\tfirst\nb\tsecond\n", ""},
+      {ifo("version=3.0.0\nwordcount=3\nsametypesequence=m\n" + sized(idx.size())), idx,
+       std::string("first\0", 6) + "two", "", "",
+       "i.idx: entry 2 'b': bytes 6 to 28 are past the end of i.dict (9 bytes)"},
+      {ifo("version=3.0.0\nwordcount=2\nidxoffsetbits=64\n" + sized(idx64.size())), idx64, typed,
+       "", "a\tfirst\nb\tsecond\n", ""},
+      {ifo("version=2.4.2\nwordcount=3\nsynwordcount=3\n" + sized(typed_idx.size())), typed_idx,
+       typed, syn, "a\tfirst\nb\tsecond\nalpha\tfirst\nbee\tsecond\n", ""},
+      {ifo("version=2.4.2\nwordcount=4\n" + sized(typed_idx.size())), typed_idx, typed, "", "",
+       "i.idx: 3 words, but the .ifo says wordcount=4"},
+      {ifo("version=2.4.2\nwordcount=3\nidxfilesize=5\n"), typed_idx, typed, "", "",
+       "i.idx: 30 bytes, but the .ifo says idxfilesize=5"},
+      {ifo("version=2.4.2\nwordcount=3\n" + sized(typed_idx.size() - 3)),
+       typed_idx.substr(0, typed_idx.size() - 3), typed, "", "", "i.idx: entry 3 'c': cut short"},
+      {ifo("version=2.4.2\nwordcount=3\n" + sized(typed_idx.size())), typed_idx, typed,
+       "x" + std::string(1, '\0') + be32(7), "", "i.syn: entry 1 'x': points to word 7, but"},
+      {ifo("version=2.4.2\nwordcount=3\nsynwordcount=2\n" + sized(typed_idx.size())), typed_idx,
+       typed, syn, "", "i.syn: 3 synonyms, but the .ifo says synwordcount=2"},
+      {"StarDict ifo\n", "", "", "", "", "i.ifo:1: not a StarDict .ifo file"},
+      {ifo("version=1.0\n"), "", "", "", "", "i.ifo:2: version '1.0' is not one"},
+      {ifo("version=2.4.2\nwordcount=x1\n"), "", "", "", "", "i.ifo:3: wordcount='x1' is not"},
+      {ifo("version=2.4.2\nwordcount=1\n" + sized(10)), "a" + std::string(1, '\0') + be32(0) +
+       be32(3), "m12", "", "", "i.idx: entry 1 'a': field 'm' without"},
+  };
+  for (const Case& c : cases) {
+    std::string n_ifo = "i.ifo", n_idx = "i.idx", n_dict = "i.dict", n_syn = "i.syn";
+    Result r = import_with(Options{}, [&](Sink& s) {
+      read_stardict(TextFile{n_ifo, c.ifo}, TextFile{n_idx, c.idx}, TextFile{n_dict, c.dict},
+                    TextFile{n_syn, c.syn}, s);
+    });
+    EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << c.ifo << "\n" << r.error;
+    if (c.error.empty()) {
+      EXPECT_EQ(r.out, c.out) << c.ifo;
+    }
+  }
+}
+
+TEST(Import, Gzip) {
+  std::string text(100000, 'x');
+  for (size_t i = 0; i < text.size(); i += 7) text[i] = static_cast<char>('a' + i % 26);
+  std::string packed = gzip(text);
+  EXPECT_EQ(gunzip("f.dz", packed), text);
+  EXPECT_EQ(gunzip("f.dz", packed + gzip("tail")), text + "tail");  // two members
+  struct Case {
+    std::string data;
+    const char* error;
+  } cases[] = {
+      {packed.substr(0, packed.size() / 2), "f.dz: compressed data cut short"},
+      {packed.substr(0, packed.size() - 4), "f.dz: compressed data cut short"},
+      {packed.substr(0, 12) + std::string(40, '\xFF'), "f.dz: damaged compressed data"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    try {
+      gunzip("f.dz", c.data);
+    } catch (const ImportError& e) {
+      error = e.message;
+    }
+    EXPECT_EQ(error.substr(0, std::strlen(c.error)), c.error);
+  }
+}
+
+TEST(Import, CheckCountsWhatZelkpackWillMeet) {
+  std::string text = "\xEF\xBB\xBF" "b\tx\n" "a\tshort\n" "a /// again\n\nno separator here\n" +
+                     std::string(130, 'k') + "\tlong key\n" + "c\t" + std::string(100, 'v') +
+                     "\n";
+  // At K = 141 every line fits: chunks of 119, 140 and 28 bytes.
+  TextSummary s = check_text(text.data(), text.size(), 141);
+  EXPECT_EQ(s.entries, 6);
+  EXPECT_EQ(s.repeated_keys, 1);
+  EXPECT_EQ(s.long_keys, 1);
+  EXPECT_EQ(s.no_separator, 1);
+  EXPECT_TRUE(s.byte_order_mark);
+  EXPECT_EQ(s.cut_lines, 0);
+  EXPECT_EQ(s.refusal, "");
+  EXPECT_EQ(s.chunks, 3);
+  // At K = 104 the long key's line (139 bytes) is cut and the 102-byte one fits.
+  TextSummary cut = check_text(text.data(), text.size(), 104);
+  EXPECT_EQ(cut.refusal, "Error: Too Long (105 chars) Lines in input file (line 5).");
+  std::string values = "a\t" + std::string(100, 'v') + "\nb\t" + std::string(90, 'w') + "\n";
+  TextSummary two = check_text(values.data(), values.size(), 64);
+  EXPECT_EQ(two.cut_lines, 2);
+  EXPECT_EQ(two.longest_cut, 102);
+  EXPECT_EQ(two.chunks, 2);
+  std::string nul("a\tb\nc\0d\n", 8);
+  EXPECT_EQ(check_text(nul.data(), nul.size(), 4096).refusal,
+            "Error: NUL byte in line 2 of input file.");
+  EXPECT_EQ(check_text("\n\n", 2, 4096).refusal, "Error: No entries in input file.");
+}
