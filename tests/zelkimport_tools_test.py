@@ -1,0 +1,288 @@
+"""zelkimport against the tools people make dictionaries with.
+
+Fixtures are made here, from text this test writes, with Debian's own tools:
+dictfmt and dictzip for dictd, PyGlossary's StarDict writer for StarDict,
+Python's csv module for CSV and its codecs for the character sets. Then
+zelkimport must give back the same entries, and zelkpack and zelkdump must
+take what it writes.
+
+Usage: zelkimport_tools_test.py ZELKIMPORT ZELKPACK ZELKDUMP
+"""
+import csv
+import gzip
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ZELKIMPORT = ZELKPACK = ZELKDUMP = ""
+
+# Headwords and definitions with what imports must keep: UTF-8, line breaks
+# and runs of blanks inside definitions, punctuation.
+ENTRIES = [
+    ("apple", "the round fruit\nof a tree of the rose family"),
+    ("banana", "a long   yellow fruit;\n  grows in bunches"),
+    ("café", "a small restaurant\nserving coffee"),
+    ("naïve", "showing a lack of experience"),
+    ("Zürich", "a city in Switzerland"),
+    ("tea-time", "late afternoon, when tea is served"),
+    ("日本", "Japan"),
+    ("x-ray", "a photograph\n\nmade with X-rays"),
+]
+
+
+def flat(text, separator=" "):
+    """A definition as zelkimport writes it: line breaks to the separator,
+    runs of blanks to one space."""
+    lines = [" ".join(line.split()) for line in re.split(r"\r\n|\r|\n", text)]
+    return separator.join(line for line in lines if line)
+
+
+def expected(entries):
+    return sorted(f"{k}\t{flat(v)}" for k, v in entries)
+
+
+def run(*args, cwd=None, check=True):
+    r = subprocess.run(args, cwd=cwd, capture_output=True)
+    if check and r.returncode != 0:
+        raise AssertionError(f"{args} -> {r.returncode}\n{r.stderr.decode(errors='replace')}")
+    return r
+
+
+def imported(*args, cwd=None):
+    r = run(ZELKIMPORT, *args, cwd=cwd)
+    return sorted(r.stdout.decode().splitlines())
+
+
+class Tools(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="zelkimport.")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def failure(self, *args):
+        r = run(ZELKIMPORT, *args, check=False)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        return r.stderr.decode(errors="replace")
+
+    # dictd ---------------------------------------------------------------
+
+    def dictd(self, entries, name="fr"):
+        source = "".join(f":{k}:{v}\n" for k, v in entries)
+        subprocess.run(["dictfmt", "-j", "--utf8", "--allchars", "--case-sensitive",
+                        "--without-headword", "--columns", "0", "-s", "Test", "--quiet",
+                        self.path(name)], input=source.encode(), check=True,
+                       capture_output=True)
+        return self.path(name + ".index")
+
+    def test_dictd_plain_and_compressed(self):
+        index = self.dictd(ENTRIES)
+        self.assertEqual(imported(index), expected(ENTRIES))
+        run("dictzip", self.path("fr.dict"))
+        self.assertFalse(os.path.exists(self.path("fr.dict")))
+        self.assertEqual(imported(index), expected(ENTRIES))
+        with_meta = imported("--metadata", index)
+        self.assertTrue(any(line.startswith("00-database-") for line in with_meta), with_meta)
+        r = run(ZELKIMPORT, index, "-o", self.path("out.txt"))
+        self.assertRegex(r.stderr.decode(), r"entries written +8\n")
+        self.assertRegex(r.stderr.decode(), r"dictd metadata \(00-database-\*\) +\d+\n")
+
+    def test_dictd_damage(self):
+        index = self.dictd(ENTRIES)
+        plain = self.read("fr.dict")
+        lines = self.read("fr.index").decode().splitlines(keepends=True)
+        apple = next(i for i, l in enumerate(lines) if l.startswith("apple\t"))
+
+        bad = list(lines)
+        bad[apple] = "apple\t!!\tB\n"
+        self.write("fr.index", "".join(bad))
+        self.assertIn(f"fr.index:{apple + 1}: bad offset '!!'", self.failure(index))
+
+        bad[apple] = "apple\tB\n"
+        self.write("fr.index", "".join(bad))
+        self.assertIn(f"fr.index:{apple + 1}: not an index line", self.failure(index))
+
+        self.write("fr.index", "".join(lines))
+        self.write("fr.dict", plain[: len(plain) // 2])
+        self.assertRegex(self.failure(index), r"fr\.index:\d+: '.*': bytes \d+ to \d+ are past "
+                                               r"the end of .*fr\.dict \(\d+ bytes\)")
+
+        self.write("fr.dict", plain)
+        run("dictzip", self.path("fr.dict"))
+        packed = self.read("fr.dict.dz")
+        self.write("fr.dict.dz", packed[: len(packed) - 10])
+        self.assertIn("fr.dict.dz: compressed data cut short", self.failure(index))
+
+        os.remove(self.path("fr.dict.dz"))
+        self.assertIn("no definitions beside it", self.failure(index))
+
+    # StarDict ------------------------------------------------------------
+
+    def stardict(self, lines, name, options=()):
+        self.write(name + ".txt", "".join(lines))
+        run("pyglossary", self.path(name + ".txt"),
+            self.path(name + ".ifo"), "--read-format=Tabfile", "--write-format=Stardict",
+            "--no-progress-bar", "--no-color", *options)
+        return self.path(name + ".ifo")
+
+    def tab_lines(self, entries):
+        return [f"{k}\t{v.replace(chr(10), chr(92) + 'n')}\n" for k, v in entries]
+
+    def test_stardict_variants(self):
+        lines = self.tab_lines(ENTRIES[1:]) + ["apple|pomme|Apfel\tthe round fruit\n"]
+        want = expected(ENTRIES[1:] + [(w, "the round fruit") for w in ("apple", "pomme",
+                                                                          "Apfel")])
+        ifo = self.stardict(lines, "sd")
+        self.assertTrue(os.path.exists(self.path("sd.syn")))
+        self.assertTrue(os.path.exists(self.path("sd.dict.dz")))
+        self.assertEqual(imported(ifo), want)
+
+        plain = self.stardict(lines, "plain", ["--write-options=dictzip=False"])
+        self.assertTrue(os.path.exists(self.path("plain.dict")))
+        self.assertEqual(imported(plain), want)
+
+        # 64-bit offsets (version 3.0.0), the index gzip-compressed.
+        idx = self.read("plain.idx")
+        wide, pos = b"", 0
+        while pos < len(idx):
+            end = idx.index(b"\0", pos)
+            offset, size = struct.unpack(">II", idx[end + 1:end + 9])
+            wide += idx[pos:end + 1] + struct.pack(">QI", offset, size)
+            pos = end + 9
+        ifo_text = self.read("plain.ifo").decode()
+        ifo_text = re.sub(r"idxfilesize=\d+", f"idxfilesize={len(wide)}", ifo_text)
+        self.write("plain.ifo", ifo_text.replace("version=3.0.0\n",
+                                                 "version=3.0.0\nidxoffsetbits=64\n"))
+        os.remove(self.path("plain.idx"))
+        self.write("plain.idx.gz", gzip.compress(wide))
+        self.assertEqual(imported(plain), want)
+
+    def test_stardict_html(self):
+        lines = ["apple\t<b>round</b> fruit<br>of a <i>tree</i> &amp; more\n",
+                 "evil\t<script>alert(1)</script><p>kept &lt;tag&gt;</p>\n",
+                 "list\t<ul><li>one</li><li>two</li></ul>\n"]
+        ifo = self.stardict(lines, "html", ["--write-options=sametypesequence=h"])
+        self.assertIn("sametypesequence=h", self.read("html.ifo").decode())
+        self.assertEqual(imported("--separator", " | ", ifo),
+                         ["apple\tround fruit | of a tree & more", "evil\tkept <tag>",
+                          "list\tone | two"])
+
+    def test_stardict_damage(self):
+        ifo = self.stardict(self.tab_lines(ENTRIES), "sd")
+        text = self.read("sd.ifo").decode()
+        self.write("sd.ifo", re.sub(r"wordcount=\d+", "wordcount=99", text, count=1))
+        self.assertIn(f"sd.idx: {len(ENTRIES)} words, but the .ifo says wordcount=99",
+                      self.failure(ifo))
+        self.write("sd.ifo", re.sub(r"idxfilesize=\d+", "idxfilesize=7", text))
+        self.assertRegex(self.failure(ifo), r"sd\.idx: \d+ bytes, but the \.ifo says "
+                                            r"idxfilesize=7")
+        self.write("sd.ifo", text)
+        packed = self.read("sd.dict.dz")
+        self.write("sd.dict.dz", packed[:-20])
+        self.assertIn("sd.dict.dz: compressed data cut short", self.failure(ifo))
+
+    # Tab and CSV ---------------------------------------------------------
+
+    def test_csv_from_pythons_writer(self):
+        rows = [("key", "meaning")] + [(k, v) for k, v in ENTRIES] + [
+            ('say "hi"', 'a greeting, "hi"\nor "hello"')]
+        with open(self.path("d.csv"), "w", newline="") as f:
+            csv.writer(f).writerows(rows)
+        self.assertEqual(imported("--header", self.path("d.csv")), expected(rows[1:]))
+
+    def test_tab_with_escapes(self):
+        self.write("d.tab", "".join(self.tab_lines(ENTRIES)))
+        self.assertEqual(imported(self.path("d.tab")), expected(ENTRIES))
+
+    # Character sets ------------------------------------------------------
+
+    def test_character_sets(self):
+        cases = [  # iconv's name, Python's, entries it can hold
+            ("CP1252", "cp1252", [("café", "crème brûlée — 5 €")]),
+            ("ISO-8859-1", "latin-1", [("Zürich", "Straße, déjà vu")]),
+            ("ISO-8859-2", "iso8859_2", [("Łódź", "miasto w Polsce, żółw")]),
+            ("ISO-8859-5", "iso8859_5", [("Москва", "столица России")]),
+            ("ISO-8859-7", "iso8859_7", [("Αθήνα", "πρωτεύουσα της Ελλάδας")]),
+            ("ISO-8859-15", "iso8859_15", [("œuvre", "prix: 10 €")]),
+            ("SHIFT_JIS", "shift_jis", [("日本語", "にほんご、表示")]),
+            ("EUC-JP", "euc_jp", [("東京", "とうきょう")]),
+            ("BIG5", "big5", [("台灣", "臺北市，中華")]),
+            ("GB2312", "gb2312", [("中国", "北京是首都")]),
+        ]
+        for charset, codec, entries in cases:
+            with self.subTest(charset=charset):
+                self.write("u.tab", "".join(f"{k}\t{v}\n" for k, v in entries))
+                r = run(ZELKIMPORT, "--to", charset, self.path("u.tab"))
+                self.assertEqual(r.stdout.decode(codec), "".join(f"{k}\t{v}\n"
+                                                                 for k, v in entries))
+                self.write("x.tab", "".join(f"{k}\t{v}\n" for k, v in entries).encode(codec))
+                r = run(ZELKIMPORT, "--from", charset, self.path("x.tab"))
+                self.assertEqual(r.stdout.decode(), "".join(f"{k}\t{v}\n" for k, v in entries))
+        self.write("u.tab", "ok\tfine\nprice\t10 €\n")
+        self.assertIn("u.tab:2: 'price': '€' (U+20AC) cannot be written in ISO-8859-1",
+                      self.failure("--to", "ISO-8859-1", self.path("u.tab")))
+        r = run(ZELKIMPORT, "--to", "ISO-8859-1", "--replace", "E", self.path("u.tab"))
+        self.assertEqual(r.stdout, b"ok\tfine\nprice\t10 E\n")
+        r = run(ZELKIMPORT, "--to", "ASCII", "--translit", self.path("u.tab"))
+        self.assertEqual(r.stdout, b"ok\tfine\nprice\t10 EUR\n")
+
+    # Into the database ---------------------------------------------------
+
+    def test_import_pack_lookup(self):
+        index = self.dictd(ENTRIES)
+        run("dictzip", self.path("fr.dict"))
+        run(ZELKIMPORT, index, "-o", self.path("fr.txt"))
+        run(ZELKPACK, "-n", "Fruits", "-o", "fr.pdb", "fr.txt", cwd=self.dir)
+        for key, value in ENTRIES:
+            r = run(ZELKDUMP, "lookup", self.path("fr.pdb"), key)
+            self.assertEqual(r.stdout.decode(), f"{key}\t{flat(value)}\n")
+
+    def test_check_agrees_with_zelkpack(self):
+        lines = [f"key{i:05d}\t{'v' * (i % 300)}\n" for i in range(3000)]
+        lines[17] = "long\t" + "w" * 5000 + "\n"
+        self.write("d.txt", "".join(lines))
+        for k in (64, 400, 4096, 8192):
+            with self.subTest(k=k):
+                check = run(ZELKIMPORT, "--check", self.path("d.txt"), "-k", str(k),
+                            check=False)
+                pack = run(ZELKPACK, "-k", str(k), "-o", "d.pdb", "d.txt", cwd=self.dir,
+                           check=False)
+                report = check.stdout.decode()
+                if pack.returncode != 0:
+                    message = pack.stderr.decode().splitlines()[-1]
+                    self.assertIn(f"zelkpack would stop:           {message}", report)
+                    self.assertEqual(check.returncode, 1)
+                    continue
+                records = struct.unpack(">H", self.read("d.pdb")[76:78])[0]
+                self.assertRegex(report, rf"chunks +{records - 1} of at most 65534")
+                cut = re.search(r"Warning: (\d+) lines? cut to \d+ bytes; the longest was "
+                                r"(\d+) bytes", pack.stderr.decode())
+                if cut:
+                    self.assertRegex(report, rf"over {k - 2} bytes\) +{cut[1]}, the longest "
+                                             rf"{cut[2]} bytes; -k {int(cut[2]) + 2} keeps")
+                    self.assertEqual(check.returncode, 1)
+                else:
+                    self.assertRegex(report, rf"over {k - 2} bytes\) +0\n")
+                    self.assertEqual(check.returncode, 0)
+
+
+if __name__ == "__main__":
+    ZELKIMPORT, ZELKPACK, ZELKDUMP = sys.argv[1:4]
+    del sys.argv[1:4]
+    unittest.main()
