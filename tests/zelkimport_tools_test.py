@@ -13,6 +13,7 @@ import gzip
 import os
 import re
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -241,6 +242,14 @@ class Tools(unittest.TestCase):
         self.assertEqual(r.stdout, b"ok\tfine\nprice\t10 E\n")
         r = run(ZELKIMPORT, "--to", "ASCII", "--translit", self.path("u.tab"))
         self.assertEqual(r.stdout, b"ok\tfine\nprice\t10 EUR\n")
+
+    def test_output_that_cannot_be_written(self):
+        self.write("d.tab", "k\tv\n")
+        self.assertIn("cannot write '/dev/full': No space left on device",
+                      self.failure(self.path("d.tab"), "-o", "/dev/full"))
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode))  # written through, kept
+        self.assertIn("is the source", self.failure(self.path("d.tab"), "-o", self.path("d.tab")))
+        self.assertEqual(self.read("d.tab"), b"k\tv\n")
 
     # Into the database ---------------------------------------------------
 

@@ -49,7 +49,9 @@ void write_output(const std::string& path, const std::string& text) {
     error = errno;
   }
   if (!ok) {
-    std::remove(path.c_str());
+    // A partial file goes; a device or anything else written through stays.
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
     fail("cannot write '%s': %s", path.c_str(), std::strerror(error));
   }
 }
@@ -88,7 +90,11 @@ int run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    int status = app.exit(e);  // prints the help, the version or the complaint
+    if (status == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+      fail("cannot write standard output");
+    }
+    return status == 0 ? 0 : 2;
   }
   if (delimiter.size() != 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
     fail("--delimiter takes one character other than a quote or a line break");
@@ -102,7 +108,9 @@ int run(int argc, char** argv) {
     if (!source.empty()) fail("--check takes one file and no SOURCE");
     std::string text = read_whole(check_file);
     TextSummary s = check_text(text.data(), text.size(), o.chunksize);
-    return print_summary(stdout, check_file, s, o.chunksize, nullptr) ? 0 : 1;
+    bool whole = print_summary(stdout, check_file, s, o.chunksize, nullptr);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("cannot write standard output");
+    return whole ? 0 : 1;
   }
   if (source.empty()) {
     std::fprintf(stderr, "%s\nRun with --help for more information.\n", kUsage);

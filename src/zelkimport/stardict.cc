@@ -22,14 +22,9 @@ struct Ifo {
 
 long long ifo_number(const TextFile& ifo, long line_no, std::string_view key,
                      std::string_view value) {
-  long long v = 0;
-  if (value.empty() || value.size() > 15) v = -1;
-  for (char ch : value) {
-    if (ch < '0' || ch > '9') {
-      v = -1;
-      break;
-    }
-    v = v * 10 + (ch - '0');
+  long long v = value.empty() || value.size() > 15 ? -1 : 0;
+  for (size_t i = 0; i < value.size() && v >= 0; ++i) {
+    v = value[i] >= '0' && value[i] <= '9' ? v * 10 + (value[i] - '0') : -1;
   }
   if (v < 0) {
     fail("%s:%ld: %.*s=%s is not a number", ifo.name.c_str(), line_no,
