@@ -15,7 +15,14 @@ const CommandSpec* command_named(const char* name) {
 
 bool is_option_of(const CommandSpec& command, const std::string& a) {
   return a == "-h" || a == "--help" || (command.json && a == "--json") ||
-         (command.strategy && a.rfind("--strategy=", 0) == 0);
+         (command.strategy && a.rfind("--strategy=", 0) == 0) ||
+         (command.serve && (a.rfind("--host=", 0) == 0 || a.rfind("--port=", 0) == 0));
+}
+
+// An option of the command that takes the next argument as its value.
+bool takes_value(const CommandSpec& command, const std::string& a) {
+  return (command.strategy && (a == "-s" || a == "--strategy")) ||
+         (command.serve && (a == "--host" || a == "--port"));
 }
 
 }  // namespace
@@ -57,7 +64,7 @@ Arguments sort_arguments(int argc, const char* const* argv) {
       ended = true;
     } else if (is_option_of(*command, a)) {
       args.words.push_back(a);
-    } else if (command->strategy && (a == "-s" || a == "--strategy")) {
+    } else if (takes_value(*command, a)) {
       args.words.push_back(a);
       if (i + 1 < argc) args.words.push_back(argv[++i]);
     } else if (a.size() > 1 && a[0] == '-' && operands.empty()) {

@@ -223,6 +223,7 @@ int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t siz
   }
   if (request.command == "info") return dump_info(cx, db);
   if (request.command == "list") return dump_list(cx, db);
+  if (request.command == "serve") return dump_serve(cx, db, request.host, request.port);
   if (request.command == "lookup") return dump_lookup(cx, db, request.keys, request.strategy);
   if (request.command == "keys") {
     return dump_keys(cx, db, request.keys.empty() ? nullptr : &request.keys[0]);

@@ -67,11 +67,37 @@ int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std
 int dump_keys(const DumpContext& cx, const Database& db, const std::string* prefix);
 int dump_extract(const DumpContext& cx, const Database& db);
 int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened);
+// Serves the web page and its JSON API until SIGINT or SIGTERM.
+int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port);
+
+// One query's matches for a program rather than a terminal: entries offset
+// to offset + limit in dictionary order, whether more follow, and for an
+// exact key not found the nearest keys.
+struct Found {
+  std::string key, value;
+};
+struct SearchResult {
+  std::vector<Found> entries;
+  bool more = false;
+};
+SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy,
+                    size_t offset, size_t limit);
+// Up to five keys nearest to a key (edit distance, then dictionary order):
+// a scan of every chunk.
+std::vector<std::string> nearest(ChunkReader& reader, const std::string& key);
+// Keys (each once) that begin with prefix, offset to offset + limit.
+struct KeyPage {
+  std::vector<std::string> keys;
+  bool more = false;
+};
+KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset, size_t limit);
 
 struct Request {
   std::string command;            // info, list, lookup, keys, extract or verify
   std::vector<std::string> keys;  // lookup's keys; keys' prefix, if any
   Strategy strategy = Strategy::kExact;
+  std::string host = "127.0.0.1";  // serve's address and port
+  int port = 8080;
 };
 // Opens the database in the regular file fd (size bytes) and runs the
 // request. Throws ReadFailure and std::bad_alloc.

@@ -97,6 +97,7 @@ int dump_main(int argc, char** argv) {
   std::string file, strategy = "exact";
   std::vector<std::string> keys;
   bool json = false;
+  zelk::Request request;
   for (const zelk::CommandSpec& command : zelk::kCommands) {
     CLI::App* sub = app.add_subcommand(command.name, command.help);
     sub->add_option("FILE", file, "the database")->required();
@@ -108,6 +109,11 @@ int dump_main(int argc, char** argv) {
     if (command.keys) sub->add_option("KEY", keys, "keys to look up")->required();
     if (command.prefix)
       sub->add_option("PREFIX", keys, "only keys that begin with it")->expected(0, 1);
+    if (command.serve) {
+      sub->add_option("--host", request.host, "the address to serve on (default 127.0.0.1)");
+      sub->add_option("--port", request.port, "the port (default 8080; 0: any free one)")
+          ->check(CLI::Range(0, 65535));
+    }
   }
   try {
     std::vector<const char*> words = args.argv();
@@ -125,11 +131,11 @@ int dump_main(int argc, char** argv) {
   }
   if (app.get_subcommands().empty()) {
     std::fprintf(stderr,
-                 "zelkdump: a command is required: info, list, lookup, keys, extract or verify "
+                 "zelkdump: a command is required: info, list, lookup, keys, extract, verify or "
+                 "serve "
                  "(see 'zelkdump --help')\n");
     return zelk::kStatusTrouble;
   }
-  zelk::Request request;
   request.command = app.get_subcommands().front()->get_name();
   request.keys = keys;
   zelk::strategy_named(strategy, request.strategy);

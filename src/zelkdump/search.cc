@@ -230,6 +230,80 @@ int lookup_scanning(ChunkReader& reader, const std::vector<std::string>& keys, S
 
 }  // namespace
 
+SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy,
+                    size_t offset, size_t limit) {
+  SearchResult result;
+  size_t seen = 0;
+  auto take = [&](const Entry& e) {
+    if (seen++ < offset) return true;
+    if (result.entries.size() == limit) {
+      result.more = true;
+      return false;
+    }
+    result.entries.push_back({std::string(e.key), std::string(e.value)});
+    return true;
+  };
+  auto walk = [&](std::pair<size_t, size_t> chunks, auto matches) {
+    for (size_t c = chunks.first; c < chunks.second; ++c) {
+      if (!load(reader, c + 1)) continue;
+      for (const Entry& e : reader.entries) {
+        if (matches(e.key) && !take(e)) return;
+      }
+    }
+  };
+  if (strategy == Strategy::kExact) {
+    walk(chunks_holding(reader.db, query), [&](std::string_view k) { return k == query; });
+  } else if (strategy == Strategy::kPrefix) {
+    walk(chunks_with_prefix(reader.db, query),
+         [&](std::string_view k) { return starts_with(k, query); });
+  } else {
+    std::string folded = fold_case(query);
+    std::vector<std::vector<Match>> matches;
+    scan(reader, 1, matches, [&](std::string_view key, auto add) {
+      bool hit = strategy == Strategy::kNocase ? fold_case(key) == folded
+                                               : edit_distance(query, key, 1) <= 1;
+      if (hit) add(0);
+    });
+    for (const Match& m : matches[0]) {
+      if (load(reader, m.chunk) && !take(reader.entries[m.entry])) break;
+    }
+  }
+  return result;
+}
+
+std::vector<std::string> nearest(ChunkReader& reader, const std::string& key) {
+  std::vector<std::vector<Suggestion>> best = nearest_keys(reader, {key});
+  std::vector<std::string> keys;
+  for (Suggestion& s : best[0]) keys.push_back(std::move(s.key));
+  return keys;
+}
+
+KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset, size_t limit) {
+  KeyPage page;
+  auto [lo, hi] = chunks_with_prefix(reader.db, prefix);
+  std::unordered_set<std::string> run;  // keys sharing the current first 127 bytes
+  std::string run_start;
+  size_t seen = 0;
+  for (size_t c = lo; c < hi; ++c) {
+    if (!load(reader, c + 1)) continue;
+    for (const Entry& e : reader.entries) {
+      if (!starts_with(e.key, prefix)) continue;
+      if (seen == 0 || compare_keys(e.key, run_start) != 0) {
+        run.clear();
+        run_start.assign(e.key);
+      }
+      if (!run.insert(std::string(e.key)).second) continue;
+      if (seen++ < offset) continue;
+      if (page.keys.size() == limit) {
+        page.more = true;
+        return page;
+      }
+      page.keys.emplace_back(e.key);
+    }
+  }
+  return page;
+}
+
 bool strategy_named(std::string_view name, Strategy& strategy) {
   static const std::pair<const char*, Strategy> kNames[] = {{"exact", Strategy::kExact},
                                                             {"prefix", Strategy::kPrefix},

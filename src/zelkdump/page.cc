@@ -1,0 +1,289 @@
+#include "zelkdump/page.h"
+
+namespace zelk {
+
+const char kPageHtml[] = R"html(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>zelkdump</title>
+<link rel="stylesheet" href="/app.css">
+<script src="/app.js" defer></script>
+</head>
+<body>
+<header>
+  <h1 id="title">Dictionary</h1>
+  <p id="summary"></p>
+</header>
+<div id="problems" class="problems" hidden></div>
+<main>
+  <section class="finder">
+    <div class="controls">
+      <input id="query" type="search" autocomplete="off" spellcheck="false"
+             placeholder="Type a word" aria-label="Search" autofocus>
+      <select id="strategy" aria-label="Strategy">
+        <option value="prefix">prefix</option>
+        <option value="exact">exact</option>
+        <option value="nocase">nocase</option>
+        <option value="lev">lev</option>
+      </select>
+    </div>
+    <ul id="results" role="listbox" aria-label="Keys"></ul>
+    <p id="status" class="status"></p>
+  </section>
+  <section class="entry" id="entry" aria-live="polite">
+    <p class="hint">Type the beginning of a word; Up and Down choose, Enter opens.</p>
+  </section>
+</main>
+<section class="chunks">
+  <h2>Chunks</h2>
+  <div id="picture"></div>
+</section>
+</body>
+</html>
+)html";
+
+// Every key and value reaches the document as a text node (textContent),
+// never as markup.
+const char kPageScript[] = R"js('use strict';
+(function () {
+  const $ = (id) => document.getElementById(id);
+  const query = $('query'), strategy = $('strategy'), results = $('results');
+  const status = $('status'), entry = $('entry'), problems = $('problems');
+  let keys = [], selected = -1, ticket = 0, timer = 0;
+
+  function element(tag, text, cls) {
+    const e = document.createElement(tag);
+    if (text !== undefined) e.textContent = text;
+    if (cls) e.className = cls;
+    return e;
+  }
+
+  function showProblems(list) {
+    problems.replaceChildren();
+    problems.hidden = !list || list.length === 0;
+    for (const p of list || []) problems.append(element('div', p));
+  }
+
+  async function api(path, params) {
+    const url = path + '?' + new URLSearchParams(params).toString();
+    const response = await fetch(url);
+    const body = await response.json();
+    if (!response.ok) throw new Error(body.error || response.statusText);
+    if (body.problems) showProblems(body.problems);
+    return body;
+  }
+
+  function select(i) {
+    selected = i;
+    results.querySelectorAll('li').forEach((li, k) => {
+      li.setAttribute('aria-selected', k === i ? 'true' : 'false');
+      if (k === i) li.scrollIntoView({ block: 'nearest' });
+    });
+  }
+
+  function list(items, more) {
+    keys = items;
+    results.replaceChildren();
+    items.forEach((k, i) => {
+      const li = element('li', k);
+      li.setAttribute('role', 'option');
+      li.addEventListener('mousedown', (ev) => { ev.preventDefault(); select(i); open(k, 'exact'); });
+      results.append(li);
+    });
+    select(items.length ? 0 : -1);
+    status.textContent = items.length ? (more ? 'more below: type on' : '') : 'no key begins so';
+  }
+
+  async function suggest() {
+    const mine = ++ticket;
+    const text = query.value;
+    const s = strategy.value;
+    if (s === 'nocase' || s === 'lev') {
+      list([], false);
+      status.textContent = text ? 'Enter searches the whole dictionary' : '';
+      return;
+    }
+    try {
+      const body = await api('/api/keys', { prefix: text, limit: 50 });
+      if (mine === ticket) list(body.keys, body.more);
+    } catch (e) {
+      if (mine === ticket) status.textContent = e.message;
+    }
+  }
+
+  function showEntries(body) {
+    entry.replaceChildren();
+    if (body.entries.length === 0) {
+      entry.append(element('p', 'Not found: ' + body.query, 'missing'));
+      if (body.suggestions && body.suggestions.length) {
+        const p = element('p', 'Did you mean: ', 'suggestions');
+        body.suggestions.forEach((k, i) => {
+          const b = element('button', k);
+          b.type = 'button';
+          b.addEventListener('click', () => { query.value = k; open(k, 'exact'); });
+          if (i) p.append(', ');
+          p.append(b);
+        });
+        entry.append(p);
+      }
+      return;
+    }
+    for (const e of body.entries) {
+      const article = element('article');
+      article.append(element('h2', e.key, 'key'));
+      article.append(element('p', e.value, 'value'));
+      entry.append(article);
+    }
+    if (body.more) entry.append(element('p', 'More entries match; narrow the search.', 'hint'));
+  }
+
+  async function open(text, how) {
+    const mine = ++ticket;
+    try {
+      const body = await api('/api/lookup', { q: text, s: how, limit: 50 });
+      if (mine !== ticket) return;
+      showEntries(body);
+      if (how === 'nocase' || how === 'lev') list(body.entries.map((e) => e.key), body.more);
+      history.replaceState(null, '', '?' + new URLSearchParams({ q: text, s: how }).toString());
+    } catch (e) {
+      if (mine === ticket) {
+        entry.replaceChildren(element('p', e.message, 'missing'));
+      }
+    }
+  }
+
+  query.addEventListener('input', () => { clearTimeout(timer); timer = setTimeout(suggest, 60); });
+  strategy.addEventListener('change', () => suggest());
+  query.addEventListener('keydown', (ev) => {
+    if (ev.key === 'ArrowDown' && keys.length) {
+      ev.preventDefault();
+      select(Math.min(selected + 1, keys.length - 1));
+    } else if (ev.key === 'ArrowUp' && keys.length) {
+      ev.preventDefault();
+      select(Math.max(selected - 1, 0));
+    } else if (ev.key === 'Enter') {
+      ev.preventDefault();
+      const s = strategy.value;
+      if ((s === 'prefix' || s === 'exact') && selected >= 0) open(keys[selected], 'exact');
+      else open(query.value, s === 'prefix' && selected < 0 ? 'prefix' : s);
+    }
+  });
+
+  const SVG = 'http://www.w3.org/2000/svg';
+  function svg(tag, attrs, text) {
+    const e = document.createElementNS(SVG, tag);
+    for (const [k, v] of Object.entries(attrs)) e.setAttribute(k, String(v));
+    if (text !== undefined) e.textContent = text;
+    return e;
+  }
+
+  // Stored and text size per chunk (the largest in each column when there
+  // are more chunks than columns), then the index record against its limit.
+  function picture(info, chunks) {
+    const W = 900, H = 220, top = 16, left = 56, plotW = W - left - 10, plotH = 150;
+    const root = svg('svg', { viewBox: `0 0 ${W} ${H + 70}`, role: 'img', id: 'chunk-picture' });
+    root.append(svg('title', {}, 'Stored and text bytes per chunk; the index record'));
+    const n = chunks.length;
+    const max = Math.max(1, ...chunks.map((c) => c.text_bytes || c.stored_bytes || 0));
+    const columns = Math.min(n, plotW);
+    const text = new Array(columns).fill(0), stored = new Array(columns).fill(0);
+    chunks.forEach((c, i) => {
+      const col = Math.floor(i * columns / n);
+      text[col] = Math.max(text[col], c.text_bytes || 0);
+      stored[col] = Math.max(stored[col], c.stored_bytes || 0);
+    });
+    const bw = plotW / Math.max(columns, 1);
+    const y = (v) => top + plotH - v / max * plotH;
+    for (let i = 0; i < columns; i++) {
+      const x = left + i * bw;
+      root.append(svg('rect', { x, y: y(text[i]), width: Math.max(bw - (bw > 3 ? 1 : 0), 0.5),
+                                height: top + plotH - y(text[i]), class: 'text-bar' }));
+      root.append(svg('rect', { x, y: y(stored[i]), width: Math.max(bw - (bw > 3 ? 1 : 0), 0.5),
+                                height: top + plotH - y(stored[i]), class: 'stored-bar' }));
+    }
+    root.append(svg('line', { x1: left, y1: top + plotH, x2: left + plotW, y2: top + plotH,
+                              class: 'axis' }));
+    root.append(svg('text', { x: left - 6, y: top + 4, 'text-anchor': 'end', class: 'label' },
+                    String(max)));
+    root.append(svg('text', { x: left - 6, y: top + plotH, 'text-anchor': 'end', class: 'label' },
+                    '0'));
+    root.append(svg('text', { x: left, y: top + plotH + 14, class: 'label' },
+                    `${n} chunks: text bytes (light), stored bytes (dark)`));
+    const limit = 65535, index = info.index_record_bytes;
+    const iy = top + plotH + 34, full = Math.min(index / limit, 1.5);
+    root.append(svg('rect', { x: left, y: iy, width: plotW * (2 / 3), height: 14,
+                              class: 'limit-bar' }));
+    root.append(svg('rect', { x: left, y: iy, width: plotW * (2 / 3) * full, height: 14,
+                              class: index > limit ? 'index-bar over' : 'index-bar' }));
+    root.append(svg('text', { x: left, y: iy + 30, class: 'label', id: 'index-label' },
+                    `index record: ${index} of ${limit} bytes` +
+                    (index > limit ? ' (over: the database must go on a memory card)' : '')));
+    $('picture').replaceChildren(root);
+  }
+
+  async function start() {
+    try {
+      const [info, chunks] = await Promise.all([api('/api/info', {}), api('/api/chunks', {})]);
+      $('title').textContent = info.name;
+      document.title = info.name + ' \u2014 zelkdump';
+      $('summary').textContent = `${info.entries} entries in ${info.chunks} chunks, ` +
+        `${info.compressed ? 'compressed to ' + info.ratio.toFixed(1) + ' %' : 'not compressed'}; ` +
+        `longest key ${info.longest_key} bytes, longest value ${info.longest_value} bytes` +
+        (info.damaged_chunks ? `; ${info.damaged_chunks} damaged chunks` : '');
+      if (info.damaged_chunks) showProblems([`${info.damaged_chunks} chunks are damaged`]);
+      picture(info, chunks.chunks);
+    } catch (e) {
+      showProblems(['Cannot read the database: ' + e.message]);
+    }
+  }
+
+  const params = new URLSearchParams(location.search);
+  if (params.has('q')) {
+    const s = params.get('s') || 'exact';
+    query.value = params.get('q');
+    if ([...strategy.options].some((o) => o.value === s)) strategy.value = s;
+    open(query.value, s);
+  } else {
+    suggest();
+  }
+  start();
+})();
+)js";
+
+const char kPageStyle[] = R"css(
+body { font: 15px/1.45 system-ui, sans-serif; margin: 0; color: #1d2327; background: #f6f7f7; }
+header { padding: 12px 20px; background: #23395d; color: #fff; }
+header h1 { margin: 0; font-size: 20px; }
+header p { margin: 4px 0 0; opacity: 0.85; }
+main { display: flex; gap: 16px; padding: 16px 20px; align-items: flex-start; }
+.finder { width: 320px; flex: none; }
+.controls { display: flex; gap: 6px; }
+#query { flex: 1; font-size: 16px; padding: 6px 8px; }
+#results { list-style: none; margin: 8px 0 0; padding: 0; max-height: 420px; overflow-y: auto;
+  background: #fff; border: 1px solid #c3c4c7; }
+#results li { padding: 3px 8px; cursor: pointer; white-space: pre-wrap; word-break: break-all; }
+#results li[aria-selected="true"] { background: #2271b1; color: #fff; }
+.status, .hint { color: #646970; font-size: 13px; }
+.entry { flex: 1; background: #fff; border: 1px solid #c3c4c7; padding: 8px 16px; min-height: 200px; }
+.entry .key { margin: 8px 0 4px; font-size: 19px; white-space: pre-wrap; word-break: break-all; }
+.entry .value { margin: 0 0 12px; white-space: pre-wrap; word-break: break-word; }
+.missing { color: #b32d2e; }
+.suggestions button { font: inherit; color: #2271b1; background: none; border: none; padding: 0;
+  text-decoration: underline; cursor: pointer; }
+.problems { margin: 12px 20px 0; padding: 8px 12px; background: #fcf0f1; border: 1px solid #b32d2e;
+  color: #8a2424; white-space: pre-wrap; }
+.chunks { padding: 0 20px 20px; }
+.chunks h2 { font-size: 16px; }
+#picture svg { width: 100%; max-width: 900px; background: #fff; border: 1px solid #c3c4c7; }
+.text-bar { fill: #9ec2e6; }
+.stored-bar { fill: #23395d; }
+.limit-bar { fill: #e0e0e0; }
+.index-bar { fill: #4f9a5f; }
+.index-bar.over { fill: #b32d2e; }
+.axis { stroke: #646970; }
+.label { font-size: 12px; fill: #3c434a; }
+)css";
+
+}  // namespace zelk

@@ -1,0 +1,348 @@
+// zelkdump serve: a web page over one database, with the searches of
+// lookup as you type, the entry, the database's info and a picture of its
+// chunks, and the JSON API the page reads. Keys and values reach the page
+// only as JSON strings, which the page shows as text.
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <semaphore>
+#include <thread>
+
+#include "zelkdump/commands.h"
+#include "zelkdump/page.h"
+
+namespace zelk {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr size_t kMaxQuery = 1024;      // bytes of a key or prefix asked for
+constexpr size_t kMaxLimit = 500;       // entries or keys in one answer
+constexpr size_t kMaxOffset = 1000000;  // how far one may page
+constexpr int kWorkers = 32;            // threads answering requests
+constexpr int kScanners = 2;            // of them, at most this many reading every chunk
+
+// Bytes as text for JSON: valid UTF-8 as it is, any other byte as \xNN.
+std::string shown(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t n = bytes.size();
+  for (size_t i = 0; i < n;) {
+    unsigned char b = p[i];
+    size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3
+                            : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+    bool ok = len > 0 && i + len <= n;
+    for (size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
+    if (ok && len == 3) {
+      ok = !(b == 0xE0 && p[i + 1] < 0xA0) && !(b == 0xED && p[i + 1] > 0x9F);
+    }
+    if (ok && len == 4) ok = !(b == 0xF0 && p[i + 1] < 0x90) && !(b == 0xF4 && p[i + 1] > 0x8F);
+    if (!ok) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
+      ++i;
+      continue;
+    }
+    out.append(bytes.data() + i, len);
+    i += len;
+  }
+  return out;
+}
+
+// A memory stream that a command writes to, and what it wrote.
+struct Captured {
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* f = nullptr;
+  Captured() : f(open_memstream(&data, &size)) {
+    if (!f) throw std::bad_alloc();
+  }
+  ~Captured() {
+    if (f) std::fclose(f);
+    std::free(data);
+  }
+  std::string text() {
+    std::fflush(f);
+    return std::string(data, size);
+  }
+};
+
+struct Served {
+  Served(const DumpContext& context, const Database& database) : cx(context), db(database) {}
+  const DumpContext& cx;
+  const Database& db;
+  std::counting_semaphore<kScanners> scans{kScanners};
+  std::mutex summary_lock;
+  std::string info_json, chunks_json;  // info --json and list --json, made once
+};
+
+// A chunk reader whose reports of damaged chunks are kept for the answer.
+struct Reading {
+  Captured err;
+  DumpContext cx;
+  ChunkReader reader;
+  Reading(const Served& s) : cx{s.cx.file, s.cx.out, err.f, true}, reader(cx, s.db) {}
+  void add_problems(Json& answer) {
+    std::string text = err.text();
+    if (text.empty()) return;
+    Json lines = Json::array();
+    for (size_t pos = 0; pos < text.size();) {
+      size_t end = text.find('\n', pos);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(shown(text.substr(pos, end - pos)));
+      pos = end + 1;
+    }
+    answer["problems"] = lines;
+  }
+};
+
+void send_json(httplib::Response& res, int status, const Json& answer) {
+  res.status = status;
+  res.set_content(answer.dump(-1, ' ', false, Json::error_handler_t::replace),
+                  "application/json; charset=utf-8");
+}
+
+void send_error(httplib::Response& res, int status, const std::string& message) {
+  send_json(res, status, Json{{"error", message}});
+}
+
+// A whole-number parameter within [0, max], or the default; false (with the
+// answer sent) when it is not one.
+bool number_param(const httplib::Request& req, httplib::Response& res, const char* name,
+                  size_t fallback, size_t max, size_t* value) {
+  *value = fallback;
+  if (!req.has_param(name)) return true;
+  std::string text = req.get_param_value(name);
+  size_t v = 0;
+  bool ok = !text.empty() && text.size() <= 9;
+  for (char ch : text) ok = ok && ch >= '0' && ch <= '9' && ((v = v * 10 + (ch - '0')), true);
+  if (!ok || v > max) {
+    send_error(res, 400, std::string(name) + " must be a number from 0 to " + std::to_string(max));
+    return false;
+  }
+  *value = v;
+  return true;
+}
+
+bool text_param(const httplib::Request& req, httplib::Response& res, const char* name,
+                std::string* value) {
+  *value = req.get_param_value(name);
+  if (value->size() > kMaxQuery) {
+    send_error(res, 400, std::string(name) + " is longer than " + std::to_string(kMaxQuery) +
+                             " bytes");
+    return false;
+  }
+  return true;
+}
+
+// Waits for a turn to read every chunk, so that such scans never take all
+// the threads; false (answer sent) when none comes soon.
+bool scan_turn(Served& s, httplib::Response& res) {
+  if (s.scans.try_acquire_for(std::chrono::seconds(20))) return true;
+  send_error(res, 503, "busy with other searches that read the whole dictionary; try again");
+  return false;
+}
+
+// info --json and list --json, made on first use and kept: the database does
+// not change while it is served.
+void summary(Served& s, httplib::Response& res, bool info) {
+  std::unique_lock lock(s.summary_lock);
+  if (s.info_json.empty()) {
+    Captured out, err;
+    DumpContext cx{s.cx.file, out.f, err.f, true};
+    dump_info(cx, s.db);
+    s.info_json = out.text();
+    Captured list_out;
+    cx.out = list_out.f;
+    dump_list(cx, s.db);
+    s.chunks_json = list_out.text();
+  }
+  res.set_content(info ? s.info_json : s.chunks_json, "application/json; charset=utf-8");
+}
+
+void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res) {
+  std::string prefix;
+  size_t offset, limit;
+  if (!text_param(req, res, "prefix", &prefix) ||
+      !number_param(req, res, "offset", 0, kMaxOffset, &offset) ||
+      !number_param(req, res, "limit", 50, kMaxLimit, &limit)) {
+    return;
+  }
+  Reading r(s);
+  KeyPage page = keys_page(r.reader, prefix, offset, limit);
+  Json keys = Json::array();
+  for (const std::string& k : page.keys) keys.push_back(shown(k));
+  Json answer{{"prefix", shown(prefix)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
+  r.add_problems(answer);
+  send_json(res, 200, answer);
+}
+
+void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& res) {
+  std::string query, name = req.has_param("s") ? req.get_param_value("s") : "exact";
+  size_t offset, limit;
+  Strategy strategy;
+  if (!strategy_named(name, strategy)) {
+    return send_error(res, 400, "s must be exact, prefix, nocase or lev");
+  }
+  if (!text_param(req, res, "q", &query) ||
+      !number_param(req, res, "offset", 0, kMaxOffset, &offset) ||
+      !number_param(req, res, "limit", 50, kMaxLimit, &limit)) {
+    return;
+  }
+  bool scans = strategy == Strategy::kNocase || strategy == Strategy::kLev;
+  if (scans && !scan_turn(s, res)) return;
+  Reading r(s);
+  SearchResult found = search(r.reader, query, strategy, offset, limit);
+  if (scans) s.scans.release();
+  Json entries = Json::array();
+  for (const Found& f : found.entries) {
+    entries.push_back({{"key", shown(f.key)}, {"value", shown(f.value)}});
+  }
+  Json answer{{"query", shown(query)},
+              {"strategy", name},
+              {"offset", offset},
+              {"entries", entries},
+              {"more", found.more}};
+  if (strategy == Strategy::kExact && found.entries.empty() && offset == 0 && !query.empty()) {
+    if (!scan_turn(s, res)) return;
+    Json suggestions = Json::array();
+    for (const std::string& k : nearest(r.reader, query)) suggestions.push_back(shown(k));
+    s.scans.release();
+    answer["suggestions"] = suggestions;
+  }
+  r.add_problems(answer);
+  send_json(res, 200, answer);
+}
+
+bool is_loopback(const std::string& host) {
+  return host == "127.0.0.1" || host == "localhost" || host == "::1";
+}
+
+std::string url_host(const std::string& host) {
+  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+void route(httplib::Server& server, Served& s, const std::string& host, int& port) {
+  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  server.set_payload_max_length(4096);
+  server.set_read_timeout(5, 0);
+  server.set_write_timeout(5, 0);
+  server.set_keep_alive_timeout(2);
+  server.set_pre_routing_handler([&s, &host, &port](const httplib::Request& req,
+                                                    httplib::Response& res) {
+    if (req.method != "GET" && req.method != "HEAD") {
+      res.set_header("Allow", "GET, HEAD");
+      send_error(res, 405, "only GET is served");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // Served on loopback, the page answers only to loopback names: another
+    // site's page cannot reach it through a name that points here.
+    if (is_loopback(host)) {
+      std::string asked = req.get_header_value("Host");
+      std::string p = ":" + std::to_string(port);
+      if (asked != "127.0.0.1" + p && asked != "localhost" + p && asked != "[::1]" + p) {
+        send_error(res, 403, "this server answers only to 127.0.0.1, localhost and [::1]");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+    }
+    (void)s;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Content-Security-Policy",
+                   "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                   "img-src 'self'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Cache-Control", "no-store");
+  });
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                  std::exception_ptr e) {
+    std::string message = "the server failed";
+    try {
+      std::rethrow_exception(e);
+    } catch (const ReadFailure& failure) {
+      message = std::string("cannot read the database: ") + std::strerror(failure.error);
+    } catch (const std::bad_alloc&) {
+      message = "out of memory";
+    } catch (...) {
+    }
+    send_error(res, 500, message);
+  });
+  server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    if (res.body.empty()) send_error(res, res.status, res.status == 404 ? "not found" : "error");
+  });
+  server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPageHtml, "text/html; charset=utf-8");
+  });
+  server.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPageScript, "text/javascript; charset=utf-8");
+  });
+  server.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPageStyle, "text/css; charset=utf-8");
+  });
+  server.Get("/api/info", [&s](const httplib::Request&, httplib::Response& res) {
+    summary(s, res, true);
+  });
+  server.Get("/api/chunks", [&s](const httplib::Request&, httplib::Response& res) {
+    summary(s, res, false);
+  });
+  server.Get("/api/keys", [&s](const httplib::Request& req, httplib::Response& res) {
+    answer_keys(s, req, res);
+  });
+  server.Get("/api/lookup", [&s](const httplib::Request& req, httplib::Response& res) {
+    answer_lookup(s, req, res);
+  });
+}
+
+}  // namespace
+
+int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port) {
+  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+  // SIGINT and SIGTERM are taken by this thread alone, with sigwait; every
+  // thread started from here on inherits the mask.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  Served s(cx, db);
+  httplib::Server server;
+  int bound = port;
+  route(server, s, host, bound);
+  errno = 0;
+  bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  if (bound <= 0) {
+    int error = errno;
+    std::fprintf(cx.err, "zelkdump: cannot serve on %s:%d%s%s\n", host.c_str(), port,
+                 error ? ": " : "", error ? std::strerror(error) : "");
+    return kStatusTrouble;
+  }
+  std::fprintf(cx.out, "zelkdump: serving %s at http://%s:%d/ (Ctrl-C stops)\n", cx.file.c_str(),
+               url_host(host).c_str(), bound);
+  std::fflush(cx.out);
+  std::thread listener([&] {
+    server.listen_after_bind();
+    kill(getpid(), SIGTERM);  // pending until the wait below takes it
+  });
+  int caught = 0;
+  sigwait(&stop_signals, &caught);
+  server.stop();
+  listener.join();
+  std::fprintf(cx.err, "zelkdump: stopped serving %s\n", cx.file.c_str());
+  return kStatusOk;
+}
+
+}  // namespace zelk
