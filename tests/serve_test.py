@@ -1,0 +1,224 @@
+"""zelkdump serve against real clients: the JSON API over HTTP, and the page
+in headless Chromium driven by Selenium (skipped where Chromium is missing).
+
+Usage: serve_test.py ZELKPACK ZELKDUMP
+"""
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+ZELKPACK = ZELKDUMP = ""
+
+DICTIONARY = (
+    b"apple\tthe round fruit of a tree\n"
+    b"Apple\ta company, capitalised\n"
+    b"apricot\t<img src=x onerror=\"document.title='pwned'\">\n"
+    b"evil\t<script>document.title='pwned'</script>\n"
+    b"banana\ta long yellow fruit\n"
+    b"bad\xff\tbytes \xfe that are not UTF-8\n"
+    + b"".join(b"key%04d\tvalue %d\n" % (i, i) for i in range(3000))
+)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Server:
+    def __init__(self, database, directory):
+        self.port = free_port()
+        self.proc = subprocess.Popen([ZELKDUMP, "serve", database, "--port", str(self.port)],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     cwd=directory)
+        self.banner = self.proc.stdout.readline().decode()
+        self.url = f"http://127.0.0.1:{self.port}/"
+
+    def get(self, path, method="GET", headers=None):
+        request = urllib.request.Request(self.url + path, method=method, headers=headers or {})
+        try:
+            with urllib.request.urlopen(request, timeout=10) as r:
+                return r.status, r.headers, r.read()
+        except urllib.error.HTTPError as e:
+            return e.code, e.headers, e.read()
+
+    def api(self, path):
+        status, _, body = self.get(path)
+        return status, json.loads(body)
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGINT)
+        status = self.proc.wait(timeout=10)
+        err = self.proc.stderr.read().decode()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+        return status, err
+
+
+class Serve(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="zelkserve.")
+        with open(os.path.join(cls.dir, "d.txt"), "wb") as f:
+            f.write(DICTIONARY)
+        subprocess.run([ZELKPACK, "-k", "2048", "-o", "d.pdb", "d.txt"], cwd=cls.dir,
+                       check=True, capture_output=True)
+        cls.server = Server("d.pdb", cls.dir)
+
+    @classmethod
+    def tearDownClass(cls):
+        status, err = cls.server.stop()
+        shutil.rmtree(cls.dir)
+        assert status == 0 and "stopped serving d.pdb" in err, (status, err)
+
+    def test_banner(self):
+        self.assertEqual(self.server.banner,
+                         f"zelkdump: serving d.pdb at {self.server.url} (Ctrl-C stops)\n")
+
+    def test_api(self):
+        cases = [  # path, status, fields expected in the answer
+            ("api/keys?prefix=ap", 200, {"keys": ["apple", "apricot"], "more": False}),
+            ("api/keys?prefix=key&limit=2&offset=5", 200, {"keys": ["key0005", "key0006"],
+                                                           "more": True}),
+            ("api/keys?prefix=b", 200, {"keys": ["bad\\xFF", "banana"]}),
+            ("api/lookup?q=apple", 200, {"entries": [{"key": "apple",
+                                                      "value": "the round fruit of a tree"}]}),
+            ("api/lookup?q=APPLE&s=nocase", 200,
+             {"entries": [{"key": "Apple", "value": "a company, capitalised"},
+                          {"key": "apple", "value": "the round fruit of a tree"}]}),
+            ("api/lookup?q=aple&s=lev", 200, {"entries": [{"key": "apple",
+                                                           "value": "the round fruit of a tree"}]}),
+            ("api/lookup?q=aple", 200, {"entries": [], "suggestions": ["apple", "Apple"]}),
+            ("api/lookup?q=bad%FF", 200, {"entries": [{"key": "bad\\xFF",
+                                                       "value": "bytes \\xFE that are not UTF-8"}]}),
+            ("api/lookup?q=key&s=prefix&limit=3", 200, {"more": True}),
+            ("api/lookup?q=x&s=regex", 400, {"error": "s must be exact, prefix, nocase or lev"}),
+            ("api/keys?limit=501", 400, {"error": "limit must be a number from 0 to 500"}),
+            ("api/keys?offset=-1", 400, {}),
+            ("api/lookup?q=" + "a" * 1025, 400, {"error": "q is longer than 1024 bytes"}),
+            ("nothing", 404, {"error": "not found"}),
+            ("../d.txt", 404, {}),
+        ]
+        for path, status, fields in cases:
+            with self.subTest(path=path[:60]):
+                got_status, answer = self.server.api(path)
+                self.assertEqual(got_status, status, answer)
+                for k, v in fields.items():
+                    self.assertEqual(answer[k], v)
+
+    def test_info_and_chunks_are_the_json_of_the_command_line(self):
+        for path, command in (("api/info", "info"), ("api/chunks", "list")):
+            with self.subTest(path=path):
+                _, _, body = self.server.get(path)
+                cli = subprocess.run([ZELKDUMP, command, "--json", "d.pdb"], cwd=self.dir,
+                                     capture_output=True, check=True).stdout
+                self.assertEqual(body, cli)
+
+    def test_only_get_and_only_loopback_names(self):
+        self.assertEqual(self.server.get("api/info", method="POST")[0], 405)
+        self.assertEqual(self.server.get("api/info", method="DELETE")[0], 405)
+        self.assertEqual(self.server.get("api/info", headers={"Host": "evil.example"})[0], 403)
+        status, headers, _ = self.server.get("")
+        self.assertEqual(status, 200)
+        self.assertIn("script-src 'self'", headers["Content-Security-Policy"])
+        self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
+
+    def test_damaged_database_gives_errors_not_a_crash(self):
+        with open(os.path.join(self.dir, "d.pdb"), "rb") as f:
+            data = bytearray(f.read())
+        last = int.from_bytes(data[78 + 8 * 2:78 + 8 * 2 + 4], "big")  # record 2: a chunk
+        data[last + 10:last + 40] = b"\x00" * 30
+        with open(os.path.join(self.dir, "bad.pdb"), "wb") as f:
+            f.write(data)
+        server = Server("bad.pdb", self.dir)
+        try:
+            status, info = server.api("api/info")
+            self.assertEqual(status, 200)
+            self.assertGreater(info["damaged_chunks"], 0)
+            status, answer = server.api("api/lookup?q=zzz&s=lev")
+            self.assertEqual(status, 200)
+            self.assertTrue(any("record 2" in p and "cannot expand" in p for p in answer["problems"]),
+                            answer)
+        finally:
+            self.assertEqual(server.stop()[0], 0)
+
+    def test_page_in_a_browser(self):
+        try:
+            from selenium import webdriver
+            from selenium.webdriver.common.by import By
+            from selenium.webdriver.common.keys import Keys
+            from selenium.webdriver.chrome.service import Service
+            from selenium.webdriver.support.ui import WebDriverWait
+        except ImportError:
+            self.skipTest("python3-selenium is not installed")
+        if not os.path.exists("/usr/bin/chromium") or not os.path.exists("/usr/bin/chromedriver"):
+            self.skipTest("chromium and chromium-driver are not installed")
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        profile = tempfile.mkdtemp(prefix="zelkchrome.")
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync",
+                     "--window-size=1200,900", f"--user-data-dir={profile}"):
+            options.add_argument(flag)
+        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        wait = WebDriverWait(driver, 10)
+
+        def texts(css):  # read in one go: the page may redraw between two reads
+            return driver.execute_script(
+                "return [...document.querySelectorAll(arguments[0])].map(e => e.textContent)",
+                css)
+        try:
+            driver.get(self.server.url)
+            box = driver.find_element(By.ID, "query")
+            box.send_keys("apr")
+            wait.until(lambda d: texts("#results li") == ["apricot"])
+            box.send_keys(Keys.ENTER)
+            wait.until(lambda d: texts("#entry .value"))
+            self.assertEqual(texts("#entry .value"),
+                             ["<img src=x onerror=\"document.title='pwned'\">"])
+            self.assertEqual(driver.find_elements(By.CSS_SELECTOR, "#entry img"), [])
+            self.assertIn("q=apricot", driver.current_url)
+
+            box.clear()
+            box.send_keys("app")
+            wait.until(lambda d: texts("#results li") == ["apple"])
+            box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_UP, Keys.ENTER)
+            wait.until(lambda d: texts("#entry .key") == ["apple"])
+
+            driver.get(self.server.url + "?q=evil&s=exact")  # a deep link
+            wait.until(lambda d: texts("#entry .value") ==
+                       ["<script>document.title='pwned'</script>"])
+            self.assertEqual(driver.find_elements(By.CSS_SELECTOR, "#entry script"), [])
+
+            driver.get(self.server.url + "?q=APPLE&s=nocase")
+            wait.until(lambda d: texts("#entry .key") == ["Apple", "apple"])
+            driver.get(self.server.url + "?q=aple")
+            wait.until(lambda d: texts(".suggestions button") == ["apple", "Apple"])
+
+            wait.until(lambda d: texts("#index-label"))
+            self.assertTrue(texts("#index-label")[0].startswith("index record: "))
+            bars = driver.find_elements(By.CSS_SELECTOR, "#chunk-picture rect.stored-bar")
+            self.assertGreater(len(bars), 1)
+            self.assertNotEqual(driver.title, "pwned")
+            shot = os.environ.get("ZELK_SCREENSHOT", os.path.join(self.dir, "page.png"))
+            driver.save_screenshot(shot)
+        finally:
+            driver.quit()
+            shutil.rmtree(profile, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    ZELKPACK, ZELKDUMP = sys.argv[1:3]
+    del sys.argv[1:3]
+    unittest.main()
