@@ -216,7 +216,7 @@ TEST(Zelkdump, CommandLine) {
     std::string err_start;
   };
   const Case cases[] = {
-      {{}, 2, "zelkdump: a command is required: info, list, lookup, keys, extract or verify"},
+      {{}, 2, "zelkdump: a command is required: info, list, lookup, keys, extract, verify or serve"},
       {{"info"}, 2, "FILE is required"},
       {{"lookup", "zelk.pdb"}, 2, "KEY is required"},
       {{"frobnicate", "zelk.pdb"}, 2, "zelkdump: 'frobnicate' is not a zelkdump command"},
