@@ -117,7 +117,9 @@ std::vector<unsigned char> compress_chunk(const unsigned char* text, size_t size
 bool expand_record(const unsigned char* record, size_t size, size_t max_size,
                    std::vector<unsigned char>& text, std::string& error) {
   use_codec_allocator();
-  static std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(
+  // A decompressor keeps state while it runs: one per thread, for the
+  // server's threads that expand records at the same time.
+  static thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(
       libdeflate_alloc_decompressor());
   if (!d) throw std::bad_alloc();
   size_t room = max_size < 65536 ? max_size : 65536;
