@@ -11,6 +11,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.error
@@ -124,6 +125,27 @@ class Serve(unittest.TestCase):
                                      capture_output=True, check=True).stdout
                 self.assertEqual(body, cli)
 
+    def test_lookups_at_the_same_time_each_get_their_own_entry(self):
+        # Threads expanding different chunks at once must not share state.
+        wrong = []
+
+        def client(first):
+            for i in range(first, 3000, 40):
+                try:
+                    _, answer = self.server.api(f"api/lookup?q=key{i:04d}")
+                except OSError as e:
+                    answer = {"entries": str(e)}
+                if answer["entries"] != [{"key": f"key{i:04d}", "value": f"value {i}"}]:
+                    wrong.append((i, answer))
+
+        threads = [threading.Thread(target=client, args=(n,)) for n in range(40)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(wrong[:3], [])
+        self.assertIsNone(self.server.proc.poll())
+
     def test_only_get_and_only_loopback_names(self):
         self.assertEqual(self.server.get("api/info", method="POST")[0], 405)
         self.assertEqual(self.server.get("api/info", method="DELETE")[0], 405)
@@ -132,6 +154,12 @@ class Serve(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertIn("script-src 'self'", headers["Content-Security-Policy"])
         self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
+
+    def test_a_port_already_served_is_an_error(self):
+        second = subprocess.run([ZELKDUMP, "serve", "d.pdb", "--port", str(self.server.port)],
+                                cwd=self.dir, capture_output=True, timeout=10)
+        self.assertNotEqual(second.returncode, 0)
+        self.assertIn(b"cannot serve on 127.0.0.1:%d" % self.server.port, second.stderr)
 
     def test_damaged_database_gives_errors_not_a_crash(self):
         with open(os.path.join(self.dir, "d.pdb"), "rb") as f:

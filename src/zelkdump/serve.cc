@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -145,13 +146,24 @@ bool text_param(const httplib::Request& req, httplib::Response& res, const char*
   return true;
 }
 
-// Waits for a turn to read every chunk, so that such scans never take all
-// the threads; false (answer sent) when none comes soon.
-bool scan_turn(Served& s, httplib::Response& res) {
-  if (s.scans.try_acquire_for(std::chrono::seconds(20))) return true;
-  send_error(res, 503, "busy with other searches that read the whole dictionary; try again");
-  return false;
-}
+// A turn to read every chunk, so that such scans never take all the
+// threads; given back when it goes out of scope, even on an exception.
+struct ScanTurn {
+  Served& s;
+  bool held = false;
+  explicit ScanTurn(Served& served) : s(served) {}
+  ~ScanTurn() {
+    if (held) s.scans.release();
+  }
+  // Waits for the turn; false (answer sent) when none comes soon.
+  bool take(httplib::Response& res) {
+    held = s.scans.try_acquire_for(std::chrono::seconds(20));
+    if (!held) {
+      send_error(res, 503, "busy with other searches that read the whole dictionary; try again");
+    }
+    return held;
+  }
+};
 
 // info --json and list --json, made on first use and kept: the database does
 // not change while it is served.
@@ -199,11 +211,14 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
       !number_param(req, res, "limit", 50, kMaxLimit, &limit)) {
     return;
   }
-  bool scans = strategy == Strategy::kNocase || strategy == Strategy::kLev;
-  if (scans && !scan_turn(s, res)) return;
   Reading r(s);
-  SearchResult found = search(r.reader, query, strategy, offset, limit);
-  if (scans) s.scans.release();
+  SearchResult found;
+  {
+    ScanTurn turn(s);
+    bool scans = strategy == Strategy::kNocase || strategy == Strategy::kLev;
+    if (scans && !turn.take(res)) return;
+    found = search(r.reader, query, strategy, offset, limit);
+  }
   Json entries = Json::array();
   for (const Found& f : found.entries) {
     entries.push_back({{"key", shown(f.key)}, {"value", shown(f.value)}});
@@ -214,10 +229,10 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
               {"entries", entries},
               {"more", found.more}};
   if (strategy == Strategy::kExact && found.entries.empty() && offset == 0 && !query.empty()) {
-    if (!scan_turn(s, res)) return;
+    ScanTurn turn(s);
+    if (!turn.take(res)) return;
     Json suggestions = Json::array();
     for (const std::string& k : nearest(r.reader, query)) suggestions.push_back(shown(k));
-    s.scans.release();
     answer["suggestions"] = suggestions;
   }
   r.add_problems(answer);
@@ -235,6 +250,7 @@ std::string url_host(const std::string& host) {
 void route(httplib::Server& server, Served& s, const std::string& host, int& port) {
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   server.set_payload_max_length(4096);
+  server.set_tcp_nodelay(true);  // an answer is written in two parts; no wait between them
   server.set_read_timeout(5, 0);
   server.set_write_timeout(5, 0);
   server.set_keep_alive_timeout(2);
@@ -322,8 +338,19 @@ int dump_serve(const DumpContext& cx, const Database& db, const std::string& hos
   httplib::Server server;
   int bound = port;
   route(server, s, host, bound);
+  // The library listens with a queue of 5 connections: when many browsers or
+  // clients connect at once, the rest are dropped and retried a second later.
+  // The listening socket is kept here to lengthen its queue once bound; only
+  // SO_REUSEADDR is set, so that a port another server holds is an error.
+  int listening = -1;
+  server.set_socket_options([&listening](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening = sock;
+  });
   errno = 0;
   bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  if (bound > 0 && listening >= 0) listen(listening, SOMAXCONN);
   if (bound <= 0) {
     int error = errno;
     std::fprintf(cx.err, "zelkdump: cannot serve on %s:%d%s%s\n", host.c_str(), port,
