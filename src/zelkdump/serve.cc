@@ -39,8 +39,11 @@ std::string shown(std::string_view bytes) {
   size_t n = bytes.size();
   for (size_t i = 0; i < n;) {
     unsigned char b = p[i];
-    size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3
-                            : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+    size_t len = b < 0x80                   ? 1
+                 : (b >= 0xC2 && b <= 0xDF) ? 2
+                 : (b >= 0xE0 && b <= 0xEF) ? 3
+                 : (b >= 0xF0 && b <= 0xF4) ? 4
+                                            : 0;
     bool ok = len > 0 && i + len <= n;
     for (size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
     if (ok && len == 3) {
@@ -139,8 +142,8 @@ bool text_param(const httplib::Request& req, httplib::Response& res, const char*
                 std::string* value) {
   *value = req.get_param_value(name);
   if (value->size() > kMaxQuery) {
-    send_error(res, 400, std::string(name) + " is longer than " + std::to_string(kMaxQuery) +
-                             " bytes");
+    send_error(res, 400,
+               std::string(name) + " is longer than " + std::to_string(kMaxQuery) + " bytes");
     return false;
   }
   return true;
@@ -254,26 +257,26 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
   server.set_read_timeout(5, 0);
   server.set_write_timeout(5, 0);
   server.set_keep_alive_timeout(2);
-  server.set_pre_routing_handler([&s, &host, &port](const httplib::Request& req,
-                                                    httplib::Response& res) {
-    if (req.method != "GET" && req.method != "HEAD") {
-      res.set_header("Allow", "GET, HEAD");
-      send_error(res, 405, "only GET is served");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    // Served on loopback, the page answers only to loopback names: another
-    // site's page cannot reach it through a name that points here.
-    if (is_loopback(host)) {
-      std::string asked = req.get_header_value("Host");
-      std::string p = ":" + std::to_string(port);
-      if (asked != "127.0.0.1" + p && asked != "localhost" + p && asked != "[::1]" + p) {
-        send_error(res, 403, "this server answers only to 127.0.0.1, localhost and [::1]");
-        return httplib::Server::HandlerResponse::Handled;
-      }
-    }
-    (void)s;
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+  server.set_pre_routing_handler(
+      [&s, &host, &port](const httplib::Request& req, httplib::Response& res) {
+        if (req.method != "GET" && req.method != "HEAD") {
+          res.set_header("Allow", "GET, HEAD");
+          send_error(res, 405, "only GET is served");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        // Served on loopback, the page answers only to loopback names: another
+        // site's page cannot reach it through a name that points here.
+        if (is_loopback(host)) {
+          std::string asked = req.get_header_value("Host");
+          std::string p = ":" + std::to_string(port);
+          if (asked != "127.0.0.1" + p && asked != "localhost" + p && asked != "[::1]" + p) {
+            send_error(res, 403, "this server answers only to 127.0.0.1, localhost and [::1]");
+            return httplib::Server::HandlerResponse::Handled;
+          }
+        }
+        (void)s;
+        return httplib::Server::HandlerResponse::Unhandled;
+      });
   server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
     res.set_header("Content-Security-Policy",
                    "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
@@ -282,19 +285,19 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
     res.set_header("Referrer-Policy", "no-referrer");
     res.set_header("Cache-Control", "no-store");
   });
-  server.set_exception_handler([](const httplib::Request&, httplib::Response& res,
-                                  std::exception_ptr e) {
-    std::string message = "the server failed";
-    try {
-      std::rethrow_exception(e);
-    } catch (const ReadFailure& failure) {
-      message = std::string("cannot read the database: ") + std::strerror(failure.error);
-    } catch (const std::bad_alloc&) {
-      message = "out of memory";
-    } catch (...) {
-    }
-    send_error(res, 500, message);
-  });
+  server.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr e) {
+        std::string message = "the server failed";
+        try {
+          std::rethrow_exception(e);
+        } catch (const ReadFailure& failure) {
+          message = std::string("cannot read the database: ") + std::strerror(failure.error);
+        } catch (const std::bad_alloc&) {
+          message = "out of memory";
+        } catch (...) {
+        }
+        send_error(res, 500, message);
+      });
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (res.body.empty()) send_error(res, res.status, res.status == 404 ? "not found" : "error");
   });
@@ -307,12 +310,10 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
   server.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kPageStyle, "text/css; charset=utf-8");
   });
-  server.Get("/api/info", [&s](const httplib::Request&, httplib::Response& res) {
-    summary(s, res, true);
-  });
-  server.Get("/api/chunks", [&s](const httplib::Request&, httplib::Response& res) {
-    summary(s, res, false);
-  });
+  server.Get("/api/info",
+             [&s](const httplib::Request&, httplib::Response& res) { summary(s, res, true); });
+  server.Get("/api/chunks",
+             [&s](const httplib::Request&, httplib::Response& res) { summary(s, res, false); });
   server.Get("/api/keys", [&s](const httplib::Request& req, httplib::Response& res) {
     answer_keys(s, req, res);
   });
