@@ -40,7 +40,7 @@ std::vector<std::string_view> parts(std::string_view data, size_t count) {
 }
 
 void check_output(const Sink& sink) {
-  std::string_view out = sink.out;
+  std::string_view out = view(sink.out);
   long lines = 0;
   size_t pos = 0;
   while (pos < out.size()) {
@@ -97,10 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     if (reader == "dictd") {
       auto p = parts(data, 2);
-      std::string expanded;
+      Bytes expanded;
       if (flags & 128) {  // the data gzip-compressed, as in .dict.dz
         expanded = gunzip(names[2], p[1]);
-        p[1] = expanded;
+        p[1] = view(expanded);
       }
       read_dictd(TextFile{names[1], p[0]}, TextFile{names[2], p[1]}, sink);
     } else if (reader == "stardict") {

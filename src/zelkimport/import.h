@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/big_alloc.h"
 #include "zelkimport/charset.h"
 
 namespace zelk::import {
@@ -24,6 +25,11 @@ struct ImportError {
   std::string message;
 };
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A file's bytes or expanded data, in memory that is not zeroed first and
+// comes in huge pages when large: dictionaries run to hundreds of megabytes.
+using Bytes = BigVector<char>;
+inline std::string_view view(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
 enum class BadKeys { kRepair, kSkip };
 
@@ -66,7 +72,7 @@ struct Sink {
   bool source_in_utf8 = false;  // converted already, as a whole
   Converter to_output;    // from UTF-8, when the output is in another set
   std::string replacement;  // --replace in the output's character set
-  std::string out;          // the output text
+  Bytes out;                // the output text
   long written = 0;
   long repaired = 0;                  // keys repaired
   std::map<std::string, long> skipped;  // reason -> entries skipped for it
@@ -80,6 +86,10 @@ struct Sink {
 void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
                bool markup = false);
 
+// Moves what part wrote and counted to the end of sink: the entries of a
+// later part of the same source, read beside it.
+void take_entries(Sink& sink, Sink& part);
+
 // Counts an entry left out, with a warning naming it.
 void skip_entry(Sink& sink, const Where& where, std::string_view key, const char* reason,
                 const std::string& detail = "");
@@ -88,12 +98,12 @@ void skip_entry(Sink& sink, const Where& where, std::string_view key, const char
 void flatten(std::string_view text, const std::string& separator, std::string& out);
 
 // Reads a whole file; fails with its name and the system's reason.
-std::string read_whole(const std::string& path);
+Bytes read_whole(const std::string& path);
 // Expands gzip data (one or more members); fails naming path when it is cut
 // short or damaged.
-std::string gunzip(const std::string& path, std::string_view data);
+Bytes gunzip(const std::string& path, std::string_view data);
 // Reads path, expanding it when it is gzip data (.gz, .dz).
-std::string read_maybe_gzip(const std::string& path);
+Bytes read_maybe_gzip(const std::string& path);
 bool file_exists(const std::string& path);
 
 // The readers. Each takes the path named on the command line.

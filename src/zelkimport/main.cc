@@ -32,7 +32,7 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-void write_output(const std::string& path, const std::string& text) {
+void write_output(const std::string& path, std::string_view text) {
   if (path.empty() || path == "-") {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
@@ -106,7 +106,7 @@ int run(int argc, char** argv) {
 
   if (!check_file.empty()) {
     if (!source.empty()) fail("--check takes one file and no SOURCE");
-    std::string text = read_whole(check_file);
+    Bytes text = read_whole(check_file);
     TextSummary s = check_text(text.data(), text.size(), o.chunksize);
     bool whole = print_summary(stdout, check_file, s, o.chunksize, nullptr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("cannot write standard output");
@@ -130,7 +130,7 @@ int run(int argc, char** argv) {
   } else {
     import_tab(source, sink);
   }
-  write_output(output, sink.out);
+  write_output(output, view(sink.out));
   TextSummary s = check_text(sink.out.data(), sink.out.size(), o.chunksize);
   print_summary(stderr, output.empty() || output == "-" ? "standard output" : output, s,
                 o.chunksize, &sink);

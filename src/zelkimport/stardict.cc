@@ -292,12 +292,13 @@ void import_stardict(const std::string& ifo_path, Sink& sink) {
   std::string idx_path = pick({".idx", ".idx.gz"}, true);
   std::string dict_path = pick({".dict.dz", ".dict"}, true);
   std::string syn_path = pick({".syn", ".syn.gz", ".syn.dz"}, false);
-  std::string ifo = read_whole(ifo_path);
-  std::string idx = read_maybe_gzip(idx_path);
-  std::string dict = read_maybe_gzip(dict_path);
-  std::string syn = syn_path.empty() ? std::string() : read_maybe_gzip(syn_path);
-  read_stardict(TextFile{ifo_path, ifo}, TextFile{idx_path, idx}, TextFile{dict_path, dict},
-                TextFile{syn_path, syn}, sink);
+  Bytes ifo = read_whole(ifo_path);
+  Bytes idx = read_maybe_gzip(idx_path);
+  Bytes dict = read_maybe_gzip(dict_path);
+  Bytes syn = syn_path.empty() ? Bytes() : read_maybe_gzip(syn_path);
+  sink.out.reserve(sink.out.size() + idx.size() + dict.size());  // about what is written
+  read_stardict(TextFile{ifo_path, view(ifo)}, TextFile{idx_path, view(idx)},
+                TextFile{dict_path, view(dict)}, TextFile{syn_path, view(syn)}, sink);
 }
 
 }  // namespace zelk::import

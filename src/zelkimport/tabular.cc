@@ -127,30 +127,32 @@ namespace {
 
 // A whole text file, in UTF-8: escapes and quotes are found only after
 // conversion, since a byte such as '\\' can be half of a character elsewhere.
-std::string read_as_utf8(const std::string& path, Sink& sink) {
-  std::string data = read_whole(path);
+Bytes read_as_utf8(const std::string& path, Sink& sink) {
+  Bytes data = read_whole(path);
   if (!is_open(sink.from_source)) return data;
   std::string utf8;
-  Conversion r = convert(sink.from_source, data, utf8, nullptr);
+  Conversion r = convert(sink.from_source, view(data), utf8, nullptr);
   if (!r.ok) {
     long line = 1;
     for (size_t i = 0; i < r.at; ++i) line += data[i] == '\n';
     fail("%s:%ld: not valid %s", path.c_str(), line, sink.options.from.c_str());
   }
   sink.source_in_utf8 = true;
-  return utf8;
+  return Bytes(utf8.begin(), utf8.end());
 }
 
 }  // namespace
 
 void import_tab(const std::string& path, Sink& sink) {
-  std::string data = read_as_utf8(path, sink);
-  read_tab_text(TextFile{path, data}, sink);
+  Bytes data = read_as_utf8(path, sink);
+  sink.out.reserve(sink.out.size() + data.size());
+  read_tab_text(TextFile{path, view(data)}, sink);
 }
 
 void import_csv(const std::string& path, Sink& sink) {
-  std::string data = read_as_utf8(path, sink);
-  read_csv_text(TextFile{path, data}, sink);
+  Bytes data = read_as_utf8(path, sink);
+  sink.out.reserve(sink.out.size() + data.size());
+  read_csv_text(TextFile{path, view(data)}, sink);
 }
 
 }  // namespace zelk::import
