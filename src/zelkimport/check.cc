@@ -1,6 +1,10 @@
 #include "zelkimport/check.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory_resource>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -41,20 +45,21 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
     return;
   }
   SortedLines order = sort_lines(data, table);
-  char* sorted = nullptr;
-  size_t sorted_size = 0;
-  std::FILE* mem = open_memstream(&sorted, &sorted_size);
+  // The sorted copy is the input's lines, each given a line feed it lacks:
+  // its buffer is sized once, and neither grown nor zeroed.
+  BigVector<char> sorted(size + table.starts.size() + 1);
+  std::FILE* mem = fmemopen(sorted.data(), sorted.size(), "wb");
   if (!mem) throw std::bad_alloc();
   File copy(mem, "sorted copy");
   write_sorted(copy, data, table, order);
-  if (std::fclose(copy.f) != 0) throw std::bad_alloc();
+  long sorted_size = std::ftell(copy.f);
+  if (std::fclose(copy.f) != 0 || sorted_size < 0) throw std::bad_alloc();
   copy.f = nullptr;
-  std::unique_ptr<char, decltype(&std::free)> owned(sorted, &std::free);
   if (sorted_size == 0) {
     s.refusal = "Error: No entries in input file.";
     return;
   }
-  std::FILE* in = fmemopen(sorted, sorted_size, "rb");
+  std::FILE* in = fmemopen(sorted.data(), static_cast<size_t>(sorted_size), "rb");
   if (!in) throw std::bad_alloc();
   File reader(in, "sorted copy");
   Settings settings;
@@ -81,11 +86,15 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
 
 }  // namespace
 
-TextSummary check_text(const char* data, size_t size, int chunksize) {
-  TextSummary s;
-  std::string_view text(data, size);
-  s.byte_order_mark = text.starts_with("\xEF\xBB\xBF");
-  std::unordered_set<std::string_view> keys;
+namespace {
+
+// Entries, repeated and long keys, lines without separator or with NULs.
+// Keys are kept in a set whose nodes come from one growing arena: a
+// dictionary has millions of them.
+void count_keys(std::string_view text, TextSummary& s) {
+  std::pmr::monotonic_buffer_resource arena;
+  std::pmr::unordered_set<std::string_view> keys(&arena);
+  keys.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -101,11 +110,29 @@ TextSummary check_text(const char* data, size_t size, int chunksize) {
     if (key.size() > kMaxSortKey) ++s.long_keys;
     if (!keys.insert(key).second) ++s.repeated_keys;
   }
+}
+
+}  // namespace
+
+TextSummary check_text(const char* data, size_t size, int chunksize) {
+  TextSummary s;
+  std::string_view text(data, size);
+  s.byte_order_mark = text.starts_with("\xEF\xBB\xBF");
+  // The keys are counted on a thread of their own while the lines are
+  // sorted and chunked here.
+  TextSummary counted;
+  std::future<void> keys = std::async(std::launch::async, count_keys, text, std::ref(counted));
   if (chunksize >= kMinChunkSize && chunksize <= kMaxChunkSize) {
     count_chunks(data, size, chunksize, s);
   } else {
     s.refusal = "Error: Chunk size " + std::to_string(chunksize) + " out of range (2..65535)";
   }
+  keys.get();
+  s.entries = counted.entries;
+  s.nul_lines = counted.nul_lines;
+  s.no_separator = counted.no_separator;
+  s.long_keys = counted.long_keys;
+  s.repeated_keys = counted.repeated_keys;
   return s;
 }
 
