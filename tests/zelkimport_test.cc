@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zelkimport/check.h"
@@ -35,7 +35,7 @@ Result import_with(const Options& options, Read read) {
     Sink sink(options);
     sink.messages = messages;
     read(sink);
-    r.out = sink.out;
+    r.out = view(sink.out);
     r.repaired = sink.repaired;
     for (const auto& [reason, count] : sink.skipped) r.skipped += count;
   } catch (const ImportError& e) {
@@ -83,8 +83,8 @@ TEST(Import, DictdNumbers) {
     const char* digits;
     bool ok;
     unsigned long long value;
-  } cases[] = {{"A", true, 0},   {"B", true, 1},    {"/", true, 63},     {"BA", true, 64},
-               {"Gm", true, 422}, {"+/", true, 4031}, {"", false, 0},      {"A!", false, 0},
+  } cases[] = {{"A", true, 0},    {"B", true, 1},           {"/", true, 63}, {"BA", true, 64},
+               {"Gm", true, 422}, {"+/", true, 4031},       {"", false, 0},  {"A!", false, 0},
                {"A=", false, 0},  {"AAAAAAAAAAA", false, 0}};
   for (const Case& c : cases) {
     unsigned long long v = 99;
@@ -101,9 +101,8 @@ TEST(Import, Flatten) {
     const char* separator;
     const char* out;
   } cases[] = {
-      {"a\nb", " | ", "a | b"},        {"  a \t b  ", " ", "a b"},
-      {"a\r\n\r\n b", "; ", "a; b"},   {"\n\na\n", " ", "a"},
-      {"a \n b\n", "/", "a/b"},        {"x\ry", "|", "x|y"},
+      {"a\nb", " | ", "a | b"}, {"  a \t b  ", " ", "a b"}, {"a\r\n\r\n b", "; ", "a; b"},
+      {"\n\na\n", " ", "a"},    {"a \n b\n", "/", "a/b"},   {"x\ry", "|", "x|y"},
   };
   for (const Case& c : cases) {
     std::string out;
@@ -266,8 +265,11 @@ TEST(Import, Dictd) {
       {"Apple\tY\n", {}, "", "x.index:1: not an index line"},
       {"\nApple\tY\tQ!\n", {}, "", "x.index:2: bad length 'Q!' (base64 digits expected)"},
       {"Apple\t\tQ\n", {}, "", "x.index:1: bad offset ''"},
-      {"banana\t2\tB\n", {}, "", "x.index:1: 'banana': bytes 54 to 55 are past the end of "
-                                "x.dict (54 bytes)"},
+      {"banana\t2\tB\n",
+       {},
+       "",
+       "x.index:1: 'banana': bytes 54 to 55 are past the end of "
+       "x.dict (54 bytes)"},
   };
   for (const Case& c : cases) {
     std::string index_name = "x.index", data_name = "x.dict";
@@ -281,11 +283,63 @@ TEST(Import, Dictd) {
   }
 }
 
+// Long indexes are read in two halves at once; entries, messages and the
+// first failure must come out as from one reading in order.
+TEST(Import, DictdHalvesKeepTheOrder) {
+  const std::string data = "Apple\n  a fruit\n";
+  auto index_with = [](int bad_utf8_at, int broken_at) {
+    std::string index;
+    for (int i = 1; i <= 100; ++i) {
+      if (i == broken_at) {
+        index += "w" + std::to_string(i) + "\tA\n";
+      } else {
+        index += "w" + std::to_string(i) + (i % bad_utf8_at == 0 ? "\xff" : "") + "\tA\tQ\n";
+      }
+    }
+    return index;
+  };
+  struct Case {
+    int bad_utf8_at, broken_at;
+    long written;
+    std::string error;
+  } cases[] = {
+      {30, 0, 97, ""},                          // warnings at lines 30, 60 and 90
+      {30, 80, 0, "x.index:80: not an index"},  // after the warnings at 30 and 60
+      {30, 20, 0, "x.index:20: not an index"},  // the first half's failure, nothing after it
+  };
+  for (const Case& c : cases) {
+    std::string index = index_with(c.bad_utf8_at, c.broken_at), name = "x.index", dname = "x.dict";
+    long written = 0;
+    Result r = import_with({}, [&](Sink& s) {
+      read_dictd(TextFile{name, index}, TextFile{dname, data}, s);
+      written = s.written;
+    });
+    EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << r.error;
+    std::string warned;
+    for (int line = c.bad_utf8_at; line <= 100; line += c.bad_utf8_at) {
+      if (c.broken_at && line > c.broken_at) break;
+      warned += "zelkimport: x.index:" + std::to_string(line) + ": 'w" + std::to_string(line) +
+                "\\xFF' skipped: invalid UTF-8 (byte " +
+                std::to_string(std::to_string(line).size() + 2) + " of the key)\n";
+    }
+    EXPECT_EQ(r.messages, warned);
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(written, c.written);
+    std::string expected;
+    for (int i = 1; i <= 100; ++i) {
+      if (i % c.bad_utf8_at != 0) expected += "w" + std::to_string(i) + "\tApple a fruit\n";
+    }
+    EXPECT_EQ(r.out, expected);
+  }
+}
+
 TEST(Import, Stardict) {
   // Three words: text, markup with a picture beside it, a picture alone.
-  std::string dict = "first\0" "<b>second</b>\0" + be32(3) + "PNG" + be32(2) + "..";
-  dict = std::string("first\0", 6) + "<b>second</b>" + std::string(1, '\0') + "P" + be32(3) +
-         "PNG";
+  std::string dict =
+      "first\0"
+      "<b>second</b>\0" +
+      be32(3) + "PNG" + be32(2) + "..";
+  dict = std::string("first\0", 6) + "<b>second</b>" + std::string(1, '\0') + "P" + be32(3) + "PNG";
   // Without sametypesequence every field carries its type.
   std::string typed = "m" + std::string("first\0", 6) + "h<b>second</b>" + std::string(1, '\0') +
                       "P" + be32(3) + "PNG";
@@ -330,8 +384,9 @@ TEST(Import, Stardict) {
       {"StarDict ifo\n", "", "", "", "", "i.ifo:1: not a StarDict .ifo file"},
       {ifo("version=1.0\n"), "", "", "", "", "i.ifo:2: version '1.0' is not one"},
       {ifo("version=2.4.2\nwordcount=x1\n"), "", "", "", "", "i.ifo:3: wordcount='x1' is not"},
-      {ifo("version=2.4.2\nwordcount=1\n" + sized(10)), "a" + std::string(1, '\0') + be32(0) +
-       be32(3), "m12", "", "", "i.idx: entry 1 'a': field 'm' without"},
+      {ifo("version=2.4.2\nwordcount=1\n" + sized(10)),
+       "a" + std::string(1, '\0') + be32(0) + be32(3), "m12", "", "",
+       "i.idx: entry 1 'a': field 'm' without"},
   };
   for (const Case& c : cases) {
     std::string n_ifo = "i.ifo", n_idx = "i.idx", n_dict = "i.dict", n_syn = "i.syn";
@@ -350,8 +405,8 @@ TEST(Import, Gzip) {
   std::string text(100000, 'x');
   for (size_t i = 0; i < text.size(); i += 7) text[i] = static_cast<char>('a' + i % 26);
   std::string packed = gzip(text);
-  EXPECT_EQ(gunzip("f.dz", packed), text);
-  EXPECT_EQ(gunzip("f.dz", packed + gzip("tail")), text + "tail");  // two members
+  EXPECT_EQ(view(gunzip("f.dz", packed)), text);
+  EXPECT_EQ(view(gunzip("f.dz", packed + gzip("tail"))), text + "tail");  // two members
   struct Case {
     std::string data;
     const char* error;
@@ -372,9 +427,12 @@ TEST(Import, Gzip) {
 }
 
 TEST(Import, CheckCountsWhatZelkpackWillMeet) {
-  std::string text = "\xEF\xBB\xBF" "b\tx\n" "a\tshort\n" "a /// again\n\nno separator here\n" +
-                     std::string(130, 'k') + "\tlong key\n" + "c\t" + std::string(100, 'v') +
-                     "\n";
+  std::string text =
+      "\xEF\xBB\xBF"
+      "b\tx\n"
+      "a\tshort\n"
+      "a /// again\n\nno separator here\n" +
+      std::string(130, 'k') + "\tlong key\n" + "c\t" + std::string(100, 'v') + "\n";
   // At K = 141 every line fits: chunks of 119, 140 and 28 bytes.
   TextSummary s = check_text(text.data(), text.size(), 141);
   EXPECT_EQ(s.entries, 6);

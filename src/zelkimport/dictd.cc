@@ -1,6 +1,13 @@
 // dictd databases: NAME.index lists each headword with the offset and length
 // of its definition in NAME.dict (or NAME.dict.dz), as base64 digits.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "zelkimport/import.h"
 
@@ -41,7 +48,8 @@ std::string_view drop_headword_line(std::string_view definition, std::string_vie
   size_t start = definition.find_first_not_of(" \t\r\n");
   if (start == std::string_view::npos) return definition;
   size_t end = definition.find('\n', start);
-  std::string_view first = definition.substr(start, end == std::string_view::npos ? end : end - start);
+  std::string_view first =
+      definition.substr(start, end == std::string_view::npos ? end : end - start);
   while (!first.empty() && (first.back() == ' ' || first.back() == '\r' || first.back() == '\t')) {
     first.remove_suffix(1);
   }
@@ -49,11 +57,10 @@ std::string_view drop_headword_line(std::string_view definition, std::string_vie
   return definition.substr(end + 1);
 }
 
-}  // namespace
-
-void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
-  std::string_view text = index.data;
-  long line_no = 0;
+// Reads the index lines in text, the first of them line first_line + 1.
+void read_index_lines(std::string_view text, long first_line, const TextFile& index,
+                      const TextFile& data, Sink& sink) {
+  long line_no = first_line;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -86,8 +93,8 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
     }
     if (offset > data.data.size() || length > data.data.size() - offset) {
       fail("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
-           describe(where, headword).c_str(), offset, offset + length,
-           data.name.c_str(), data.data.size());
+           describe(where, headword).c_str(), offset, offset + length, data.name.c_str(),
+           data.data.size());
     }
     if (!sink.options.metadata && is_metadata(headword)) {
       ++sink.skipped["dictd metadata (00-database-*)"];
@@ -99,6 +106,51 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
   }
 }
 
+}  // namespace
+
+void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
+  // The two halves of the index go on two threads: entries are cleaned each
+  // on its own, and the second half's lines and messages are put after the
+  // first's, as if it had been read in one go.
+  std::string_view text = index.data;
+  size_t cut = text.find('\n', text.size() / 2);
+  if (cut == std::string_view::npos || cut + 1 == text.size() ||
+      std::thread::hardware_concurrency() < 2) {
+    return read_index_lines(text, 0, index, data, sink);
+  }
+  ++cut;
+  auto first_lines = static_cast<long>(std::count(text.begin(), text.begin() + cut, '\n'));
+  Sink second(sink.options);
+  second.out.reserve(
+      sink.out.capacity() > sink.out.size() ? (sink.out.capacity() - sink.out.size()) / 2 : 0);
+  char* said = nullptr;
+  size_t said_size = 0;
+  second.messages = open_memstream(&said, &said_size);
+  if (!second.messages) throw std::bad_alloc();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> closing(second.messages, &std::fclose);
+  std::unique_ptr<char, void (*)(void*)> freeing(nullptr, &std::free);
+  std::future<void> later =
+      std::async(std::launch::async, read_index_lines, text.substr(cut), first_lines,
+                 std::cref(index), std::cref(data), std::ref(second));
+  try {
+    read_index_lines(text.substr(0, cut), 0, index, data, sink);
+  } catch (...) {
+    later.wait();  // what the second half found comes after the first failure: dropped
+    throw;
+  }
+  std::exception_ptr failed;
+  try {
+    later.get();
+  } catch (...) {
+    failed = std::current_exception();
+  }
+  std::fclose(closing.release());
+  freeing.reset(said);
+  std::fwrite(said, 1, said_size, sink.messages);
+  take_entries(sink, second);
+  if (failed) std::rethrow_exception(failed);
+}
+
 void import_dictd(const std::string& index_path, Sink& sink) {
   std::string base = index_path;
   if (base.ends_with(".index")) base.resize(base.size() - 6);
@@ -108,9 +160,10 @@ void import_dictd(const std::string& index_path, Sink& sink) {
     fail("%s: no definitions beside it (%s.dict.dz or %s.dict)", index_path.c_str(), base.c_str(),
          base.c_str());
   }
-  std::string index = read_whole(index_path);
-  std::string data = read_maybe_gzip(data_path);
-  read_dictd(TextFile{index_path, index}, TextFile{data_path, data}, sink);
+  Bytes index = read_whole(index_path);
+  Bytes data = read_maybe_gzip(data_path);
+  sink.out.reserve(sink.out.size() + index.size() + data.size());  // about what is written
+  read_dictd(TextFile{index_path, view(index)}, TextFile{data_path, view(data)}, sink);
 }
 
 }  // namespace zelk::import

@@ -67,6 +67,14 @@ Sink::Sink(const Options& o) : options(o) {
   }
 }
 
+void take_entries(Sink& sink, Sink& part) {
+  sink.out.insert(sink.out.end(), part.out.begin(), part.out.end());
+  part.out = Bytes();
+  sink.written += part.written;
+  sink.repaired += part.repaired;
+  for (const auto& [reason, count] : part.skipped) sink.skipped[reason] += count;
+}
+
 void skip_entry(Sink& sink, const Where& where, std::string_view key, const char* reason,
                 const std::string& detail) {
   ++sink.skipped[reason];
@@ -77,6 +85,7 @@ void skip_entry(Sink& sink, const Where& where, std::string_view key, const char
 namespace {
 
 bool is_blank(unsigned char b) { return b == ' ' || b == '\t' || b == '\v' || b == '\f' || b == 0; }
+bool is_text(unsigned char b) { return b > ' ' || (b != '\n' && b != '\r' && !is_blank(b)); }
 
 // What a key holds that zelkpack cannot keep, or nullptr.
 const char* key_problem(std::string_view key) {
@@ -124,13 +133,17 @@ void to_output(Sink& sink, std::string& text, const Where& where, std::string_vi
 
 void flatten(std::string_view text, const std::string& separator, std::string& out) {
   out.clear();
+  const char* p = text.data();
+  const char* end = p + text.size();
   bool blank = false, brk = false;
-  for (char ch : text) {
-    auto b = static_cast<unsigned char>(ch);
-    if (ch == '\n' || ch == '\r') {
+  while (p < end) {
+    auto b = static_cast<unsigned char>(*p);
+    if (b == '\n' || b == '\r') {
       brk = true;
+      ++p;
     } else if (is_blank(b)) {
       blank = true;
+      ++p;
     } else {
       if (!out.empty()) {
         if (brk) {
@@ -140,7 +153,19 @@ void flatten(std::string_view text, const std::string& separator, std::string& o
         }
       }
       brk = blank = false;
-      out += ch;
+      // Text goes over in runs: words and the single spaces between them.
+      const char* run = p++;
+      while (p < end) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c == ' ' && p + 1 < end && is_text(static_cast<unsigned char>(p[1]))) {
+          p += 2;
+        } else if (is_text(c)) {
+          ++p;
+        } else {
+          break;
+        }
+      }
+      out.append(run, static_cast<size_t>(p - run));
     }
   }
 }
@@ -199,10 +224,11 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
     to_output(sink, k, where, original);
     to_output(sink, v, where, original);
   }
-  sink.out += k;
-  sink.out += '\t';
-  sink.out += v;
-  sink.out += '\n';
+  Bytes& out = sink.out;
+  out.insert(out.end(), k.begin(), k.end());
+  out.push_back('\t');
+  out.insert(out.end(), v.begin(), v.end());
+  out.push_back('\n');
   ++sink.written;
 }
 
