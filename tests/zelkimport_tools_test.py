@@ -133,6 +133,26 @@ class Tools(unittest.TestCase):
         os.remove(self.path("fr.dict.dz"))
         self.assertIn("no definitions beside it", self.failure(index))
 
+    def test_dictd_compressed_in_many_pieces(self):
+        # dictzip restarts compression every ~58 KB of text; the pieces are
+        # expanded apart, so a big file must give the same entries, and a
+        # damaged piece the same message as any damaged data.
+        entries = [(f"word{i:05d}", f"definition {i} " + "lorem ipsum dolor " * (i % 9 + 1))
+                   for i in range(4000)]
+        index = self.dictd(entries)
+        want = imported(index)
+        self.assertEqual(want, expected(entries))
+        run("dictzip", self.path("fr.dict"))
+        packed = bytearray(self.read("fr.dict.dz"))
+        pieces = int.from_bytes(packed[20:22], "little")  # the count in the "RA" field
+        self.assertGreater(pieces, 3)
+        self.assertEqual(imported(index), want)
+        for at in (len(packed) // 2, len(packed) - 20, len(packed) - 8):  # last: the checksum
+            damaged = bytearray(packed)
+            damaged[at] ^= 0x55
+            self.write("fr.dict.dz", bytes(damaged))
+            self.assertIn("fr.dict.dz: damaged compressed data", self.failure(index))
+
     # StarDict ------------------------------------------------------------
 
     def stardict(self, lines, name, options=()):

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <exception>
 #include <future>
-#include <memory>
 #include <thread>
 
 #include "zelkimport/import.h"
@@ -123,12 +122,17 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
   Sink second(sink.options);
   second.out.reserve(
       sink.out.capacity() > sink.out.size() ? (sink.out.capacity() - sink.out.size()) / 2 : 0);
-  char* said = nullptr;
-  size_t said_size = 0;
-  second.messages = open_memstream(&said, &said_size);
-  if (!second.messages) throw std::bad_alloc();
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> closing(second.messages, &std::fclose);
-  std::unique_ptr<char, void (*)(void*)> freeing(nullptr, &std::free);
+  struct Held {  // the second half's messages, until the first half is done
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* f = nullptr;
+    ~Held() {
+      if (f) std::fclose(f);
+      std::free(text);
+    }
+  } said;
+  said.f = second.messages = open_memstream(&said.text, &said.size);
+  if (!said.f) throw std::bad_alloc();
   std::future<void> later =
       std::async(std::launch::async, read_index_lines, text.substr(cut), first_lines,
                  std::cref(index), std::cref(data), std::ref(second));
@@ -144,9 +148,8 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
   } catch (...) {
     failed = std::current_exception();
   }
-  std::fclose(closing.release());
-  freeing.reset(said);
-  std::fwrite(said, 1, said_size, sink.messages);
+  if (std::fflush(said.f) != 0) throw std::bad_alloc();
+  std::fwrite(said.text, 1, said.size, sink.messages);
   take_entries(sink, second);
   if (failed) std::rethrow_exception(failed);
 }
