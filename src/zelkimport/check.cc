@@ -116,6 +116,7 @@ void count_keys(std::string_view text, TextSummary& s) {
 
 TextSummary check_text(const char* data, size_t size, int chunksize) {
   TextSummary s;
+  if (size == 0) data = "";  // an empty buffer may have no address at all
   std::string_view text(data, size);
   s.byte_order_mark = text.starts_with("\xEF\xBB\xBF");
   // The keys are counted on a thread of their own while the lines are

@@ -59,7 +59,8 @@ bool is_gzip(std::string_view data) {
 namespace {
 
 uint32_t le16(std::string_view d, size_t at) {
-  return static_cast<unsigned char>(d[at]) | static_cast<unsigned char>(d[at + 1]) << 8;
+  return static_cast<uint32_t>(static_cast<unsigned char>(d[at])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(d[at + 1])) << 8;
 }
 uint32_t le32(std::string_view d, size_t at) { return le16(d, at) | le16(d, at + 2) << 16; }
 
