@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <future>
-#include <memory_resource>
-#include <cstring>
 #include <memory>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 #include "common/error.h"
 #include "common/file.h"
@@ -89,26 +88,35 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
 namespace {
 
 // Entries, repeated and long keys, lines without separator or with NULs.
-// Keys are kept in a set whose nodes come from one growing arena: a
-// dictionary has millions of them.
+// Repeated keys are found by sorting the keys' hashes: equal keys end up
+// side by side, with no table to chase through memory.
 void count_keys(std::string_view text, TextSummary& s) {
-  std::pmr::monotonic_buffer_resource arena;
-  std::pmr::unordered_set<std::string_view> keys(&arena);
+  struct Hashed {
+    size_t hash;
+    std::string_view key;
+    bool operator<(const Hashed& o) const { return hash != o.hash ? hash < o.hash : key < o.key; }
+  };
+  std::vector<Hashed> keys;
   keys.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  const bool any_nul = text.find('\0') != std::string_view::npos;  // seldom: look once
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
-    if (line.find('\0') != std::string_view::npos) ++s.nul_lines;
+    if (any_nul && line.find('\0') != std::string_view::npos) ++s.nul_lines;
     if (line.empty()) continue;
     ++s.entries;
     bool has_separator;
     std::string_view key = line_key(line, &has_separator);
     if (!has_separator) ++s.no_separator;
     if (key.size() > kMaxSortKey) ++s.long_keys;
-    if (!keys.insert(key).second) ++s.repeated_keys;
+    keys.push_back({std::hash<std::string_view>{}(key), key});
+  }
+  std::sort(keys.begin(), keys.end());
+  for (size_t i = 1; i < keys.size(); ++i) {
+    if (keys[i].hash == keys[i - 1].hash && keys[i].key == keys[i - 1].key) ++s.repeated_keys;
   }
 }
 
@@ -167,9 +175,8 @@ bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s
   std::string cut = num(s.cut_lines);
   if (s.cut_lines) {
     cut += ", the longest " + num(s.longest_cut) + " bytes; ";
-    cut += s.longest_cut + 2 <= kMaxChunkSize
-               ? "-k " + num(s.longest_cut + 2) + " keeps them whole"
-               : "no -k keeps it whole (at most 65533 bytes)";
+    cut += s.longest_cut + 2 <= kMaxChunkSize ? "-k " + num(s.longest_cut + 2) + " keeps them whole"
+                                              : "no -k keeps it whole (at most 65533 bytes)";
   }
   std::string cut_label = "lines cut (over " + num(chunksize - 2) + " bytes)";
   row(out, cut_label.c_str(), cut);

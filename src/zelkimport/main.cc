@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <new>
 
+#include "common/version.h"
 #include "zelkimport/check.h"
 #include "zelkimport/import.h"
 
@@ -58,20 +60,23 @@ void write_output(const std::string& path, std::string_view text) {
 
 int run(int argc, char** argv) {
   CLI::App app{std::string("Turns dictd, StarDict, tab and CSV dictionaries into zelkpack's "
-                           "input.\n") + kUsage,
+                           "input.\n") +
+                   kUsage,
                "zelkimport"};
   Options o;
   std::string source, output, check_file, bad_keys = "repair", delimiter = ",";
   app.add_option("SOURCE", source, "The dictionary to import");
   app.add_option("-o,--output", output, "Write here instead of standard output");
-  app.add_option("-f,--format", o.format, "dictd, stardict, tab or csv (default: from SOURCE's name)")
+  app.add_option("-f,--format", o.format,
+                 "dictd, stardict, tab or csv (default: from SOURCE's name)")
       ->check(CLI::IsMember({"dictd", "stardict", "tab", "csv"}));
   app.add_option("--check", check_file, "Say what zelkpack will make of a text dictionary");
   app.add_option("-k,--chunk-size", o.chunksize, "The chunk size zelkpack will be given")
       ->default_val(4096);
   app.add_option("--separator", o.separator, "What a line break inside a definition becomes")
       ->default_val(" ");
-  app.add_option("--bad-keys", bad_keys, "Keys with a tab, line break, NUL or \" /// \": repair or skip")
+  app.add_option("--bad-keys", bad_keys,
+                 "Keys with a tab, line break, NUL or \" /// \": repair or skip")
       ->check(CLI::IsMember({"repair", "skip"}));
   app.add_option("--from", o.from, "The source's character set (default UTF-8)");
   app.add_option("--to", o.to, "The output's character set (default UTF-8)");
@@ -86,7 +91,7 @@ int run(int argc, char** argv) {
       ->check(CLI::Range(1, 1 << 20));
   app.add_flag("--header", o.header, "CSV: the first row names the columns");
   app.add_option("--delimiter", delimiter, "CSV: the field delimiter (default ',')");
-  app.set_version_flag("--version", "zelkimport 1.2.0");
+  app.set_version_flag("--version", std::string("zelkimport ") + zelk::kVersion);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -102,7 +107,8 @@ int run(int argc, char** argv) {
   o.delimiter = delimiter[0];
   o.bad_keys = bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
   if (o.translit && !o.replace.empty()) fail("--translit and --replace exclude each other");
-  if ((o.translit || !o.replace.empty()) && o.to.empty()) fail("--translit and --replace need --to");
+  if ((o.translit || !o.replace.empty()) && o.to.empty())
+    fail("--translit and --replace need --to");
 
   if (!check_file.empty()) {
     if (!source.empty()) fail("--check takes one file and no SOURCE");
@@ -130,8 +136,11 @@ int run(int argc, char** argv) {
   } else {
     import_tab(source, sink);
   }
+  // The summary is worked out while the output is written.
+  std::future<TextSummary> summary =
+      std::async(std::launch::async, check_text, sink.out.data(), sink.out.size(), o.chunksize);
   write_output(output, view(sink.out));
-  TextSummary s = check_text(sink.out.data(), sink.out.size(), o.chunksize);
+  TextSummary s = summary.get();
   print_summary(stderr, output.empty() || output == "-" ? "standard output" : output, s,
                 o.chunksize, &sink);
   return 0;
