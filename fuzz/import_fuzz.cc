@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       read_dictd(TextFile{names[1], p[0]}, TextFile{names[2], p[1]}, sink);
     } else if (reader == "stardict") {
       auto p = parts(data, 4);
-      read_stardict(TextFile{names[0], p[0]}, TextFile{names[1], p[1]},
-                    TextFile{names[2], p[2]}, TextFile{names[3], p[3]}, sink);
+      read_stardict(TextFile{names[0], p[0]}, TextFile{names[1], p[1]}, TextFile{names[2], p[2]},
+                    TextFile{names[3], p[3]}, sink);
     } else if (reader == "tab") {
       read_tab_text(TextFile{names[2], data}, sink);
     } else {

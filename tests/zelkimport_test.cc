@@ -455,5 +455,6 @@ TEST(Import, CheckCountsWhatZelkpackWillMeet) {
   EXPECT_EQ(check_text(nul.data(), nul.size(), 4096).refusal,
             "Error: NUL byte in line 2 of input file.");
   EXPECT_EQ(check_text("\n\n", 2, 4096).refusal, "Error: No entries in input file.");
-  EXPECT_EQ(check_text(nullptr, 0, 4096).refusal, "Error: No entries in input file.");  // an empty import
+  EXPECT_EQ(check_text(nullptr, 0, 4096).refusal,
+            "Error: No entries in input file.");  // an empty import
 }

@@ -14,19 +14,19 @@ namespace zelk {
 inline constexpr long kNameSize = 32;  // 31 name bytes and at least one NUL
 // Header fields after the name; all but the dates, type, creator and record
 // count are zero in every database the converter writes.
-inline constexpr long kAttributesOffset = 32;          // 2 bytes
-inline constexpr long kVersionOffset = 34;             // 2 bytes
-inline constexpr long kCreationDateOffset = 36;        // 4 bytes, kDate
-inline constexpr long kModificationDateOffset = 40;    // 4 bytes, kDate
-inline constexpr long kBackupDateOffset = 44;          // 4 bytes
-inline constexpr long kModificationNumberOffset = 48;  // 4 bytes
-inline constexpr long kAppInfoOffset = 52;             // 4 bytes
-inline constexpr long kSortInfoOffset = 56;            // 4 bytes
-inline constexpr long kTypeOffset = 60;                // "Dict"
-inline constexpr long kCreatorOffset = 64;             // "Zelk"
-inline constexpr long kUniqueIdSeedOffset = 68;        // 4 bytes
-inline constexpr long kNextRecordListOffset = 72;      // 4 bytes
-inline constexpr long kRecordCountOffset = 76;         // 2 bytes, N + 1
+inline constexpr long kAttributesOffset = 32;                        // 2 bytes
+inline constexpr long kVersionOffset = 34;                           // 2 bytes
+inline constexpr long kCreationDateOffset = 36;                      // 4 bytes, kDate
+inline constexpr long kModificationDateOffset = 40;                  // 4 bytes, kDate
+inline constexpr long kBackupDateOffset = 44;                        // 4 bytes
+inline constexpr long kModificationNumberOffset = 48;                // 4 bytes
+inline constexpr long kAppInfoOffset = 52;                           // 4 bytes
+inline constexpr long kSortInfoOffset = 56;                          // 4 bytes
+inline constexpr long kTypeOffset = 60;                              // "Dict"
+inline constexpr long kCreatorOffset = 64;                           // "Zelk"
+inline constexpr long kUniqueIdSeedOffset = 68;                      // 4 bytes
+inline constexpr long kNextRecordListOffset = 72;                    // 4 bytes
+inline constexpr long kRecordCountOffset = 76;                       // 2 bytes, N + 1
 inline constexpr long kHeaderSize = kNameSize + 2 + 2 + 10 * 4 + 2;  // name, attributes, version,
                                                                      // ten 4-byte fields, count
 inline constexpr long kListEntrySize = 4 + 4;   // record offset, attribute byte + 3-byte unique id
@@ -49,9 +49,9 @@ static_assert(kRecordCountOffset + 2 == kHeaderSize);
 
 // The largest file a database can be: the most chunks, each key as long as
 // a key can be, each record as large as a size entry can state.
-inline constexpr long long kMaxDatabaseSize =
-    record0_offset(kMaxChunks) + kIndexFixedSize +
-    kMaxChunks * (2 + 2 * (kMaxKeyLength + 1)) + kMaxChunks * kMaxRecordSize;
+inline constexpr long long kMaxDatabaseSize = record0_offset(kMaxChunks) + kIndexFixedSize +
+                                              kMaxChunks * (2 + 2 * (kMaxKeyLength + 1)) +
+                                              kMaxChunks * kMaxRecordSize;
 
 // The 78-byte header for a database of n chunks.
 std::vector<unsigned char> build_header(const std::string& name, long n);

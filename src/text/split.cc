@@ -75,7 +75,8 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
 }  // namespace
 
 void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& index) {
-  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), false, 0, {}, {}};
+  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), false,
+            0,        {},    {}};
   const size_t limit = static_cast<size_t>(settings.chunksize) - 1;
   std::vector<char> line(kLineBufferSize);
   LineReader reader = make_line_reader(in);

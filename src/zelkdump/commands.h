@@ -80,8 +80,8 @@ struct SearchResult {
   std::vector<Found> entries;
   bool more = false;
 };
-SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy,
-                    size_t offset, size_t limit);
+SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy, size_t offset,
+                    size_t limit);
 // Up to five keys nearest to a key (edit distance, then dictionary order):
 // a scan of every chunk.
 std::vector<std::string> nearest(ChunkReader& reader, const std::string& key);

@@ -230,8 +230,8 @@ int lookup_scanning(ChunkReader& reader, const std::vector<std::string>& keys, S
 
 }  // namespace
 
-SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy,
-                    size_t offset, size_t limit) {
+SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy, size_t offset,
+                    size_t limit) {
   SearchResult result;
   size_t seen = 0;
   auto take = [&](const Entry& e) {

@@ -129,7 +129,8 @@ bool number_param(const httplib::Request& req, httplib::Response& res, const cha
   std::string text = req.get_param_value(name);
   size_t v = 0;
   bool ok = !text.empty() && text.size() <= 9;
-  for (char ch : text) ok = ok && ch >= '0' && ch <= '9' && ((v = v * 10 + static_cast<size_t>(ch - '0')), true);
+  for (char ch : text)
+    ok = ok && ch >= '0' && ch <= '9' && ((v = v * 10 + static_cast<size_t>(ch - '0')), true);
   if (!ok || v > max) {
     send_error(res, 400, std::string(name) + " must be a number from 0 to " + std::to_string(max));
     return false;

@@ -10,8 +10,7 @@ Converter::~Converter() {
   if (is_open(*this)) iconv_close(cd);
 }
 
-void open_converter(Converter& c, const std::string& from, const std::string& to,
-                    bool translit) {
+void open_converter(Converter& c, const std::string& from, const std::string& to, bool translit) {
   std::string target = translit ? to + "//TRANSLIT" : to;
   c.cd = iconv_open(target.c_str(), from.c_str());
   if (!is_open(c)) {

@@ -18,8 +18,7 @@ struct Converter {
 };
 
 // Opens a conversion; fails with "unknown character set" when iconv has none.
-void open_converter(Converter& c, const std::string& from, const std::string& to,
-                    bool translit);
+void open_converter(Converter& c, const std::string& from, const std::string& to, bool translit);
 inline bool is_open(const Converter& c) { return c.cd != reinterpret_cast<iconv_t>(-1); }
 
 // The result of a conversion: ok, or where it stopped (bytes into the input).

@@ -17,10 +17,10 @@ struct TextSummary {
   long longest_cut = 0;       // bytes before the line feed of the longest of them
   long long_input_lines = 0;  // lines over 65535 bytes, read in pieces
   bool byte_order_mark = false;
-  long no_separator = 0;      // lines without tab or " /// "
-  long nul_lines = 0;         // lines holding a NUL byte
-  long chunks = 0;            // chunks at K
-  std::string refusal;        // zelkpack's message when it would stop, else empty
+  long no_separator = 0;  // lines without tab or " /// "
+  long nul_lines = 0;     // lines holding a NUL byte
+  long chunks = 0;        // chunks at K
+  std::string refusal;    // zelkpack's message when it would stop, else empty
 };
 
 TextSummary check_text(const char* data, size_t size, int chunksize);

@@ -123,8 +123,8 @@ void to_output(Sink& sink, std::string& text, const Where& where, std::string_vi
     size_t length = 1;
     char32_t cp = utf8_at(text, r.at, &length);
     fail("%s: '%.*s' (U+%04X) cannot be written in %s; give --translit or --replace CHAR",
-         describe(where, key).c_str(), static_cast<int>(length),
-         text.data() + r.at, static_cast<unsigned>(cp), sink.to_output.to.c_str());
+         describe(where, key).c_str(), static_cast<int>(length), text.data() + r.at,
+         static_cast<unsigned>(cp), sink.to_output.to.c_str());
   }
   text.swap(sink.conv_buf);
 }

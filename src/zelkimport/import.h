@@ -34,20 +34,20 @@ inline std::string_view view(const Bytes& bytes) { return {bytes.data(), bytes.s
 enum class BadKeys { kRepair, kSkip };
 
 struct Options {
-  std::string format;            // dictd, stardict, tab or csv
-  std::string separator = " ";   // what a line break inside a definition becomes
+  std::string format;           // dictd, stardict, tab or csv
+  std::string separator = " ";  // what a line break inside a definition becomes
   BadKeys bad_keys = BadKeys::kRepair;
-  std::string from;              // the source's character set; empty: UTF-8
-  std::string to;                // the output's character set; empty: UTF-8
-  bool translit = false;         // unmappable characters transliterated, else '?'
-  std::string replace;           // unmappable characters become this (UTF-8)
-  bool metadata = false;         // keep dictd's 00-database-* entries
-  bool keep_headword = false;    // keep a dictd definition's first line when it is the key
-  int key_column = 1;            // CSV columns, from 1
+  std::string from;            // the source's character set; empty: UTF-8
+  std::string to;              // the output's character set; empty: UTF-8
+  bool translit = false;       // unmappable characters transliterated, else '?'
+  std::string replace;         // unmappable characters become this (UTF-8)
+  bool metadata = false;       // keep dictd's 00-database-* entries
+  bool keep_headword = false;  // keep a dictd definition's first line when it is the key
+  int key_column = 1;          // CSV columns, from 1
   int value_column = 2;
-  bool header = false;           // CSV: the first row names the columns
-  char delimiter = ',';          // CSV field delimiter
-  int chunksize = 4096;          // the -k the summary measures against
+  bool header = false;   // CSV: the first row names the columns
+  char delimiter = ',';  // CSV field delimiter
+  int chunksize = 4096;  // the -k the summary measures against
 };
 
 // Where an entry came from, for messages: "wn.index:17" or
@@ -68,13 +68,13 @@ struct Sink {
   explicit Sink(const Options& options);
 
   const Options& options;
-  Converter from_source;  // to UTF-8, when the source is in another set
+  Converter from_source;        // to UTF-8, when the source is in another set
   bool source_in_utf8 = false;  // converted already, as a whole
-  Converter to_output;    // from UTF-8, when the output is in another set
-  std::string replacement;  // --replace in the output's character set
-  Bytes out;                // the output text
+  Converter to_output;          // from UTF-8, when the output is in another set
+  std::string replacement;      // --replace in the output's character set
+  Bytes out;                    // the output text
   long written = 0;
-  long repaired = 0;                  // keys repaired
+  long repaired = 0;                    // keys repaired
   std::map<std::string, long> skipped;  // reason -> entries skipped for it
   std::FILE* messages = stderr;
   // Scratch reused from entry to entry.

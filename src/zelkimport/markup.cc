@@ -20,10 +20,10 @@ bool is_named(const xmlNode* node, std::initializer_list<const char*> names) {
 }
 
 bool breaks_line(const xmlNode* node) {
-  return is_named(node, {"br",  "p",  "div", "li",    "ul",  "ol", "dl",         "dt",
-                         "dd",  "tr", "table", "h1",  "h2",  "h3", "h4",         "h5",
-                         "h6",  "hr", "pre", "blockquote", "section", "article", "header",
-                         "footer", "def", "ex", "co"});
+  return is_named(
+      node, {"br",  "p",          "div",     "li",      "ul",     "ol",     "dl",  "dt", "dd",
+             "tr",  "table",      "h1",      "h2",      "h3",     "h4",     "h5",  "h6", "hr",
+             "pre", "blockquote", "section", "article", "header", "footer", "def", "ex", "co"});
 }
 
 void walk(const xmlNode* node, std::string& out) {
@@ -57,9 +57,9 @@ std::string markup_to_text(std::string_view markup) {
   if (markup.size() > INT_MAX) return std::string(markup);
   // A leading text-only fragment would otherwise be wrapped in <p>: that
   // changes nothing here, since surrounding breaks are trimmed.
-  htmlDocPtr doc = htmlReadMemory(markup.data(), static_cast<int>(markup.size()), nullptr, "UTF-8",
-                                  HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                      HTML_PARSE_NONET);
+  htmlDocPtr doc = htmlReadMemory(
+      markup.data(), static_cast<int>(markup.size()), nullptr, "UTF-8",
+      HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
   std::string out;
   if (!doc) return out;
   walk(xmlDocGetRootElement(doc), out);

@@ -68,9 +68,9 @@ uint32_t le32(std::string_view d, size_t at) { return le16(d, at) | le16(d, at +
 // `length` bytes of text, with each piece's compressed size listed in the
 // header's "RA" field.
 struct Pieces {
-  size_t length = 0;            // text bytes per piece (the last may be short)
-  std::vector<size_t> starts;   // where each piece's deflate data begins; one more at the end
-  uint32_t crc = 0, size = 0;   // the trailer's checksum and text size
+  size_t length = 0;           // text bytes per piece (the last may be short)
+  std::vector<size_t> starts;  // where each piece's deflate data begins; one more at the end
+  uint32_t crc = 0, size = 0;  // the trailer's checksum and text size
 };
 
 // The pieces of data when it is a well-formed dictzip file whose sizes all
@@ -214,8 +214,8 @@ Bytes gunzip(const std::string& path, std::string_view data) {
   }
   inflateEnd(&z);
   if (status != Z_STREAM_END) {
-    fail("%s: compressed data cut short after %zu bytes (%zu expanded)", path.c_str(),
-         data.size(), used);
+    fail("%s: compressed data cut short after %zu bytes (%zu expanded)", path.c_str(), data.size(),
+         used);
   }
   out.resize(used);
   return out;

@@ -27,8 +27,8 @@ long long ifo_number(const TextFile& ifo, long line_no, std::string_view key,
     v = value[i] >= '0' && value[i] <= '9' ? v * 10 + (value[i] - '0') : -1;
   }
   if (v < 0) {
-    fail("%s:%ld: %.*s=%s is not a number", ifo.name.c_str(), line_no,
-         static_cast<int>(key.size()), key.data(), quote(value).c_str());
+    fail("%s:%ld: %.*s=%s is not a number", ifo.name.c_str(), line_no, static_cast<int>(key.size()),
+         key.data(), quote(value).c_str());
   }
   return v;
 }
@@ -59,8 +59,8 @@ Ifo parse_ifo(const TextFile& ifo) {
     if (key == "version") {
       info.version = value;
       if (value != "2.4.2" && value != "3.0.0") {
-        fail("%s:%ld: version %s is not one this reader knows (2.4.2 or 3.0.0)",
-             ifo.name.c_str(), line_no, quote(value).c_str());
+        fail("%s:%ld: version %s is not one this reader knows (2.4.2 or 3.0.0)", ifo.name.c_str(),
+             line_no, quote(value).c_str());
       }
     } else if (key == "wordcount") {
       info.wordcount = ifo_number(ifo, line_no, key, value);
@@ -132,9 +132,7 @@ std::vector<Word> parse_idx(const TextFile& idx, const Ifo& info) {
 }
 
 bool is_binary_type(char type) { return type == 'r' || (type >= 'A' && type <= 'Z'); }
-bool is_markup_type(char type) {
-  return type == 'h' || type == 'g' || type == 'x' || type == 'w';
-}
+bool is_markup_type(char type) { return type == 'h' || type == 'g' || type == 'x' || type == 'w'; }
 
 // The text of one word's data: its text fields joined by line breaks,
 // markup turned into text; error says why when the data is malformed.
@@ -228,10 +226,8 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
     Where where{&idx.name, static_cast<long>(i) + 1, false};
     if (w.offset > dict.data.size() || w.size > dict.data.size() - w.offset) {
       fail("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
-           describe(where, w.word).c_str(),
-           static_cast<unsigned long long>(w.offset),
-           static_cast<unsigned long long>(w.offset + w.size), dict.name.c_str(),
-           dict.data.size());
+           describe(where, w.word).c_str(), static_cast<unsigned long long>(w.offset),
+           static_cast<unsigned long long>(w.offset + w.size), dict.name.c_str(), dict.data.size());
     }
     Fields f = parse_data(dict.data.substr(w.offset, w.size), info.types);
     if (!f.error.empty()) {
@@ -262,8 +258,7 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
     pos = nul + 5;
     if (target >= words.size()) {
       fail("%s: points to word %llu, but %s has %zu words", describe(where, word).c_str(),
-           static_cast<unsigned long long>(target), idx.name.c_str(),
-           words.size());
+           static_cast<unsigned long long>(target), idx.name.c_str(), words.size());
     }
     if (!usable[target]) {
       skip_entry(sink, where, word, "no text (binary data only)");
