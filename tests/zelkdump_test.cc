@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "helpers.h"
 #include "zelkdump/commands.h"
 
@@ -216,7 +217,9 @@ TEST(Zelkdump, CommandLine) {
     std::string err_start;
   };
   const Case cases[] = {
-      {{}, 2, "zelkdump: a command is required: info, list, lookup, keys, extract, verify or serve"},
+      {{},
+       2,
+       "zelkdump: a command is required: info, list, lookup, keys, extract, verify or serve"},
       {{"info"}, 2, "FILE is required"},
       {{"lookup", "zelk.pdb"}, 2, "KEY is required"},
       {{"frobnicate", "zelk.pdb"}, 2, "zelkdump: 'frobnicate' is not a zelkdump command"},
@@ -263,7 +266,8 @@ TEST(Zelkdump, CommandLine) {
   dated.replace(40, 4, "\xff\xff\xff\xff");
   EXPECT_NE(dump("info", dated).out.find("modified:      0xffffffff (2040-02-06 06:28:15)\n"),
             std::string::npos);
-  EXPECT_EQ(zelk_test::run_in(p.dir.path, ZELKDUMP, {"--version"}).out, "zelkdump 1.2\n");
+  EXPECT_EQ(zelk_test::run_in(p.dir.path, ZELKDUMP, {"--version"}).out,
+            std::string("zelkdump ") + zelk::kVersion + "\n");
 }
 
 }  // namespace

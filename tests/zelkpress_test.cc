@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "common/version.h"
 #include "helpers.h"
 
 namespace {
@@ -150,7 +151,7 @@ TEST(Zelkpress, HelpAndVersion) {
   EXPECT_EQ(help.out.rfind("usage: zelkpress CHUNK OUTPUT\n", 0), 0u);
   RunResult version = zelk_test::run_in(dir.path, ZELKPRESS, {"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("zelkpress 1.2 (libdeflate ", 0), 0u);
+  EXPECT_EQ(version.out.rfind(std::string("zelkpress ") + zelk::kVersion + " (libdeflate ", 0), 0u);
   RunResult full =
       zelk_test::run_in(dir.path, ZELKPRESS, {"--help"}, "sh -c 'exec \"$0\" \"$@\" >/dev/full'");
   EXPECT_EQ(full.status, 2);

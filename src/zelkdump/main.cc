@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "zelkdump/arguments.h"
 #include "zelkdump/commands.h"
 
@@ -92,7 +93,7 @@ int dump_main(int argc, char** argv) {
       "Reads a dictionary database made by zelkpack: info, chunk list, lookups, keys, "
       "extraction to text, verification.",
       "zelkdump"};
-  app.set_version_flag("--version", "zelkdump 1.2");
+  app.set_version_flag("--version", std::string("zelkdump ") + zelk::kVersion);
   app.require_subcommand(0, 1);
   std::string file, strategy = "exact";
   std::vector<std::string> keys;

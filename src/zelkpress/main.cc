@@ -11,6 +11,7 @@
 #include "codec/codec.h"
 #include "codec/identity.h"
 #include "codec/press.h"
+#include "common/version.h"
 
 // zelkpack finds this text in ./zelkpress and then compresses built in,
 // knowing the bytes would be the same. It names the build: the sources and
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
     return printed();
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("zelkpress 1.2 (libdeflate %s)\n", zelk::codec_version());
+    std::printf("zelkpress %s (libdeflate %s)\n", zelk::kVersion, zelk::codec_version());
     return printed();
   }
   if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
