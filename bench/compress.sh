@@ -11,7 +11,7 @@
 #
 #   bench/compress.sh [BUILD_DIR] [LINES] [ROUNDS]
 set -euo pipefail
-build=$(cd "${1:-build/release}" && pwd)
+build=$("$(dirname "$0")/build.sh" "${1:-build/release}")
 lines=${2:-200000}
 rounds=${3:-5}
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-compress.XXXXXX")

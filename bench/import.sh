@@ -16,7 +16,7 @@
 #
 #   bench/import.sh [BUILD_DIR] [LINES] [ROUNDS]
 set -euo pipefail
-build=$(cd "${1:-build/release}" && pwd)
+build=$("$(dirname "$0")/build.sh" "${1:-build/release}")
 lines=${2:-700000}
 rounds=${3:-5}
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-import.XXXXXX")

@@ -14,7 +14,7 @@
 #
 #   bench/lookup.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
-build=$(cd "${1:-build/release}" && pwd)
+build=$("$(dirname "$0")/build.sh" "${1:-build/release}")
 runs=${2:-30}
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-lookup.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -11,7 +11,7 @@
 # about ten seconds on a million random lines; quadratic on alternating input,
 # so it is run there on 131072 lines only).
 set -euo pipefail
-build=$(cd "${1:-build/release}" && pwd)
+build=$("$(dirname "$0")/build.sh" "${1:-build/release}")
 runs=${2:-9}
 work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT

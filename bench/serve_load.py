@@ -20,7 +20,9 @@ import tempfile
 import time
 import urllib.parse
 
-build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/release")
+build = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "build.sh"),
+                        sys.argv[1] if len(sys.argv) > 1 else "build/release"],
+                       capture_output=True, check=True, text=True).stdout.strip()
 lines = int(sys.argv[2]) if len(sys.argv) > 2 else 200000
 clients = int(sys.argv[3]) if len(sys.argv) > 3 else 200
 rounds = int(sys.argv[4]) if len(sys.argv) > 4 else 25
