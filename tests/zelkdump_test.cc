@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file.h"
 #include "common/version.h"
 #include "helpers.h"
 #include "zelkdump/commands.h"
@@ -28,21 +29,13 @@ struct Dump {
 Dump dump(const std::string& command, const std::string& db,
           const std::vector<std::string>& keys = {},
           zelk::Strategy strategy = zelk::Strategy::kExact, bool json = false) {
-  char *out = nullptr, *err = nullptr;
-  size_t out_size = 0, err_size = 0;
-  std::FILE* o = open_memstream(&out, &out_size);
-  std::FILE* e = open_memstream(&err, &err_size);
+  zelk::Captured out, err;
   std::string name = "t.pdb";
-  zelk::DumpContext cx{name, o, e, json};
+  zelk::DumpContext cx{name, out.f, err.f, json};
   int fd = zelk_test::memory_file(db);
   int status = zelk::run_dump(cx, {command, keys, strategy}, fd, db.size());
   close(fd);
-  std::fclose(o);
-  std::fclose(e);
-  Dump d{status, std::string(out, out_size), std::string(err, err_size)};
-  std::free(out);
-  std::free(err);
-  return d;
+  return Dump{status, out.text(), err.text()};
 }
 
 // A dictionary with many repeated keys and long keys that share their first

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/file.h"
 #include "zelkimport/check.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
@@ -28,12 +29,10 @@ struct Result {
 template <typename Read>
 Result import_with(const Options& options, Read read) {
   Result r;
-  char* buf = nullptr;
-  size_t size = 0;
-  std::FILE* messages = open_memstream(&buf, &size);
+  zelk::Captured messages;
   try {
     Sink sink(options);
-    sink.messages = messages;
+    sink.messages = messages.f;
     read(sink);
     r.out = view(sink.out);
     r.repaired = sink.repaired;
@@ -41,9 +40,7 @@ Result import_with(const Options& options, Read read) {
   } catch (const ImportError& e) {
     r.error = e.message;
   }
-  std::fclose(messages);
-  r.messages.assign(buf, size);
-  std::free(buf);
+  r.messages = messages.text();
   return r;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -121,6 +122,20 @@ FileRead read_file(const char* path, std::vector<unsigned char>& bytes) {
 bool is_readable_stream(std::FILE* f) {
   struct stat st;
   return fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+Captured::Captured() : f(open_memstream(&data, &size)) {
+  if (!f) throw std::bad_alloc();
+}
+
+Captured::~Captured() {
+  if (f) std::fclose(f);
+  std::free(data);
+}
+
+std::string Captured::text() {
+  std::fflush(f);
+  return std::string(data, size);
 }
 
 }  // namespace zelk

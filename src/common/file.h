@@ -36,6 +36,19 @@ void write_bytes(File& file, const void* data, size_t size);
 void seek_to(File& file, long long offset);
 void close_file(File& file);
 
+// A stream in memory, and what was written to it: for messages and output
+// held back until they can be shown, or kept for an answer.
+struct Captured {
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* f = nullptr;
+  Captured();  // throws std::bad_alloc
+  Captured(const Captured&) = delete;
+  Captured& operator=(const Captured&) = delete;
+  ~Captured();
+  std::string text();  // what was written so far
+};
+
 // Reads a whole file with plain system calls (no stdio). On failure, ok is
 // false and what ("cannot open" or "cannot read") and error (errno) say why;
 // a directory fails to be read. Throws std::bad_alloc.

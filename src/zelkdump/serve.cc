@@ -16,6 +16,7 @@
 #include <semaphore>
 #include <thread>
 
+#include "common/file.h"
 #include "zelkdump/commands.h"
 #include "zelkdump/page.h"
 
@@ -62,24 +63,6 @@ std::string shown(std::string_view bytes) {
   }
   return out;
 }
-
-// A memory stream that a command writes to, and what it wrote.
-struct Captured {
-  char* data = nullptr;
-  size_t size = 0;
-  std::FILE* f = nullptr;
-  Captured() : f(open_memstream(&data, &size)) {
-    if (!f) throw std::bad_alloc();
-  }
-  ~Captured() {
-    if (f) std::fclose(f);
-    std::free(data);
-  }
-  std::string text() {
-    std::fflush(f);
-    return std::string(data, size);
-  }
-};
 
 struct Served {
   Served(const DumpContext& context, const Database& database) : cx(context), db(database) {}

@@ -2,12 +2,12 @@
 // of its definition in NAME.dict (or NAME.dict.dz), as base64 digits.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <future>
 #include <thread>
 
+#include "common/file.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {
@@ -122,17 +122,8 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
   Sink second(sink.options);
   second.out.reserve(
       sink.out.capacity() > sink.out.size() ? (sink.out.capacity() - sink.out.size()) / 2 : 0);
-  struct Held {  // the second half's messages, until the first half is done
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* f = nullptr;
-    ~Held() {
-      if (f) std::fclose(f);
-      std::free(text);
-    }
-  } said;
-  said.f = second.messages = open_memstream(&said.text, &said.size);
-  if (!said.f) throw std::bad_alloc();
+  Captured said;  // the second half's messages, until the first half is done
+  second.messages = said.f;
   std::future<void> later =
       std::async(std::launch::async, read_index_lines, text.substr(cut), first_lines,
                  std::cref(index), std::cref(data), std::ref(second));
@@ -148,8 +139,8 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
   } catch (...) {
     failed = std::current_exception();
   }
-  if (std::fflush(said.f) != 0) throw std::bad_alloc();
-  std::fwrite(said.text, 1, said.size, sink.messages);
+  std::string messages = said.text();
+  std::fwrite(messages.data(), 1, messages.size(), sink.messages);
   take_entries(sink, second);
   if (failed) std::rethrow_exception(failed);
 }
