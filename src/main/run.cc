@@ -65,7 +65,7 @@ void run(int argc, const char* const* argv) {
   ChunkIndex index;
   split(sorted.f, settings, stats, index);
   if (index.entries.empty()) die("Error: No entries in input file.\n");
-  if (index.suffix > kMaxChunks) {
+  if (static_cast<size_t>(index.suffix) > kMaxChunks) {
     die("Error: Too many chunks (%d), at most 65534.\n", index.suffix);
   }
 

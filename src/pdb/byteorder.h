@@ -28,4 +28,11 @@ bool swap_choose_for(const unsigned char word_bytes[2], const unsigned char long
 void put_word(unsigned char* dst, uint32_t value);  // low 16 bits
 void put_long(unsigned char* dst, uint32_t value);
 
+// Big-endian values read back, whatever the host.
+inline uint16_t get_word(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint32_t get_long(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+
 }  // namespace zelk

@@ -9,7 +9,8 @@ namespace zelk {
 
 namespace {
 
-struct Database {
+// The database being written.
+struct Output {
   File& out;
   const Settings& settings;
   ChunkIndex& index;
@@ -17,26 +18,26 @@ struct Database {
   // provisional offsets, then each record's offset as the record is written.
   // It is kept here and stored again over the file's copy when the run ends.
   std::vector<unsigned char> list;
-  long index_record_pos = 0;
-  long index_size = 0;
-  long pos = 0;  // where the next record starts
+  uint64_t index_record_pos = 0;
+  size_t index_size = 0;
+  uint64_t pos = 0;  // where the next record starts
 };
 
-void gen_header(Database& db) {
+void gen_header(Output& db) {
   const std::vector<IndexEntry>& entries = db.index.entries;
-  long n = static_cast<long>(entries.size());
+  size_t n = entries.size();
   db.index_size = index_record_size(entries);
   std::vector<unsigned char> header = build_header(db.settings.storyName, n);
   write_bytes(db.out, header.data(), header.size());
 
-  long offset = record0_offset(n);
+  uint64_t offset = record0_offset(n);
   uint32_t id = kFirstRecordId;
-  db.list.assign(static_cast<size_t>(kListEntrySize * (n + 1)), 0);
+  db.list.assign(kListEntrySize * (n + 1), 0);
   put_long(&db.list[0], static_cast<uint32_t>(offset));
-  put_long(&db.list[4], id);
+  put_long(&db.list[kListAttributesField], id);  // attribute byte, then the unique id
   write_bytes(db.out, db.list.data(), kListEntrySize);
 
-  std::fprintf(stderr, "Index record (Record 0) size = %ld bytes\n", db.index_size);
+  std::fprintf(stderr, "Index record (Record 0) size = %zu bytes\n", db.index_size);
   if (db.index_size > kMaxRecordSize) {
     if (!db.settings.allow_large_index) die("Error: Too big Index Record...\nABORTED\n");
     std::fprintf(stderr,
@@ -45,10 +46,10 @@ void gen_header(Database& db) {
   }
 
   offset += db.index_size;
-  for (size_t k = 0; k < entries.size(); ++k) {
+  for (size_t k = 0; k < n; ++k) {
     unsigned char* entry = &db.list[kListEntrySize * (k + 1)];
     put_long(entry, static_cast<uint32_t>(offset));
-    put_long(entry + 4, ++id);
+    put_long(entry + kListAttributesField, ++id);
     offset += entries[k].size;
   }
   static const unsigned char gap[kListGap] = {0, 0};
@@ -58,46 +59,46 @@ void gen_header(Database& db) {
   // Room for record 0 is skipped, not written; record 1 starts behind it.
   db.index_record_pos = record0_offset(n);
   db.pos = db.index_record_pos + db.index_size;
-  seek_to(db.out, db.pos);
+  seek_to(db.out, static_cast<long long>(db.pos));
 }
 
-void gen_body(Database& db, const std::vector<unsigned char>& data, int r, int total) {
-  long entry_pos = list_entry_offset(r);
-  put_long(&db.list[static_cast<size_t>(kListEntrySize * r)], static_cast<uint32_t>(db.pos));
+void gen_body(Output& db, const std::vector<unsigned char>& data, int r, int total) {
+  put_long(&db.list[kListEntrySize * static_cast<size_t>(r)], static_cast<uint32_t>(db.pos));
   if (db.settings.debug) {
-    std::fprintf(stderr, "gen_body(): %d, %08lx, %08lx\n", r, static_cast<unsigned long>(entry_pos),
+    std::fprintf(stderr, "gen_body(): %d, %08lx, %08lx\n", r,
+                 static_cast<unsigned long>(list_entry_offset(static_cast<uint64_t>(r))),
                  static_cast<unsigned long>(db.pos));
   }
   write_bytes(db.out, data.data(), data.size());
   if (db.settings.debug) std::fprintf(stderr, "converting record %d of %d\n", r, total);
-  db.pos += static_cast<long>(data.size());
+  db.pos += data.size();
 }
 
-void write_list(Database& db) {
+void write_list(Output& db) {
   seek_to(db.out, kHeaderSize);
   write_bytes(db.out, db.list.data(), db.list.size());
 }
 
-void gen_index_record(Database& db) {
+void gen_index_record(Output& db) {
   std::vector<unsigned char> record = build_index_record(db.index.entries, db.settings.do_compress);
-  seek_to(db.out, db.index_record_pos);
+  seek_to(db.out, static_cast<long long>(db.index_record_pos));
   write_bytes(db.out, record.data(), record.size());
 }
 
-// Reads the stored bytes of chunk i: its text, or what the compressor left.
-void read_record(const Settings& settings, int i, std::vector<unsigned char>& data) {
+// Reads the stored bytes of chunk i from its file: the text, or the
+// compressor's output.
+void load_stored_record(const Settings& settings, int i, std::vector<unsigned char>& data) {
   std::string path = chunk_path(i, settings.do_compress ? "txz" : "txt");
   if (!read_file(path.c_str(), data).ok) die("Can not open '%s' for reading\n", path.c_str());
-  if (static_cast<long>(data.size()) > kMaxRecordSize) {
-    die("Error: Record %d too big (%ld bytes), at most 65535.\n", i + 1,
-        static_cast<long>(data.size()));
+  if (data.size() > kMaxRecordSize) {
+    die("Error: Record %d too big (%zu bytes), at most 65535.\n", i + 1, data.size());
   }
 }
 
 }  // namespace
 
 void merge(File& out, const Settings& settings, ChunkIndex& index) {
-  Database db{out, settings, index, {}, 0, 0, 0};
+  Output db{out, settings, index, {}, 0, 0, 0};
   gen_header(db);
   Press press = settings.do_compress ? start_press(index.suffix) : Press();
   try {
@@ -105,8 +106,8 @@ void merge(File& out, const Settings& settings, ChunkIndex& index) {
     int total = static_cast<int>(index.entries.size());
     for (int i = 0; i < index.suffix; ++i) {
       if (settings.do_compress) press_chunk(press, i);
-      read_record(settings, i, data);
-      index.entries[static_cast<size_t>(i)].size = static_cast<long>(data.size());
+      load_stored_record(settings, i, data);
+      index.entries[static_cast<size_t>(i)].size = data.size();
       gen_body(db, data, i + 1, total);
     }
   } catch (...) {

@@ -24,7 +24,7 @@ struct Chunker {
 };
 
 void enter_key(Chunker& c, const std::string& first, const std::string& last, long size) {
-  c.index.entries.push_back(IndexEntry{first, last, size});
+  c.index.entries.push_back(IndexEntry{first, last, static_cast<size_t>(size)});
   if (c.settings.debug) {
     std::printf("enter_key('%s', '%s', %4ld)\n", first.c_str(), last.c_str(), size);
   }

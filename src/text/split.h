@@ -8,14 +8,9 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "pdb/format.h"
 
 namespace zelk {
-
-struct IndexEntry {
-  std::string first;  // key of the chunk's first entry
-  std::string last;   // key of the chunk's last entry
-  long size = 0;      // chunk file size; the writer replaces it with the stored record's size
-};
 
 struct ChunkIndex {
   std::vector<IndexEntry> entries;  // entry k describes chunk file k

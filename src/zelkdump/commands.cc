@@ -109,7 +109,7 @@ int dump_info(const DumpContext& cx, const Database& db) {
   }
   uint32_t created = header32(db, kCreationDateOffset);
   uint32_t modified = header32(db, kModificationDateOffset);
-  bool memory_card = db.index_size > static_cast<uint64_t>(kMaxRecordSize);
+  bool memory_card = db.index_size > kMaxRecordSize;
   double ratio =
       text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0;
   if (cx.json) {
@@ -202,7 +202,7 @@ int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t siz
   if (!read_header(fd, size, db, p) || (!verify && !is_dictionary(db))) {
     if (verify) return dump_verify(cx, db, &p);
     std::fprintf(cx.err, "zelkdump: '%s' is not a Dict/Zelk database", cx.file.c_str());
-    if (size < static_cast<uint64_t>(kHeaderSize)) {
+    if (size < kHeaderSize) {
       std::fprintf(cx.err, " (%s, shorter than a header)\n", count(size, "byte", "bytes").c_str());
     } else {
       std::fprintf(cx.err, " (type '%s', creator '%s')\n", escape(db.type).c_str(),

@@ -10,16 +10,11 @@
 #include <new>
 
 #include "codec/codec.h"
+#include "pdb/byteorder.h"
 
 namespace zelk {
 
 namespace {
-
-uint16_t get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t get32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
 
 std::string hex(uint64_t v) {
   char buf[32];
@@ -88,7 +83,7 @@ bool read_index(Database& db, uint64_t at, Problem& problem) {
     db.index_read = static_cast<size_t>(std::min<uint64_t>(db.size - at, want));
     db.index = map_part(db, at, db.index_read);
   };
-  uint64_t fixed = kIndexFixedSize + 2 * static_cast<uint64_t>(n);
+  uint64_t fixed = index_keys_offset(n);
   if (fixed > db.size - at) {
     problem = {0, at, "index record too short for its " + std::to_string(n) + " sizes"};
     return false;
@@ -100,7 +95,7 @@ bool read_index(Database& db, uint64_t at, Problem& problem) {
   while (found < 2 * n) {
     pos = find_keys(db.index.get(), pos, db.index_read, 2 * n, found, key, db.first_keys);
     if (found == 2 * n) break;
-    if (at + db.index_read >= db.size || db.index_read - key > static_cast<size_t>(kMaxKeyLength)) {
+    if (at + db.index_read >= db.size || db.index_read - key > kMaxKeyLength) {
       problem = {
           0, at + key,
           "key of chunk " + std::to_string(found / 2 + 1) + " in the index record has no NUL"};
@@ -131,7 +126,7 @@ void Unmap::operator()(const unsigned char* p) const {
 }
 
 void load_list(Database& db) {
-  size_t bytes = kListEntrySize * static_cast<size_t>(db.record_count);
+  size_t bytes = kListEntrySize * db.record_count;
   db.list = std::make_unique_for_overwrite<unsigned char[]>(bytes);
   read_at(db, kHeaderSize, bytes, db.list.get());
 }
@@ -141,9 +136,9 @@ ListEntry list_entry(const Database& db, size_t r) {
   if (db.list) {
     std::memcpy(e, db.list.get() + kListEntrySize * r, sizeof e);
   } else {
-    read_at(db, static_cast<uint64_t>(list_entry_offset(static_cast<long>(r))), sizeof e, e);
+    read_at(db, list_entry_offset(r), sizeof e, e);
   }
-  return {get32(e), e[4], get32(e + 4) & 0xFFFFFF};
+  return {get_long(e), e[kListAttributesField], get_long(e + kListAttributesField) & 0xFFFFFF};
 }
 
 uint32_t record_start(const Database& db, size_t r) { return list_entry(db, r).offset; }
@@ -159,27 +154,30 @@ ChunkInfo chunk_info(const Database& db, size_t k) {
   for (size_t skip = 2 * (k % kKeySample); skip > 0; --skip) first += std::strlen(first) + 1;
   size_t first_len = std::strlen(first);
   const char* last = first + first_len + 1;
-  return {get16(db.index.get() + kIndexFixedSize + 2 * k), std::string_view(first, first_len),
+  return {get_word(db.index.get() + kIndexSizesOffset + 2 * k), std::string_view(first, first_len),
           std::string_view(last, std::strlen(last))};
 }
 
-uint16_t header16(const Database& db, long offset) { return get16(db.header + offset); }
-uint32_t header32(const Database& db, long offset) { return get32(db.header + offset); }
+uint16_t header16(const Database& db, size_t offset) { return get_word(db.header + offset); }
+uint32_t header32(const Database& db, size_t offset) { return get_long(db.header + offset); }
 
 bool read_header(int fd, uint64_t size, Database& db, Problem& problem) {
   db = Database();
   db.fd = fd;
   db.size = size;
-  if (size < static_cast<uint64_t>(kHeaderSize)) {
-    problem = {-1, 0, "file of " + std::to_string(size) + " bytes is shorter than a header (78)"};
+  if (size < kHeaderSize) {
+    problem = {-1, 0,
+               "file of " + std::to_string(size) + " bytes is shorter than a header (" +
+                   std::to_string(kHeaderSize) + ")"};
     return false;
   }
   read_at(db, 0, kHeaderSize, db.header);
-  const unsigned char* name_end = static_cast<const unsigned char*>(std::memchr(db.header, 0, 32));
+  const unsigned char* name_end =
+      static_cast<const unsigned char*>(std::memchr(db.header, 0, kNameSize));
   db.name.assign(reinterpret_cast<const char*>(db.header),
-                 name_end ? static_cast<size_t>(name_end - db.header) : 32);
-  db.type.assign(reinterpret_cast<const char*>(db.header + kTypeOffset), 4);
-  db.creator.assign(reinterpret_cast<const char*>(db.header + kCreatorOffset), 4);
+                 name_end ? static_cast<size_t>(name_end - db.header) : kNameSize);
+  db.type.assign(reinterpret_cast<const char*>(db.header + kTypeOffset), kTagSize);
+  db.creator.assign(reinterpret_cast<const char*>(db.header + kCreatorOffset), kTagSize);
   db.record_count = header16(db, kRecordCountOffset);
   return true;
 }
@@ -187,9 +185,9 @@ bool read_header(int fd, uint64_t size, Database& db, Problem& problem) {
 bool is_dictionary(const Database& db) { return db.type == kType && db.creator == kCreator; }
 
 bool open_database(Database& db, Problem& problem) {
-  uint64_t list_bytes = kListEntrySize * static_cast<uint64_t>(db.record_count);
+  uint64_t list_bytes = kListEntrySize * db.record_count;
   if (db.record_count < 1 || kHeaderSize + list_bytes > db.size) {
-    problem = {-1, static_cast<uint64_t>(kHeaderSize),
+    problem = {-1, kHeaderSize,
                "record list of " + std::to_string(db.record_count) + " entries does not fit in " +
                    std::to_string(db.size) + " bytes"};
     return false;
@@ -201,8 +199,8 @@ bool open_database(Database& db, Problem& problem) {
   }
   unsigned char fixed[kIndexFixedSize];
   read_at(db, at, sizeof fixed, fixed);
-  db.chunk_count = get16(fixed + 4);
-  db.flag = get16(fixed + 6);
+  db.chunk_count = get_word(fixed + kIndexChunkCountOffset);
+  db.flag = get_word(fixed + kIndexFlagOffset);
   return read_index(db, at, problem);
 }
 
@@ -215,7 +213,7 @@ bool record_bytes(const Database& db, size_t r, std::vector<unsigned char>& reco
                    std::to_string(db.size) + " bytes or backwards"};
     return false;
   }
-  if (end - begin > static_cast<uint64_t>(kMaxRecordSize)) {
+  if (end - begin > kMaxRecordSize) {
     problem = {static_cast<long>(r), begin,
                "record of " + std::to_string(end - begin) + " bytes, more than a record holds (" +
                    std::to_string(kMaxRecordSize) + ")"};

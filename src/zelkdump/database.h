@@ -72,8 +72,8 @@ size_t chunks_indexed(const Database& db);
 ChunkInfo chunk_info(const Database& db, size_t k);
 
 // The header's 16- or 32-bit field at the given offset.
-uint16_t header16(const Database& db, long offset);
-uint32_t header32(const Database& db, long offset);
+uint16_t header16(const Database& db, size_t offset);
+uint32_t header32(const Database& db, size_t offset);
 
 // Where the problem is: a record number (-1 for the header and record list)
 // and a file offset.

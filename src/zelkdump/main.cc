@@ -62,7 +62,7 @@ int run(const std::string& file, const zelk::Request& request, bool json) {
     return zelk::kStatusTrouble;
   }
   uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (size > static_cast<uint64_t>(zelk::kMaxDatabaseSize)) {
+  if (size > zelk::kMaxDatabaseSize) {
     std::fprintf(stderr,
                  "zelkdump: '%s' is not a Dict/Zelk database (%llu bytes, more than any database "
                  "can be)\n",

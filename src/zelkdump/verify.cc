@@ -2,6 +2,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "pdb/byteorder.h"
 #include "zelkdump/commands.h"
 
 namespace zelk {
@@ -47,11 +48,12 @@ std::string hex(uint32_t v, int bytes) {
 void check_header(Checker& c) {
   const Database& db = c.db;
   if (db.header[kNameSize - 1] != 0) {
-    c.problem(-1, kNameSize - 1, "database name is not NUL-terminated within 32 bytes");
+    c.problem(-1, kNameSize - 1,
+              "database name is not NUL-terminated within " + std::to_string(kNameSize) + " bytes");
   }
   struct Field {
     const char* name;
-    long offset;
+    size_t offset;
     int bytes;
   };
   static const Field kZero[] = {{"attributes", kAttributesOffset, 2},
@@ -62,14 +64,14 @@ void check_header(Checker& c) {
   for (const Field& f : kZero) {
     uint32_t v = f.bytes == 2 ? header16(db, f.offset) : header32(db, f.offset);
     if (v != 0) {
-      c.problem(-1, static_cast<uint64_t>(f.offset),
-                std::string(f.name) + " is " + hex(v, f.bytes) + ", not 0");
+      c.problem(-1, f.offset, std::string(f.name) + " is " + hex(v, f.bytes) + ", not 0");
     }
   }
   if (db.type != kType)
-    c.problem(-1, kTypeOffset, "type is " + in_quotes(db.type) + ", not 'Dict'");
+    c.problem(-1, kTypeOffset, "type is " + in_quotes(db.type) + ", not '" + kType + "'");
   if (db.creator != kCreator) {
-    c.problem(-1, kCreatorOffset, "creator is " + in_quotes(db.creator) + ", not 'Zelk'");
+    c.problem(-1, kCreatorOffset,
+              "creator is " + in_quotes(db.creator) + ", not '" + kCreator + "'");
   }
 }
 
@@ -81,18 +83,19 @@ void check_list(Checker& c) {
   }
   for (size_t r = 0; r < db.record_count; ++r) {
     ListEntry e = list_entry(db, r);
-    uint64_t at = static_cast<uint64_t>(list_entry_offset(static_cast<long>(r)));
+    uint64_t at = list_entry_offset(r);
     long rec = static_cast<long>(r);
     if (e.attributes != kAttributes) {
-      c.problem(rec, at + 4, "attribute byte is " + hex(e.attributes, 1) + ", not 0x40");
+      c.problem(rec, at + kListAttributesField,
+                "attribute byte is " + hex(e.attributes, 1) + ", not " + hex(kAttributes, 1));
     }
-    if (e.id != kFirstId + r) c.problem(rec, at + 5, "unique id out of sequence");
+    if (e.id != kFirstId + r) c.problem(rec, at + kListIdField, "unique id out of sequence");
     if (e.offset > db.size) c.problem(rec, at, "offset lies beyond the end of the file");
     if (r > 0 && e.offset < record_start(db, r - 1)) {
       c.problem(rec, at, "offset below the previous record's");
     }
   }
-  uint64_t list_end = static_cast<uint64_t>(list_entry_offset(db.record_count));
+  uint64_t list_end = list_entry_offset(db.record_count);
   unsigned char gap[kListGap] = {1, 1};
   if (list_end + kListGap <= db.size) {
     read_at(db, list_end, kListGap, gap);
@@ -100,7 +103,7 @@ void check_list(Checker& c) {
   if (gap[0] != 0 || gap[1] != 0) {
     c.problem(-1, list_end, "the two NUL bytes after the record list are missing");
   }
-  if (record_start(db, 0) != static_cast<uint64_t>(record0_offset(db.record_count - 1))) {
+  if (record_start(db, 0) != record0_offset(db.record_count - 1u)) {
     c.problem(0, record_start(db, 0), "index record does not follow the record list");
   }
 }
@@ -109,31 +112,34 @@ void check_index(Checker& c) {
   const Database& db = c.db;
   uint64_t at = record_start(db, 0);
   const unsigned char* p = db.index.get();
-  const uint16_t fixed[8] = {0, 1, db.chunk_count, db.flag, 0, 0, 0, 0};
-  for (int w = 0; w < 8; ++w) {
-    if (w == 2 || w == 3) continue;
-    if ((p[2 * w] << 8 | p[2 * w + 1]) != fixed[w]) {
-      c.problem(0, at + 2 * static_cast<uint64_t>(w),
-                "index word " + std::to_string(w) + " is not " + std::to_string(fixed[w]));
+  // The words besides the chunk count and the flag are always 0, 1, 0, 0, 0, 0.
+  for (size_t w = 0; w < kIndexFixedSize / 2; ++w) {
+    size_t offset = 2 * w;
+    if (offset == kIndexChunkCountOffset || offset == kIndexFlagOffset) continue;
+    unsigned want = w == 1 ? 1 : 0;
+    if (get_word(p + offset) != want) {
+      c.problem(0, at + offset,
+                "index word " + std::to_string(w) + " is not " + std::to_string(want));
     }
   }
   if (db.chunk_count + 1u != db.record_count) {
-    c.problem(0, at + 4,
+    c.problem(0, at + kIndexChunkCountOffset,
               "index record names " + count(db.chunk_count, "chunk", "chunks") + ", the header " +
                   count(db.record_count, "record", "records"));
   }
   if (db.flag > 1) {
-    c.problem(0, at + 6, "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
+    c.problem(0, at + kIndexFlagOffset,
+              "compression flag " + std::to_string(db.flag) + " is neither 0 nor 1");
   }
   if (db.index_size != db.index_read) {
     c.problem(0, at,
               "index record spans " + count(db.index_size, "byte", "bytes") + ", its keys " +
                   std::to_string(db.index_read));
   }
-  if (db.index_size > static_cast<uint64_t>(kMaxRecordSize)) {
+  if (db.index_size > kMaxRecordSize) {
     c.warning(0, at,
-              "index record of " + std::to_string(db.index_size) +
-                  " bytes is over 65535: the database must go on a memory card");
+              "index record of " + std::to_string(db.index_size) + " bytes is over " +
+                  std::to_string(kMaxRecordSize) + ": the database must go on a memory card");
   }
 }
 
@@ -205,7 +211,7 @@ size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record,
 int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened) {
   Checker c{db, {}, 0, 0};
   size_t chunks = 0, entries = 0;
-  if (db.size >= static_cast<uint64_t>(kHeaderSize)) check_header(c);
+  if (db.size >= kHeaderSize) check_header(c);
   if (unopened) {
     c.problem(*unopened);
   } else {
