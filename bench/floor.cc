@@ -13,10 +13,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   return bench::pack_plain("floor", argv[1], [&](zelk::File& input, const zelk::Settings&) {
-    auto data = std::make_unique<zelk::InputBytes>();
-    if (!zelk::load_input(input.f, *data)) zelk::die("floor: cannot read %s\n", argv[1]);
+    zelk::UninitVector<char> data;
+    if (!zelk::load_input(input.f, data)) zelk::die("floor: cannot read %s\n", argv[1]);
     zelk::File copy = zelk::open_file(zelk::sorted_copy_path(), "wb");
-    zelk::write_bytes(copy, data->data, data->size);
+    zelk::write_bytes(copy, data.data(), data.size());
     zelk::close_file(copy);
   });
 }

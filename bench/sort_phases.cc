@@ -25,15 +25,15 @@ int main(int argc, char** argv) {
   }
   auto t = std::chrono::steady_clock::now();
   zelk::File input = zelk::open_file(argv[1], "rb");
-  auto in = std::make_unique<zelk::InputBytes>();
-  if (!input.f || !zelk::load_input(input.f, *in)) return 1;
+  zelk::UninitVector<char> in;
+  if (!input.f || !zelk::load_input(input.f, in)) return 1;
   std::printf("load   %7.1f ms\n", ms_since(t));
-  zelk::LineTable table = zelk::scan_lines(in->data, in->size, 4096, nullptr);
-  std::printf("scan   %7.1f ms  (%zu lines)\n", ms_since(t), table.keys.size());
-  zelk::SortedLines order = zelk::sort_lines(in->data, table);
+  zelk::LineTable table = zelk::scan_lines(in.data(), in.size(), 4096, nullptr);
+  std::printf("scan   %7.1f ms  (%zu lines)\n", ms_since(t), table.key_lengths.size());
+  zelk::SortedLines order = zelk::sort_lines(in.data(), table);
   std::printf("order  %7.1f ms\n", ms_since(t));
   zelk::File copy = zelk::open_file("/dev/null", "wb");
-  zelk::write_sorted(copy, in->data, table, order);
+  zelk::write_sorted(copy, in.data(), table, order);
   zelk::close_file(copy);
   std::printf("write  %7.1f ms\n", ms_since(t));
   return 0;

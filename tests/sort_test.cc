@@ -183,9 +183,9 @@ TEST(ShellReplay, EqualsLiteralPassesForEverySize) {
   std::mt19937 rng(7);
   for (size_t n = 0; n < 700; n += 1 + n / 8) {
     for (uint32_t distinct : {1u, 2u, 5u, 1000u}) {
-      zelk::BigVector<uint64_t> values(n);
+      zelk::UninitVector<uint64_t> values(n);
       for (size_t i = 0; i < n; ++i) values[i] = (uint64_t{rng() % distinct} << 32) | i;
-      zelk::BigVector<uint64_t> literal = values;
+      zelk::UninitVector<uint64_t> literal = values;
       long len = static_cast<long>(n);
       for (long gap = len / 2; gap > 0; gap /= 2) {
         for (long i = gap; i < len; ++i) {
@@ -207,7 +207,7 @@ TEST(ShellReplay, InputsPastTheMoveBudgetTakeTheChainByChainWay) {
   // alone, and the last must move every small value past the large values of
   // class 0 before it: about n^2 / 9 moves, far past the walk's budget.
   for (size_t n : {1536, 3072}) {
-    zelk::BigVector<uint32_t> values(n), literal(n);
+    zelk::UninitVector<uint32_t> values(n), literal(n);
     for (size_t i = 0; i < n; ++i) {
       uint32_t rank = static_cast<uint32_t>(i % 3 == 0 ? n + i : i / 2);  // small ranks pair up
       values[i] = literal[i] = rank << 13 | static_cast<uint32_t>(i);

@@ -25,22 +25,23 @@ struct DecompressorFree {
 // faulting those pages in one by one costs more than the compression itself;
 // on transparent huge pages, aligned to their 2 MB, it takes three faults.
 // Smaller blocks (the decompressor's) come from malloc. Each block starts with
-// its mapping's address and length (length 0: from malloc).
+// a prefix of kBlockPrefix bytes: its mapping's address and length (length 0:
+// from malloc).
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kHeader = 64;
+constexpr size_t kBlockPrefix = 64;
 constexpr size_t kPage = 4096;
 
 void* codec_alloc(size_t size) {
   if (size < kHugePage / 2) {
-    char* block = static_cast<char*>(std::malloc(size + kHeader));
+    char* block = static_cast<char*>(std::malloc(size + kBlockPrefix));
     if (!block) return nullptr;
     size_t zero = 0;
     std::memcpy(block + sizeof(void*), &zero, sizeof zero);
-    return block + kHeader;
+    return block + kBlockPrefix;
   }
   // Map 2 MB more than needed, then give back what lies before the first
   // 2 MB boundary and after the block.
-  size_t length = (size + kHeader + kPage - 1) & ~(kPage - 1);
+  size_t length = (size + kBlockPrefix + kPage - 1) & ~(kPage - 1);
   size_t total = length + kHugePage;
   void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
@@ -53,12 +54,12 @@ void* codec_alloc(size_t size) {
   madvise(block, length, MADV_HUGEPAGE);  // a hint: without it all still works
   std::memcpy(block, &block, sizeof block);
   std::memcpy(block + sizeof block, &length, sizeof length);
-  return block + kHeader;
+  return block + kBlockPrefix;
 }
 
 void codec_free(void* ptr) {
   if (!ptr) return;
-  char* block = static_cast<char*>(ptr) - kHeader;
+  char* block = static_cast<char*>(ptr) - kBlockPrefix;
   void* p;
   size_t total;
   std::memcpy(&p, block, sizeof p);
@@ -122,31 +123,24 @@ bool expand_record(const unsigned char* record, size_t size, size_t max_size,
   static thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> d(
       libdeflate_alloc_decompressor());
   if (!d) throw std::bad_alloc();
-  size_t room = max_size < 65536 ? max_size : 65536;
-  for (;;) {
-    text.resize(room);
-    size_t in_used = 0, out_size = 0;
-    libdeflate_result r = libdeflate_zlib_decompress_ex(d.get(), record, size, text.data(), room,
-                                                        &in_used, &out_size);
-    if (r == LIBDEFLATE_SUCCESS) {
-      text.resize(out_size);
-      if (in_used != size) {
-        error = "compressed stream ends after " + std::to_string(in_used) + " of " +
-                std::to_string(size) + " bytes";
-        return false;
-      }
-      return true;
-    }
-    if (r == LIBDEFLATE_INSUFFICIENT_SPACE && room < max_size) {
-      room = room * 4 < max_size ? room * 4 : max_size;
-      continue;
-    }
+  text.resize(max_size);
+  size_t in_used = 0, out_size = 0;
+  libdeflate_result r = libdeflate_zlib_decompress_ex(d.get(), record, size, text.data(), max_size,
+                                                      &in_used, &out_size);
+  if (r != LIBDEFLATE_SUCCESS) {
     text.clear();
     error = r == LIBDEFLATE_INSUFFICIENT_SPACE
                 ? "expands to more than " + std::to_string(max_size) + " bytes"
                 : "corrupt or truncated compressed data (or wrong checksum)";
     return false;
   }
+  text.resize(out_size);
+  if (in_used != size) {
+    error = "compressed stream ends after " + std::to_string(in_used) + " of " +
+            std::to_string(size) + " bytes";
+    return false;
+  }
+  return true;
 }
 
 const char* codec_version() { return LIBDEFLATE_VERSION_STRING; }

@@ -42,6 +42,6 @@ struct BigAllocator {
 };
 
 template <class T>
-using BigVector = std::vector<T, BigAllocator<T>>;
+using UninitVector = std::vector<T, BigAllocator<T>>;
 
 }  // namespace zelk

@@ -87,12 +87,7 @@ bool append_stream(std::FILE* f, Bytes& bytes) {
 
 }  // namespace
 
-bool load_input(std::FILE* f, InputBytes& in) {
-  bool ok = append_stream(f, in.owned);
-  in.data = in.owned.data();
-  in.size = in.owned.size();
-  return ok;
-}
+bool load_input(std::FILE* f, UninitVector<char>& in) { return append_stream(f, in); }
 
 FileRead read_file(const char* path, std::vector<unsigned char>& bytes) {
   bytes.clear();

@@ -59,19 +59,10 @@ struct FileRead {
 };
 FileRead read_file(const char* path, std::vector<unsigned char>& bytes);
 
-// A whole input in memory, read into one block (on huge pages where the
-// system grants them: far fewer page faults than mapping the file).
-struct InputBytes {
-  const char* data = nullptr;
-  size_t size = 0;
-  BigVector<char> owned;
-
-  InputBytes() = default;
-  InputBytes(const InputBytes&) = delete;
-  InputBytes& operator=(const InputBytes&) = delete;
-};
-// Takes in the whole stream (positioned at its start); false on a read error.
-bool load_input(std::FILE* f, InputBytes& in);
+// Takes in the whole stream (positioned at its start) as one block, on huge
+// pages where the system grants them: far fewer page faults than mapping the
+// file. False on a read error.
+bool load_input(std::FILE* f, UninitVector<char>& in);
 
 // True when an open stream is a regular file, a device or a pipe, that is,
 // something that can be read; false for a directory.

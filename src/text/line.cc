@@ -12,6 +12,9 @@ size_t line_length(const char* text, size_t n) {
 
 void truncate_line(char* line, int chunksize) {
   long len = static_cast<long>(std::strlen(line));
+  // The line feed goes in for lines of K - 7 bytes and more, not only from
+  // K - 2 on: below K - 2 it lands behind the terminating NUL, where no scan
+  // looks, so the text changes only as the header says.
   if (len >= chunksize - 7) line[chunksize - 2] = '\n';
   line[chunksize - 1] = '\0';
 }

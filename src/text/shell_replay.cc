@@ -19,20 +19,24 @@ struct Ranks {
   bool less(T a, T b) const { return rank(a) < rank(b); }
 };
 
+// Moves an insertion sort over n values may make before it gives way to a
+// merge sort: linear in n, so a pass never goes quadratic.
+size_t move_budget(size_t n) { return 8 * n + 64; }
+
 // Stable sort of one chain by rank: insertion sort while the chain is nearly
 // in order, a merge sort once that gets costly.
 template <class T>
-void sort_chain(T* a, size_t n, Ranks<T> k) {
-  size_t budget = 8 * n + 64;
+void sort_chain(T* a, size_t n, Ranks<T> ranks) {
+  size_t budget = move_budget(n);
   for (size_t i = 1; i < n; ++i) {
     T v = a[i];
     size_t j = i;
-    while (j > 0 && k.rank(a[j - 1]) > k.rank(v)) {
+    while (j > 0 && ranks.rank(a[j - 1]) > ranks.rank(v)) {
       a[j] = a[j - 1];
       --j;
       if (--budget == 0) {
         a[j] = v;
-        std::stable_sort(a, a + n, [k](T x, T y) { return k.less(x, y); });
+        std::stable_sort(a, a + n, [ranks](T x, T y) { return ranks.less(x, y); });
         return;
       }
     }
@@ -47,7 +51,7 @@ void sort_chain(T* a, size_t n, Ranks<T> k) {
 // chain of dependent steps; the two halves meet exactly because no two
 // elements of a chain compare equal once ties go by position.
 template <class T>
-void merge_pass(const T* a, T* b, size_t n, size_t gap, Ranks<T> k) {
+void merge_pass(const T* a, T* b, size_t n, size_t gap, Ranks<T> ranks) {
   const size_t step = 2 * gap;
   for (size_t r = 0; r < gap; ++r) {
     size_t len = (n - r + gap - 1) / gap;
@@ -64,12 +68,14 @@ void merge_pass(const T* a, T* b, size_t n, size_t gap, Ranks<T> k) {
     size_t front = 0, back = len - 1, half = len / 2;
     for (; front < half; ++front, --back) {
       T x = pa[fa * step], y = pb[fb * step];
-      bool take_a = (k.rank(x) < k.rank(y)) | ((k.rank(x) == k.rank(y)) & (fa <= fb));
+      bool take_a =
+          (ranks.rank(x) < ranks.rank(y)) | ((ranks.rank(x) == ranks.rank(y)) & (fa <= fb));
       out[front * gap] = take_a ? x : y;
       fa += take_a;
       fb += !take_a;
       T u = pa[ba * step], v = pb[bb * step];
-      bool last_b = (k.rank(v) > k.rank(u)) | ((k.rank(v) == k.rank(u)) & (bb >= ba));
+      bool last_b =
+          (ranks.rank(v) > ranks.rank(u)) | ((ranks.rank(v) == ranks.rank(u)) & (bb >= ba));
       out[back * gap] = last_b ? v : u;
       bb -= last_b;
       ba -= !last_b;
@@ -88,7 +94,7 @@ void merge_pass(const T* a, T* b, size_t n, size_t gap, Ranks<T> k) {
 // a stable sort from that state gives the same result.
 template <class T>
 void sort_pass(T* a, size_t n, size_t gap, std::vector<T>& tmp, Ranks<T> ranks) {
-  size_t budget = 8 * n + 64;
+  size_t budget = move_budget(n);
   for (size_t i = gap; i < n && budget != 0; ++i) {
     T v = a[i];
     size_t j = i;
@@ -107,33 +113,33 @@ void sort_pass(T* a, size_t n, size_t gap, std::vector<T>& tmp, Ranks<T> ranks) 
   for (size_t r = 0; r < gap; ++r) {
     size_t len = (n - r + gap - 1) / gap;
     tmp.resize(len);
-    for (size_t k = 0; k < len; ++k) tmp[k] = a[r + k * gap];
+    for (size_t i = 0; i < len; ++i) tmp[i] = a[r + i * gap];
     sort_chain(tmp.data(), len, ranks);
-    for (size_t k = 0; k < len; ++k) a[r + k * gap] = tmp[k];
+    for (size_t i = 0; i < len; ++i) a[r + i * gap] = tmp[i];
   }
 }
 
 template <class T>
-void replay(BigVector<T>& a, unsigned shift) {
-  Ranks<T> k{shift};
+void replay(UninitVector<T>& a, unsigned shift) {
+  Ranks<T> ranks{shift};
   size_t n = a.size();
-  BigVector<T> other;
+  UninitVector<T> other;
   std::vector<T> tmp;
   size_t previous = 0;
   for (size_t gap = n / 2; gap > 0; previous = gap, gap /= 2) {
     if (previous == 2 * gap) {
       other.resize(n);
-      merge_pass(a.data(), other.data(), n, gap, k);
+      merge_pass(a.data(), other.data(), n, gap, ranks);
       a.swap(other);
     } else {
-      sort_pass(a.data(), n, gap, tmp, k);
+      sort_pass(a.data(), n, gap, tmp, ranks);
     }
   }
 }
 
 }  // namespace
 
-void shell_replay(BigVector<uint64_t>& a, unsigned shift) { replay(a, shift); }
-void shell_replay(BigVector<uint32_t>& a, unsigned shift) { replay(a, shift); }
+void shell_replay(UninitVector<uint64_t>& a, unsigned shift) { replay(a, shift); }
+void shell_replay(UninitVector<uint32_t>& a, unsigned shift) { replay(a, shift); }
 
 }  // namespace zelk

@@ -12,10 +12,12 @@ namespace zelk {
 
 namespace {
 
-// The key of one line under capping: the line's first K - 2 bytes and a line
-// feed when it is K - 2 bytes or longer. real is the number of input bytes in
-// that capped text; added tells whether the line feed follows them.
-uint8_t line_key(const char* p, size_t len, int chunksize, bool* cut) {
+// The length of a line's key under capping (the line's first K - 2 bytes and
+// a line feed when it is K - 2 bytes or longer), with kKeyEndsInAddedLf set
+// when the key ends in that added line feed. real is the number of input
+// bytes in the capped text; added tells whether the line feed follows them.
+// cut: the key goes on past 127 bytes.
+uint8_t capped_key_length(const char* p, size_t len, int chunksize, bool* cut) {
   long k = chunksize;
   long n = static_cast<long>(len);
   bool added = n >= k - 2;
@@ -53,7 +55,7 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
   // Room for lines of 32 bytes on average; pages are taken only as lines are
   // found, and a denser input makes the tables grow.
   t.starts.reserve(size / 32 + 2);
-  t.keys.reserve(size / 32 + 1);
+  t.key_lengths.reserve(size / 32 + 1);
   size_t pos = 0;
   bool piece_follows = false;  // the piece before ended without a line feed (65535 bytes)
   bool counted = false;        // the physical line being read is counted already
@@ -69,13 +71,14 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
     if (!piece_follows) counted = false;
     bool cut;
     t.starts.push_back(pos);
-    t.keys.push_back(line_key(data + pos, len, chunksize, &cut));
+    t.key_lengths.push_back(capped_key_length(data + pos, len, chunksize, &cut));
     if (cut && warnings) {
-      std::fprintf(warnings, "Warning: Too long word in line %zu, Truncated\n", t.keys.size());
+      std::fprintf(warnings, "Warning: Too long word in line %zu, Truncated\n",
+                   t.key_lengths.size());
     }
     pos += len;
   }
-  if (t.keys.size() >= UINT32_MAX) throw std::bad_alloc();
+  if (t.key_lengths.size() >= UINT32_MAX) throw std::bad_alloc();
   t.starts.push_back(pos);
   return t;
 }
@@ -103,22 +106,22 @@ void write_sorted(File& copy, const char* data, const LineTable& table, const So
 
 File sort_dic(File input, int chunksize, Stats& stats) {
   std::fprintf(stderr, "Sorting...\n");
-  auto in = std::make_unique<InputBytes>();
-  if (!load_input(input.f, *in)) die("Can not open '%s'\n", input.path.c_str());
+  UninitVector<char> in;
+  if (!load_input(input.f, in)) die("Can not open '%s'\n", input.path.c_str());
   input = File();
 
-  LineTable table = scan_lines(in->data, in->size, chunksize, stderr);
+  LineTable table = scan_lines(in.data(), in.size(), chunksize, stderr);
   if (table.nul_line) die("Error: NUL byte in line %ld of input file.\n", table.nul_line);
   stats.long_input_lines = table.long_lines;
-  stats.byte_order_mark = in->size >= 3 && std::memcmp(in->data, "\xEF\xBB\xBF", 3) == 0;
-  SortedLines order = sort_lines(in->data, table);
+  stats.byte_order_mark = in.size() >= 3 && std::memcmp(in.data(), "\xEF\xBB\xBF", 3) == 0;
+  SortedLines order = sort_lines(in.data(), table);
 
   std::string path = sorted_copy_path();
   File copy = open_file(path, "wb");
   if (!copy.f) die("Can't open '%s' for write\n", path.c_str());
-  write_sorted(copy, in->data, table, order);
+  write_sorted(copy, in.data(), table, order);
   close_file(copy);
-  in.reset();
+  in = UninitVector<char>();
 
   File sorted = open_file(path, "rb");
   if (!sorted.f) die("Can't open '%s' for read\n", path.c_str());

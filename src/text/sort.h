@@ -25,10 +25,10 @@ inline constexpr size_t kMaxSortKey = 127;  // bytes of a key that take part in 
 
 // The lines of an input held in memory and their sort keys.
 struct LineTable {
-  BigVector<uint64_t> starts;  // line i is the bytes [starts[i], starts[i + 1])
+  UninitVector<uint64_t> starts;  // line i is the bytes [starts[i], starts[i + 1])
   // Per line: the key length (0..127), plus kKeyEndsInAddedLf when the key's
   // last byte is the line feed that capping added (it is not in the input).
-  BigVector<uint8_t> keys;
+  UninitVector<uint8_t> key_lengths;
   long nul_line = 0;    // 1-based number of the first line holding a NUL byte, or 0
   long long_lines = 0;  // physical lines of more than 65535 bytes, cut into pieces
 };
@@ -47,7 +47,7 @@ std::string_view sort_key(const char* data, const LineTable& table, size_t i, ch
 // The line numbers (from 0) in sorted order. The passes over equal keys run
 // on 32-bit values when rank and place among equals fit in compact_bits
 // (tests lower it to reach the 64-bit way on small inputs).
-using SortedLines = BigVector<uint32_t>;
+using SortedLines = UninitVector<uint32_t>;
 SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits = 32);
 
 // Writes the lines in the given order to the sorted copy, each ending in a
@@ -56,8 +56,8 @@ void write_sorted(File& copy, const char* data, const LineTable& table, const So
 
 // Replays the Shell sort's gap passes over values whose rank is value >> shift,
 // moving whole values by their rank only.
-void shell_replay(BigVector<uint64_t>& a, unsigned shift);
-void shell_replay(BigVector<uint32_t>& a, unsigned shift);
+void shell_replay(UninitVector<uint64_t>& a, unsigned shift);
+void shell_replay(UninitVector<uint32_t>& a, unsigned shift);
 
 // Sorting stage: reads and closes the input, writes out/zelksort.dic and
 // returns it opened for reading. Progress and warnings go to standard error;

@@ -21,7 +21,7 @@ struct Ranked {
 static_assert(sizeof(Ranked) == 12);
 
 size_t key_length(const LineTable& table, uint32_t line) {
-  return table.keys[line] & ~kKeyEndsInAddedLf;
+  return table.key_lengths[line] & ~kKeyEndsInAddedLf;
 }
 
 uint64_t key_prefix(std::string_view key) {
@@ -79,17 +79,27 @@ void sort_by_prefix(Ranked* a, size_t n, int shift) {
 }  // namespace
 
 std::string_view sort_key(const char* data, const LineTable& table, size_t i, char* scratch) {
-  size_t len = table.keys[i] & ~kKeyEndsInAddedLf;
+  size_t len = table.key_lengths[i] & ~kKeyEndsInAddedLf;
   const char* p = data + table.starts[i];
-  if (!(table.keys[i] & kKeyEndsInAddedLf)) return std::string_view(p, len);
+  if (!(table.key_lengths[i] & kKeyEndsInAddedLf)) return std::string_view(p, len);
   std::memcpy(scratch, p, len - 1);
   scratch[len - 1] = '\n';
   return std::string_view(scratch, len);
 }
 
-SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits) {
-  size_t n = table.keys.size();
-  BigVector<Ranked> ranked;
+namespace {
+
+// The lines in the order of their keys (line_at), where each group of equal
+// keys begins, and the size of the largest group.
+struct Ranking {
+  UninitVector<uint32_t> line_at;
+  std::vector<bool> group_begins;
+  size_t largest_group = 1;
+};
+
+Ranking rank_lines(const char* data, const LineTable& table) {
+  size_t n = table.key_lengths.size();
+  UninitVector<Ranked> ranked;
   ranked.reserve(n);
   char scratch[kMaxSortKey + 1];
   for (size_t i = 0; i < n; ++i) {
@@ -99,11 +109,7 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
   // Sort by the prefixes alone, then each run of equal prefixes by whole keys:
   // the keys of a run are then read close together.
   sort_by_prefix(ranked.data(), n, 56);
-  // Rank the keys: line_at lists the lines in sorted order, and a group of
-  // equal keys begins wherever group_begins is set.
-  BigVector<uint32_t> line_at(n);
-  std::vector<bool> group_begins(n);
-  size_t largest_group = 1;
+  Ranking r{UninitVector<uint32_t>(n), std::vector<bool>(n), 1};
   for (size_t begin = 0, end, group = 0; begin < n; begin = end) {
     end = begin + 1;
     while (end < n && ranked[end].prefix == ranked[begin].prefix) ++end;
@@ -114,43 +120,53 @@ SortedLines sort_lines(const char* data, const LineTable& table, unsigned compac
           [&](const Ranked& x, const Ranked& y) { return compare_ranked(data, table, x, y) < 0; });
     }
     for (size_t i = begin; i < end; ++i) {
-      line_at[i] = ranked[i].line;
+      r.line_at[i] = ranked[i].line;
       if (i == begin || (long_keys && compare_ranked(data, table, ranked[i - 1], ranked[i]) != 0)) {
         group = i;
-        group_begins[i] = true;
+        r.group_begins[i] = true;
       }
-      largest_group = std::max(largest_group, i + 1 - group);
+      r.largest_group = std::max(r.largest_group, i + 1 - group);
     }
   }
-  BigVector<Ranked>().swap(ranked);
-  if (largest_group == 1) return line_at;  // no equal keys: the sorted order is the answer
+  return r;
+}
 
-  // With equal keys the Shell passes decide their order. They are replayed
-  // on values whose rank is where the line's group begins in sorted order
-  // (equal for equal keys, growing with the key) and whose low bits are the
-  // line's place in its group; in 32 bits when both fit, else in 64 with the
-  // line number below the rank.
-  unsigned place_bits = static_cast<unsigned>(std::bit_width(largest_group - 1));
+// The Shell passes decide the order of equal keys. They are replayed on
+// values whose rank is where the line's group begins in sorted order (equal
+// for equal keys, growing with the key) and whose low bits are the line's
+// place in its group; in 32 bits when both fit in compact_bits, else in 64
+// with the line number below the rank.
+SortedLines order_equal_keys(Ranking& r, unsigned compact_bits) {
+  size_t n = r.line_at.size();
+  unsigned place_bits = static_cast<unsigned>(std::bit_width(r.largest_group - 1));
   unsigned rank_bits = static_cast<unsigned>(std::bit_width(n - 1));
   if (rank_bits + place_bits <= compact_bits) {
-    BigVector<uint32_t> values(n);
+    UninitVector<uint32_t> values(n);
     for (size_t i = 0, group = 0; i < n; ++i) {
-      if (group_begins[i]) group = i;
-      values[line_at[i]] = static_cast<uint32_t>(group << place_bits | (i - group));
+      if (r.group_begins[i]) group = i;
+      values[r.line_at[i]] = static_cast<uint32_t>(group << place_bits | (i - group));
     }
     shell_replay(values, place_bits);
     const uint32_t place_mask = (uint32_t{1} << place_bits) - 1;
-    for (uint32_t& v : values) v = line_at[(v >> place_bits) + (v & place_mask)];
+    for (uint32_t& v : values) v = r.line_at[(v >> place_bits) + (v & place_mask)];
     return values;
   }
-  BigVector<uint64_t> values(n);
+  UninitVector<uint64_t> values(n);
   for (size_t i = 0, group = 0; i < n; ++i) {
-    if (group_begins[i]) group = i;
-    values[line_at[i]] = uint64_t{group} << 32 | line_at[i];
+    if (r.group_begins[i]) group = i;
+    values[r.line_at[i]] = uint64_t{group} << 32 | r.line_at[i];
   }
   shell_replay(values, 32);
-  for (size_t i = 0; i < n; ++i) line_at[i] = static_cast<uint32_t>(values[i]);
-  return line_at;
+  for (size_t i = 0; i < n; ++i) r.line_at[i] = static_cast<uint32_t>(values[i]);
+  return std::move(r.line_at);
+}
+
+}  // namespace
+
+SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits) {
+  Ranking ranking = rank_lines(data, table);
+  if (ranking.largest_group == 1) return std::move(ranking.line_at);  // no equal keys
+  return order_equal_keys(ranking, compact_bits);
 }
 
 }  // namespace zelk

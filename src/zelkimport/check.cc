@@ -46,7 +46,7 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
   SortedLines order = sort_lines(data, table);
   // The sorted copy is the input's lines, each given a line feed it lacks:
   // its buffer is sized once, and neither grown nor zeroed.
-  BigVector<char> sorted(size + table.starts.size() + 1);
+  UninitVector<char> sorted(size + table.starts.size() + 1);
   std::FILE* mem = fmemopen(sorted.data(), sorted.size(), "wb");
   if (!mem) throw std::bad_alloc();
   File copy(mem, "sorted copy");

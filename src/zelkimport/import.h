@@ -28,7 +28,7 @@ struct ImportError {
 
 // A file's bytes or expanded data, in memory that is not zeroed first and
 // comes in huge pages when large: dictionaries run to hundreds of megabytes.
-using Bytes = BigVector<char>;
+using Bytes = UninitVector<char>;
 inline std::string_view view(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
 enum class BadKeys { kRepair, kSkip };
