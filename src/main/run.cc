@@ -52,28 +52,9 @@ void run(int argc, const char* const* argv) {
   if (settings.chunksize < kMinChunkSize || settings.chunksize > kMaxChunkSize) {
     die("Error: Chunk size %d out of range (2..65535)\n", settings.chunksize);
   }
-
-  const std::string& dic_file = operands[0];
-  File input = open_file(dic_file, "rb");
-  if (!input.f || !is_readable_stream(input.f)) die("Can not open '%s'\n", dic_file.c_str());
-  check_output_path(settings.outFileName, input.f);
-  if (!SwapChoose()) die("Fail to determine byte order.\n");
-  mkdir(kWorkDir, 0777);  // an existing directory, or any failure, shows up later
-
+  File input = open_run(settings, operands[0]);
   Stats stats;
-  File sorted = sort_dic(std::move(input), settings.chunksize, stats);
-  ChunkIndex index;
-  split(sorted.f, settings, stats, index);
-  if (index.entries.empty()) die("Error: No entries in input file.\n");
-  if (static_cast<size_t>(index.suffix) > kMaxChunks) {
-    die("Error: Too many chunks (%d), at most 65534.\n", index.suffix);
-  }
-
-  File out = open_file(settings.outFileName, "wb");
-  if (!out.f) die("Can not open '%s' for write.\n", settings.outFileName.c_str());
-  set_buffer(out, 1 << 20);
-  merge(out, settings, index);
-  warn_mangled(stats, settings.chunksize);
+  pack_sorted(sort_dic(std::move(input), settings.chunksize, stats), settings, stats);
   report(stats);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     die("Error: Can not write 'standard output'\n");
@@ -81,6 +62,29 @@ void run(int argc, const char* const* argv) {
 }
 
 }  // namespace
+
+File open_run(const Settings& settings, const std::string& dic_file) {
+  File input = open_file(dic_file, "rb");
+  if (!input.f || !is_readable_stream(input.f)) die("Can not open '%s'\n", dic_file.c_str());
+  check_output_path(settings.outFileName, input.f);
+  if (!SwapChoose()) die("Fail to determine byte order.\n");
+  mkdir(kWorkDir, 0777);  // an existing directory, or any failure, shows up later
+  return input;
+}
+
+void pack_sorted(File sorted, const Settings& settings, Stats& stats) {
+  ChunkIndex index;
+  split(sorted.f, settings, stats, index);
+  if (index.entries.empty()) die("Error: No entries in input file.\n");
+  if (static_cast<size_t>(index.suffix) > kMaxChunks) {
+    die("Error: Too many chunks (%d), at most 65534.\n", index.suffix);
+  }
+  File out = open_file(settings.outFileName, "wb");
+  if (!out.f) die("Can not open '%s' for write.\n", settings.outFileName.c_str());
+  set_buffer(out, 1 << 20);
+  merge(out, settings, index);
+  warn_mangled(stats, settings.chunksize);
+}
 
 int zelkpack_main(int argc, const char* const* argv) {
   try {
