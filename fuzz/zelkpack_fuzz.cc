@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file.h"
 #include "main/run.h"
 #include "oracle.h"
 #include "zelkdump/commands.h"
@@ -121,21 +122,81 @@ std::string expected_warnings(const std::string& input, const std::string& copy,
   return w;
 }
 
+// A scratch directory of its own, removed at exit, made the working
+// directory once.
+void enter_scratch_directory() {
+  static char dir[256];  // no destructor: still there for the exit handler
+  std::string d = (std::filesystem::temp_directory_path() / "zelkpack-fuzz-XXXXXX").string();
+  if (d.size() >= sizeof dir || !mkdtemp(d.data()) || chdir(d.c_str()) != 0) std::abort();
+  d.copy(dir, d.size());
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  });
+}
+
+// A zelkdump command's output on the database just written.
+std::string dump(const char* command, const std::string& db) {
+  static std::FILE* sink = std::fopen("/dev/null", "w");
+  zelk::Captured out;
+  int fd = open("zelk.pdb", O_RDONLY | O_CLOEXEC);
+  int status = zelk::run_dump({"zelk.pdb", out.f, sink}, {command, {}, zelk::Strategy::kExact}, fd,
+                              db.size());
+  close(fd);
+  require(status == 0 || std::string(command) == "verify", "extract works");
+  return out.text();
+}
+
+// The chunk files out/dic0000.txt, ... one after the other.
+std::string chunk_files(int k) {
+  std::string chunks;
+  char name[32];
+  for (int i = 0;
+       std::snprintf(name, sizeof name, "out/dic%04d.txt", i), std::filesystem::exists(name); ++i) {
+    std::string chunk = slurp(name);
+    require(!chunk.empty() && chunk.size() <= static_cast<size_t>(k), "chunk within the budget");
+    chunks += chunk;
+  }
+  return chunks;
+}
+
+// The statistics a run prints for these chunks.
+std::string statistics(const std::string& chunks) {
+  std::vector<zelk::Entry> entries;
+  size_t bad_at;
+  require(zelk::split_entries(chunks, entries, bad_at), "chunks hold key<TAB>value<LF> lines");
+  size_t max_key = 0, max_val = 0;
+  for (const zelk::Entry& e : entries) {
+    max_key = std::max(max_key, e.key.size());
+    max_val = std::max(max_val, e.value.size());
+  }
+  return "\nMAX Key Length = " + std::to_string(max_key) +
+         "\nMAX Val Length = " + std::to_string(max_val) +
+         "\nTotal words    = " + std::to_string(entries.size()) + "\n";
+}
+
+// What a successful run leaves: its closing warnings, chunk files within the
+// budget, a database that verifies and holds exactly the chunks, statistics.
+void check_success(const std::string& input, const std::string& copy, const std::string& err,
+                   int k) {
+  size_t size_line = err.find('\n', err.find("Index record (Record 0) size = "));
+  std::string tail = err.substr(size_line + 1);
+  const std::string vfs =
+      "Warning: This dictionary MUST be put on Palm's SD-card or MemoryStick (ie. VFS)\n";
+  if (tail.rfind(vfs, 0) == 0) tail = tail.substr(vfs.size());
+  require(tail == expected_warnings(input, copy, k), "warnings count what was cut");
+  std::string chunks = chunk_files(k);
+  std::string db = slurp("zelk.pdb");
+  require(verified(dump("verify", db)), "database verifies");
+  require(dump("extract", db) == chunks, "database holds the chunk files' entries");
+  require(slurp("stdout.txt") == statistics(chunks), "statistics match the entries");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  static char dir[256];  // no destructor: still there for the exit handler
-  static const bool ready = [] {
-    std::string d = (std::filesystem::temp_directory_path() / "zelkpack-fuzz-XXXXXX").string();
-    if (d.size() >= sizeof dir || !mkdtemp(d.data()) || chdir(d.c_str()) != 0) std::abort();
-    d.copy(dir, d.size());
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(dir, ec);
-    });
-    return true;
-  }();
+  static const bool ready = (enter_scratch_directory(), true);
   (void)ready;
   std::filesystem::remove_all("out");
   std::filesystem::remove("zelk.pdb");
@@ -160,59 +221,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(slurp("out/zelksort.dic") == want.copy, "sorted copy equals the plain Shell sort");
   require(err.rfind("Sorting...\n" + want.warnings + "Done!\n", 0) == 0,
           "warnings as the plain sort");
-  if (status != 0) {
-    require(status == 1, "exit status 1");
-    require(err.find("Error: No entries in input file.\n") != std::string::npos ||
-                err.find("Error: Too Long (") != std::string::npos ||
-                (compress && err.find(" too big (") != std::string::npos),
-            "a failure is an empty dictionary, a line too long or an incompressible chunk");
+  if (status == 0) {
+    check_success(input, want.copy, err, k);
     return 0;
   }
-  size_t size_line = err.find('\n', err.find("Index record (Record 0) size = "));
-  std::string tail = err.substr(size_line + 1);
-  const std::string vfs =
-      "Warning: This dictionary MUST be put on Palm's SD-card or MemoryStick (ie. VFS)\n";
-  if (tail.rfind(vfs, 0) == 0) tail = tail.substr(vfs.size());
-  require(tail == expected_warnings(input, want.copy, k), "warnings count what was cut");
-  std::string chunks;
-  char name[32];
-  for (int i = 0;
-       std::snprintf(name, sizeof name, "out/dic%04d.txt", i), std::filesystem::exists(name); ++i) {
-    std::string chunk = slurp(name);
-    require(!chunk.empty() && chunk.size() <= static_cast<size_t>(k), "chunk within the budget");
-    chunks += chunk;
-  }
-  std::string db = slurp("zelk.pdb");
-  static std::FILE* sink = std::fopen("/dev/null", "w");
-  char* text = nullptr;
-  size_t text_size = 0;
-  const std::string label = "zelk.pdb";
-  int fd = open("zelk.pdb", O_RDONLY | O_CLOEXEC);
-  std::FILE* report = open_memstream(&text, &text_size);
-  zelk::run_dump({label, report, sink}, {"verify", {}, zelk::Strategy::kExact}, fd, db.size());
-  std::fclose(report);
-  require(verified(std::string(text, text_size)), "database verifies");
-  std::free(text);
-  std::FILE* extract = open_memstream(&text, &text_size);
-  require(zelk::run_dump({label, extract, sink}, {"extract", {}, zelk::Strategy::kExact}, fd,
-                         db.size()) == 0,
-          "extract works");
-  std::fclose(extract);
-  close(fd);
-  bool same = std::string(text, text_size) == chunks;
-  std::free(text);
-  require(same, "database holds the chunk files' entries");
-  std::vector<zelk::Entry> entries;
-  size_t bad_at;
-  require(zelk::split_entries(chunks, entries, bad_at), "chunks hold key<TAB>value<LF> lines");
-  size_t max_key = 0, max_val = 0;
-  for (const zelk::Entry& e : entries) {
-    max_key = std::max(max_key, e.key.size());
-    max_val = std::max(max_val, e.value.size());
-  }
-  require(slurp("stdout.txt") == "\nMAX Key Length = " + std::to_string(max_key) +
-                                     "\nMAX Val Length = " + std::to_string(max_val) +
-                                     "\nTotal words    = " + std::to_string(entries.size()) + "\n",
-          "statistics match the entries");
+  require(status == 1, "exit status 1");
+  require(err.find("Error: No entries in input file.\n") != std::string::npos ||
+              err.find("Error: Too Long (") != std::string::npos ||
+              (compress && err.find(" too big (") != std::string::npos),
+          "a failure is an empty dictionary, a line too long or an incompressible chunk");
   return 0;
 }
