@@ -22,16 +22,12 @@
 #include <vector>
 
 #include "common/file.h"
+#include "helpers.h"
 #include "main/run.h"
 #include "oracle.h"
 #include "zelkdump/commands.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void require(bool ok, const char* what) {
   if (!ok) {
@@ -153,7 +149,7 @@ std::string chunk_files(int k) {
   char name[32];
   for (int i = 0;
        std::snprintf(name, sizeof name, "out/dic%04d.txt", i), std::filesystem::exists(name); ++i) {
-    std::string chunk = slurp(name);
+    std::string chunk = zelk_test::read_file(name);
     require(!chunk.empty() && chunk.size() <= static_cast<size_t>(k), "chunk within the budget");
     chunks += chunk;
   }
@@ -186,10 +182,10 @@ void check_success(const std::string& input, const std::string& copy, const std:
   if (tail.rfind(vfs, 0) == 0) tail = tail.substr(vfs.size());
   require(tail == expected_warnings(input, copy, k), "warnings count what was cut");
   std::string chunks = chunk_files(k);
-  std::string db = slurp("zelk.pdb");
+  std::string db = zelk_test::read_file("zelk.pdb");
   require(verified(dump("verify", db)), "database verifies");
   require(dump("extract", db) == chunks, "database holds the chunk files' entries");
-  require(slurp("stdout.txt") == statistics(chunks), "statistics match the entries");
+  require(zelk_test::read_file("stdout.txt") == statistics(chunks), "statistics match the entries");
 }
 
 }  // namespace
@@ -204,21 +200,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int k = data[0] & 0x80 ? 2 + (((data[0] & 0x3F) << 8) | data[1]) % 65534 : 2 + data[1] % 160;
   bool compress = data[0] & 0x40;
   std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
-  {
-    std::ofstream f("in.txt", std::ios::binary | std::ios::trunc);
-    f << input;
-  }
+  zelk_test::write_file("in.txt", input);
   std::string budget = std::to_string(k);
   int status =
       run_quietly({"zelkpack", compress ? "-l" : "-p", "-l", "-k", budget.c_str(), "in.txt"});
-  std::string err = slurp("stderr.txt");
+  std::string err = zelk_test::read_file("stderr.txt");
 
   zelk_test::Sorted want = zelk_test::oracle_sort(input, k);
   if (want.nul_line) {
     require(status == 1 && !std::filesystem::exists("out/zelksort.dic"), "NUL byte refused");
     return 0;
   }
-  require(slurp("out/zelksort.dic") == want.copy, "sorted copy equals the plain Shell sort");
+  require(zelk_test::read_file("out/zelksort.dic") == want.copy,
+          "sorted copy equals the plain Shell sort");
   require(err.rfind("Sorting...\n" + want.warnings + "Done!\n", 0) == 0,
           "warnings as the plain sort");
   if (status == 0) {

@@ -2,6 +2,7 @@
 #include "codec/codec.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <random>
 #include <string>
@@ -40,6 +41,14 @@ TEST(Codec, RoundTrips) {
       std::string error;
       ASSERT_TRUE(expands(record, text, error)) << n << ": " << error;
       EXPECT_EQ(text, original);
+      // A reader's own zlib expands it as well.
+      Bytes by_zlib(n + 1);
+      uLongf got = static_cast<uLongf>(by_zlib.size());
+      ASSERT_EQ(uncompress(by_zlib.data(), &got, record.data(), static_cast<uLong>(record.size())),
+                Z_OK)
+          << n;
+      by_zlib.resize(got);
+      EXPECT_EQ(by_zlib, original);
     }
   }
   Bytes text = text_of(4096);

@@ -103,4 +103,26 @@ void write_script(const std::string& path, const std::string& body) {
   chmod(path.c_str(), 0755);
 }
 
+void install_copy(const std::string& from, const std::string& to, unsigned mode) {
+  write_file(to, read_file(from));
+  chmod(to.c_str(), mode);
+}
+
+std::string chunk_files(const std::string& dir) {
+  std::string chunks;
+  char name[32];
+  for (int i = 0; std::snprintf(name, sizeof name, "/out/dic%04d.txt", i), file_exists(dir + name);
+       ++i) {
+    chunks += read_file(dir + name);
+  }
+  return chunks;
+}
+
+std::string be16(unsigned v) {
+  return {static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v & 0xFF)};
+}
+std::string be32(unsigned long v) {
+  return be16(static_cast<unsigned>(v >> 16)) + be16(v & 0xFFFF);
+}
+
 }  // namespace zelk_test

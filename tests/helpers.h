@@ -39,5 +39,34 @@ std::map<std::string, std::string> read_tree(const std::string& dir);
 int memory_file(const std::string& bytes);
 // Writes an executable shell script.
 void write_script(const std::string& path, const std::string& body);
+// Copies a program (as ./zelkpress into a scratch directory, say).
+void install_copy(const std::string& from, const std::string& to, unsigned mode = 0755);
+// The chunk files out/dic0000.txt, out/dic0001.txt, ... below dir, one after
+// the other.
+std::string chunk_files(const std::string& dir);
+// Big-endian bytes of a value, for expected file contents.
+std::string be16(unsigned v);
+std::string be32(unsigned long v);
 
 }  // namespace zelk_test
+
+#ifdef ZELKPACK
+#include <gtest/gtest.h>
+
+namespace zelk_test {
+
+// zelkpack run in a scratch directory of its own.
+class ZelkpackRun : public ::testing::Test {
+ protected:
+  TempDir dir;
+  RunResult run(const std::vector<std::string>& args, const std::string& prefix = "") {
+    return run_in(dir.path, ZELKPACK, args, prefix);
+  }
+  std::string file(const std::string& name) { return read_file(dir / name); }
+  void input(const std::string& bytes) { write_file(dir / "d.txt", bytes); }
+  // A compressor standing in for ./zelkpress.
+  void compressor(const std::string& body) { write_script(dir / "zelkpress", body); }
+};
+
+}  // namespace zelk_test
+#endif

@@ -24,40 +24,35 @@ Sorted oracle_sort(const std::string& input, int k) {
       return result;
     }
   }
-  size_t count = lines.size();
-  std::vector<std::array<char, 128>> words(count);
-  std::vector<size_t> wordpos(count);
+  struct Slot {
+    std::array<char, 128> word;  // at most 127 key bytes and a NUL
+    size_t line;
+  };
+  std::vector<Slot> slots(lines.size());
   static char buf[65536];
-  for (size_t i = 0; i < count; ++i) {
-    wordpos[i] = i;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    slots[i].line = i;
     std::memcpy(buf, lines[i].data(), lines[i].size());
     buf[lines[i].size()] = '\0';
     long len = static_cast<long>(std::strlen(buf));
     if (len >= k - 7) buf[k - 2] = '\n';
     buf[k - 1] = '\0';
-    words[i].fill(0);
+    slots[i].word.fill(0);
     for (size_t j = 0; buf[j] && buf[j] != '\t' && std::strncmp(buf + j, " /// ", 5) != 0; ++j) {
       if (j == 127) {
         result.warnings +=
             "Warning: Too long word in line " + std::to_string(i + 1) + ", Truncated\n";
         break;
       }
-      words[i][j] = buf[j];
+      slots[i].word[j] = buf[j];
     }
   }
-  long n = static_cast<long>(count);
-  for (long gap = n / 2; gap > 0; gap /= 2) {
-    for (long i = gap; i < n; ++i) {
-      for (long j = i - gap; j >= 0; j -= gap) {
-        if (std::strcmp(words[j].data(), words[j + gap].data()) <= 0) break;
-        std::swap(words[j], words[j + gap]);
-        std::swap(wordpos[j], wordpos[j + gap]);
-      }
-    }
-  }
-  for (size_t i : wordpos) {
-    result.copy += lines[i];
-    if (lines[i].back() != '\n') result.copy += '\n';
+  literal_shell_sort(slots, [](const Slot& x, const Slot& y) {
+    return std::strcmp(x.word.data(), y.word.data()) > 0;
+  });
+  for (const Slot& slot : slots) {
+    result.copy += lines[slot.line];
+    if (lines[slot.line].back() != '\n') result.copy += '\n';
   }
   return result;
 }

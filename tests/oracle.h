@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace zelk_test {
 
@@ -14,5 +15,20 @@ struct Sorted {
 };
 
 Sorted oracle_sort(const std::string& input, int k);
+
+// The Shell sort with halving gaps, run literally: each pass an insertion sort
+// per chain that stops at the first element not greater (greater(x, y): x
+// goes after y).
+template <class Vector, class Greater>
+void literal_shell_sort(Vector& a, Greater greater) {
+  long n = static_cast<long>(a.size());
+  for (long gap = n / 2; gap > 0; gap /= 2) {
+    for (long i = gap; i < n; ++i) {
+      for (long j = i - gap; j >= 0 && greater(a[j], a[j + gap]); j -= gap) {
+        std::swap(a[j], a[j + gap]);
+      }
+    }
+  }
+}
 
 }  // namespace zelk_test

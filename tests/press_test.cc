@@ -18,17 +18,13 @@
 
 namespace {
 
+using zelk_test::install_copy;
 using zelk_test::read_file;
 using zelk_test::read_tree;
 using zelk_test::RunResult;
 using zelk_test::TempDir;
 using zelk_test::write_file;
 using zelk_test::write_script;
-
-void install_copy(const std::string& from, const std::string& to, mode_t mode = 0755) {
-  write_file(to, read_file(from));
-  chmod(to.c_str(), mode);
-}
 
 struct Packed {
   RunResult run;

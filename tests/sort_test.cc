@@ -178,50 +178,56 @@ TEST(SortedCopy, NulByteIsReportedAtItsLine) {
 }
 
 // The replay of the gap passes on integer ranks against the passes run
-// literally, for sizes that give every mix of even and odd gaps.
-TEST(ShellReplay, EqualsLiteralPassesForEverySize) {
+// literally, for sizes that give every mix of even and odd gaps, and for
+// inputs that run past the move budget of an insertion pass.
+TEST(ShellReplay, EqualsLiteralPasses) {
+  auto by_rank = [](unsigned shift) {
+    return [shift](uint64_t x, uint64_t y) { return (x >> shift) > (y >> shift); };
+  };
   std::mt19937 rng(7);
   for (size_t n = 0; n < 700; n += 1 + n / 8) {
     for (uint32_t distinct : {1u, 2u, 5u, 1000u}) {
       zelk::UninitVector<uint64_t> values(n);
       for (size_t i = 0; i < n; ++i) values[i] = (uint64_t{rng() % distinct} << 32) | i;
       zelk::UninitVector<uint64_t> literal = values;
-      long len = static_cast<long>(n);
-      for (long gap = len / 2; gap > 0; gap /= 2) {
-        for (long i = gap; i < len; ++i) {
-          for (long j = i - gap; j >= 0 && (literal[j] >> 32) > (literal[j + gap] >> 32);
-               j -= gap) {
-            std::swap(literal[j], literal[j + gap]);
-          }
-        }
-      }
+      zelk_test::literal_shell_sort(literal, by_rank(32));
       zelk::shell_replay(values, 32);
       ASSERT_EQ(values, literal) << "n=" << n << " distinct=" << distinct;
     }
   }
-}
-
-TEST(ShellReplay, InputsPastTheMoveBudgetTakeTheChainByChainWay) {
-  // n = 3 * 2^k: every gap down to 3 is a multiple of 3, so with each residue
-  // class mod 3 already in order all passes before the last leave the array
-  // alone, and the last must move every small value past the large values of
-  // class 0 before it: about n^2 / 9 moves, far past the walk's budget.
-  for (size_t n : {1536, 3072}) {
-    zelk::UninitVector<uint32_t> values(n), literal(n);
+  // Each residue class mod 3 in order, small ranks in pairs: the pass after
+  // an odd gap (at 576 and 960 lines), or the last pass (at 1536 and 3072),
+  // moves far more than its budget and finishes chain by chain.
+  for (size_t n : {576, 960, 1536, 3072}) {
+    zelk::UninitVector<uint32_t> values(n);
     for (size_t i = 0; i < n; ++i) {
-      uint32_t rank = static_cast<uint32_t>(i % 3 == 0 ? n + i : i / 2);  // small ranks pair up
-      values[i] = literal[i] = rank << 13 | static_cast<uint32_t>(i);
+      uint32_t rank = static_cast<uint32_t>(i % 3 == 0 ? n + i : i / 2);
+      values[i] = rank << 13 | static_cast<uint32_t>(i);
     }
-    long len = static_cast<long>(n);
-    for (long gap = len / 2; gap > 0; gap /= 2) {
-      for (long i = gap; i < len; ++i) {
-        for (long j = i - gap; j >= 0 && (literal[j] >> 13) > (literal[j + gap] >> 13); j -= gap) {
-          std::swap(literal[j], literal[j + gap]);
-        }
-      }
-    }
+    zelk::UninitVector<uint32_t> literal = values;
+    zelk_test::literal_shell_sort(literal, by_rank(13));
     zelk::shell_replay(values, 13);
     ASSERT_TRUE(values == literal) << "n=" << n;
+  }
+}
+
+// Equal keys are ordered on 32-bit values while rank and place fit in 32
+// bits: 65,537 lines take 17 bits of rank, so a group of 32,768 equal keys
+// (15 bits of place) fits and one of 40,000 (16 bits) needs the 64-bit way.
+// Both must give the order of the 64-bit way, forced.
+TEST(SortedCopy, ThirtyTwoBitRanksUpToTheirLimit) {
+  for (size_t equal : {32768, 40000}) {
+    std::string text;
+    for (size_t i = 0; i < 65537; ++i) {
+      size_t spread = i * 7919 % 65537;  // equal keys all over the input
+      std::string key = spread < equal ? "same" : "k" + std::to_string(spread);
+      if (spread == 65536) key = "z";  // the last group begins at 65,536: 17 bits of rank
+      text += key + "\t" + std::to_string(i) + "\n";
+    }
+    zelk::LineTable table = zelk::scan_lines(text.data(), text.size(), 4096, nullptr);
+    zelk::SortedLines got = zelk::sort_lines(text.data(), table);
+    zelk::SortedLines wide = zelk::sort_lines(text.data(), table, 0);
+    ASSERT_TRUE(got == wide) << equal << " equal keys";
   }
 }
 

@@ -11,6 +11,7 @@
 #include "common/file.h"
 #include "common/version.h"
 #include "helpers.h"
+#include "pdb/byteorder.h"
 #include "zelkdump/commands.h"
 
 namespace {
@@ -57,21 +58,13 @@ struct Packed {
 
 void pack(Packed& p, bool plain) {
   write_file(p.dir / "d.txt", test_dictionary());
-  if (!plain) {
-    write_file(p.dir / "zelkpress", read_file(ZELKPRESS));
-    chmod((p.dir / "zelkpress").c_str(), 0755);
-  }
+  if (!plain) zelk_test::install_copy(ZELKPRESS, p.dir / "zelkpress");
   std::vector<std::string> args = {"-k", "1024", "d.txt"};
   if (plain) args.insert(args.begin(), "-p");
   RunResult r = zelk_test::run_in(p.dir.path, ZELKPACK, args);
   ASSERT_EQ(r.status, 0) << r.err;
   p.db = read_file(p.dir / "zelk.pdb");
-  char name[32];
-  for (int i = 0;
-       std::snprintf(name, sizeof name, "out/dic%04d.txt", i), zelk_test::file_exists(p.dir / name);
-       ++i) {
-    p.chunks += read_file(p.dir / name);
-  }
+  p.chunks = zelk_test::chunk_files(p.dir.path);
 }
 
 // Where the parts of a database begin.
@@ -79,16 +72,11 @@ struct Layout {
   size_t chunks, index, rec1, rec2;
 };
 
-size_t be(const std::string& s, size_t at, int bytes) {
-  size_t v = 0;
-  for (int i = 0; i < bytes; ++i)
-    v = v << 8 | static_cast<unsigned char>(s[at + static_cast<size_t>(i)]);
-  return v;
-}
-
 Layout layout_of(const std::string& db) {
-  size_t chunks = be(db, 76, 2) - 1;
-  return {chunks, 78 + 8 * (chunks + 1) + 2, be(db, 86, 4), be(db, 94, 4)};
+  auto bytes = reinterpret_cast<const unsigned char*>(db.data());
+  size_t chunks = zelk::get_word(bytes + zelk::kRecordCountOffset) - 1u;
+  return {chunks, zelk::record0_offset(chunks), zelk::get_long(bytes + zelk::list_entry_offset(1)),
+          zelk::get_long(bytes + zelk::list_entry_offset(2))};
 }
 
 TEST(Zelkdump, ReadsBackWhatZelkpackWrote) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/file.h"
+#include "helpers.h"
 #include "zelkimport/check.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
@@ -54,10 +55,7 @@ Result import_csv(const std::string& text, const Options& options = {}) {
   return import_with(options, [&](Sink& s) { read_csv_text(TextFile{name, text}, s); });
 }
 
-std::string be32(uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
-}
+using zelk_test::be32;
 
 std::string gzip(const std::string& data) {
   z_stream z{};

@@ -1,4 +1,4 @@
-// zelkpress as zelkpack runs it, and zelkpack's compressed databases.
+// zelkpress as zelkpack runs it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -25,14 +25,6 @@ std::string expand(const std::string& record) {
     return "(" + error + ")";
   }
   return std::string(text.begin(), text.end());
-}
-
-unsigned be16(const std::string& s, size_t at) {
-  return static_cast<unsigned>(static_cast<unsigned char>(s[at]) << 8 |
-                               static_cast<unsigned char>(s[at + 1]));
-}
-unsigned long be32(const std::string& s, size_t at) {
-  return static_cast<unsigned long>(be16(s, at)) << 16 | be16(s, at + 2);
 }
 
 TEST(Zelkpress, CompressesAndPrintsNothing) {
@@ -156,40 +148,6 @@ TEST(Zelkpress, HelpAndVersion) {
       zelk_test::run_in(dir.path, ZELKPRESS, {"--help"}, "sh -c 'exec \"$0\" \"$@\" >/dev/full'");
   EXPECT_EQ(full.status, 2);
   EXPECT_EQ(full.err, "zelkpress: cannot write standard output\n");
-}
-
-TEST(Zelkpack, CompressedDatabaseExpandsToItsChunkFiles) {
-  TempDir dir;
-  std::string input;
-  for (int i = 0; i < 3000; ++i) {
-    input += "word" + std::to_string(i * 7919 % 3001) + "\tdefinition number " + std::to_string(i) +
-             " of a generated dictionary\n";
-  }
-  write_file(dir / "d.txt", input);
-  write_file(dir / "zelkpress", read_file(ZELKPRESS));
-  chmod((dir / "zelkpress").c_str(), 0755);
-  RunResult r = zelk_test::run_in(dir.path, ZELKPACK, {"-k", "2048", "d.txt"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string db = read_file(dir / "zelk.pdb");
-  unsigned n = be16(db, 76) - 1;
-  ASSERT_GT(n, 40u);
-  size_t index_at = be32(db, 78);
-  EXPECT_EQ(be16(db, index_at + 4), n);
-  EXPECT_EQ(be16(db, index_at + 6), 1u) << "flag word: compressed";
-  size_t plain_total = 0;
-  for (unsigned k = 1; k <= n; ++k) {
-    size_t begin = be32(db, 78 + 8 * k);
-    size_t end = k < n ? be32(db, 78 + 8 * (k + 1)) : db.size();
-    char name[32];
-    std::snprintf(name, sizeof name, "out/dic%04u", k - 1);
-    std::string record = db.substr(begin, end - begin);
-    EXPECT_EQ(record, read_file(dir / (std::string(name) + ".txz"))) << k;
-    EXPECT_EQ(be16(db, index_at + 16 + 2 * (k - 1)), record.size()) << k;
-    std::string chunk = read_file(dir / (std::string(name) + ".txt"));
-    EXPECT_EQ(expand(record), chunk) << k;
-    plain_total += chunk.size();
-  }
-  EXPECT_LT(db.size(), plain_total / 2);
 }
 
 }  // namespace
