@@ -162,10 +162,10 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
       {"truncated", true, [](std::string& d, const Layout&) { d.pop_back(); }, "cannot expand"},
       {"index too short for its sizes", false,
        [](std::string& d, const Layout& l) { d.resize(l.index + 16 + 2 * l.chunks - 1); },
-       "record 0 at offset 0x"},
+       ": index record too short for its "},
       {"index key without NUL", false,
        [](std::string& d, const Layout& l) { d.resize(l.index + 16 + 2 * l.chunks + 5); },
-       "record 0 at offset 0x"},
+       ": key of chunk 1 in the index record has no NUL"},
       {"record too large", true,
        [](std::string& d, const Layout&) { d += std::string(70000, 'x'); },
        "bytes, more than a record holds (65535)"},
@@ -463,6 +463,56 @@ TEST(Zelkdump, LargeIndexNeedsAMemoryCard) {
       verify.out,
       "warning: record 0 at offset 0x1638: index record of 148416 bytes is over 65535: the "
       "database must go on a memory card\nt.pdb: sound: 700 chunks, 700 entries, 1 warning\n");
+}
+
+TEST(Zelkdump, InfoListAndVerifySayWhatTheDatabaseHolds) {
+  EXPECT_EQ(dump("info", small_database(true)).out,
+            "name:          ZelkDB\ntype:          Dict\ncreator:       Zelk\n"
+            "created:       0x06d144ae (1907-08-16 19:38:22)\n"
+            "modified:      0x06d144ae (1907-08-16 19:38:22)\n"
+            "records:       5\nchunks:        4\ncompression:   none (flag 0)\n"
+            "index record:  81 bytes\nstored bytes:  227\ntext bytes:    227\n"
+            "ratio:         100.0 %\nentries:       12\nlongest key:   10 bytes\n"
+            "longest value: 16 bytes\n");
+  // Compressed: info's totals are the sums of list's columns (record, offset,
+  // stored bytes, text bytes, entries, first key, last key).
+  std::string db = small_database(false);
+  std::string list = dump("list", db).out, info = dump("info", db).out;
+  unsigned long stored = 0, text = 0, entries = 0, record = 0, offset = 0, next = 0;
+  for (size_t pos = 0; pos < list.size(); pos = list.find('\n', pos) + 1) {
+    unsigned long r, o, s, t, e;
+    ASSERT_EQ(std::sscanf(list.c_str() + pos, "%lu\t%lx\t%lu\t%lu\t%lu\t", &r, &o, &s, &t, &e), 5);
+    EXPECT_EQ(r, ++record);
+    EXPECT_EQ(o, record == 1 ? zelk::record0_offset(4) + 81 : next) << "records follow each other";
+    next = o + s;
+    stored += s;
+    text += t;
+    entries += e;
+  }
+  EXPECT_EQ(list.substr(0, list.find('\n')).substr(list.find("\t-ness")), "\t-ness\tapple");
+  EXPECT_EQ(next, db.size());
+  char totals[160];
+  std::snprintf(totals, sizeof totals,
+                "stored bytes:  %lu\ntext bytes:    %lu\nratio:         %.1f %%\n"
+                "entries:       %lu\n",
+                stored, text, 100.0 * static_cast<double>(stored) / static_cast<double>(text),
+                entries);
+  EXPECT_NE(info.find(totals), std::string::npos) << info << totals;
+  EXPECT_NE(info.find("compression:   zlib (flag 1)\n"), std::string::npos);
+
+  // Keys with a byte order mark or a line end are sound, with warnings.
+  TempDir dir;
+  write_file(dir / "d.txt",
+             "\xEF\xBB\xBF"
+             "bom\tv\nword\n");
+  ASSERT_EQ(zelk_test::run_in(dir.path, ZELKPACK, {"-p", "d.txt"}).status, 0);
+  Dump verify = dump("verify", read_file(dir / "zelk.pdb"));
+  EXPECT_EQ(verify.status, 0);
+  EXPECT_EQ(verify.out,
+            "warning: record 1 at offset 0x7f: key 'word\\n' holds a line end\n"
+            "warning: record 1 at offset 0x7f: key '\xEF\xBB\xBF"
+            "bom' begins with a UTF-8 byte "
+            "order mark\nt.pdb: sound: 1 chunk, 2 entries, 2 warnings\n");
 }
 
 TEST(Zelkdump, JsonForScripts) {
