@@ -303,20 +303,6 @@ TEST_F(Zelkpack, OutputThatCannotBeOpenedIsReportedAfterTheWorkFiles) {
   EXPECT_EQ(file("out/dic0000.txt"), "a\tx\n");  // work files were written first
 }
 
-TEST_F(Zelkpack, SortsByKeyAndWarnsAboutLongKeys) {
-  input("b\t2\n" + std::string(128, 'z') + "\tlong\n" + std::string(127, 'y') + "\tfits\na\t1\n\n");
-  RunResult r = run({"-p", "d.txt"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err.substr(0, 61),
-            "Sorting...\nWarning: Too long word in line 2, Truncated\nDone!\n");
-  EXPECT_EQ(file("out/zelksort.dic"), "\na\t1\nb\t2\n" + std::string(127, 'y') + "\tfits\n" +
-                                          std::string(128, 'z') + "\tlong\n");
-}
-
-}  // namespace
-
-namespace {
-
 const std::string kRun20 = "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n";
 
 TEST_F(Zelkpack, WarnsAboutWhatItMangles) {
