@@ -475,7 +475,7 @@ TEST(Zelkdump, InfoListAndVerifySayWhatTheDatabaseHolds) {
   // stored bytes, text bytes, entries, first key, last key).
   std::string db = small_database(false);
   std::string list = dump("list", db).out, info = dump("info", db).out;
-  unsigned long stored = 0, text = 0, entries = 0, record = 0, offset = 0, next = 0;
+  unsigned long stored = 0, text = 0, entries = 0, record = 0, next = 0;
   for (size_t pos = 0; pos < list.size(); pos = list.find('\n', pos) + 1) {
     unsigned long r, o, s, t, e;
     ASSERT_EQ(std::sscanf(list.c_str() + pos, "%lu\t%lx\t%lu\t%lu\t%lu\t", &r, &o, &s, &t, &e), 5);
