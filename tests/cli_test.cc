@@ -305,6 +305,18 @@ TEST_F(Zelkpack, OutputThatCannotBeOpenedIsReportedAfterTheWorkFiles) {
 
 const std::string kRun20 = "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n";
 
+TEST_F(Zelkpack, ReadsFromAPipe) {
+  // No size to reserve ahead: the input grows as it is read, past 64 KB.
+  std::string text;
+  for (int i = 0; i < 9000; ++i) text += "k" + std::to_string(i) + "\tv\n";
+  input(text);
+  ASSERT_EQ(run({"-p", "d.txt"}).status, 0);
+  std::string from_file = file("zelk.pdb");
+  RunResult r = run({"-p", "/dev/stdin"}, "sh -c 'cat d.txt | exec \"$0\" \"$@\"'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(file("zelk.pdb") == from_file);
+}
+
 TEST_F(Zelkpack, WarnsAboutWhatItMangles) {
   const std::string k18 = std::string(16, 'v');  // "a\t" + 16 bytes: K - 2 = 18 at K = 20
   struct Case {
