@@ -84,6 +84,7 @@ TEST(Keys, ZelkdumpArgumentsKeepKeysThatLookLikeOptions) {
       {{"zd", "info", "f", "--json"}, {"zd", "info", "--json", "--", "f"}, ""},
       {{"zd", "lookup", "f", "--json"}, {"zd", "lookup", "--", "f", "--json"}, ""},
       {{"zd", "info", "-x", "f"}, {"zd", "info", "-x", "--", "f"}, ""},
+      {{"zd", "lookup", "f", "k", "-s"}, {"zd", "lookup", "-s", "--", "f", "k"}, ""},  // no value
       {{"zd", "--version"}, {"zd", "--version"}, ""},
       {{"zd", "frob", "f"}, {"zd"}, "'frob' is not a zelkdump command"},
   };

@@ -244,9 +244,14 @@ TEST(Zelkdump, CommandLine) {
   EXPECT_NE(info.out.find("created:       0x06d144ae (1907-08-16 19:38:22)\n"), std::string::npos)
       << info.out;
   std::string dated = p.db;
-  dated.replace(40, 4, "\xff\xff\xff\xff");
-  EXPECT_NE(dump("info", dated).out.find("modified:      0xffffffff (2040-02-06 06:28:15)\n"),
-            std::string::npos);
+  for (auto [bytes, shown] : {std::pair{"\xff\xff\xff\xff", "0xffffffff (2040-02-06 06:28:15)"},
+                              std::pair{"\x7c\x25\xb0\x80", "0x7c25b080 (1970-01-01 00:00:00)"},
+                              std::pair{"\x00\x00\x00\x00", "0x00000000 (1904-01-01 00:00:00)"}}) {
+    dated.replace(zelk::kModificationDateOffset, 4, bytes, 4);
+    EXPECT_NE(dump("info", dated).out.find("modified:      " + std::string(shown) + "\n"),
+              std::string::npos)
+        << shown;
+  }
   EXPECT_EQ(zelk_test::run_in(p.dir.path, ZELKDUMP, {"--version"}).out,
             std::string("zelkdump ") + zelk::kVersion + "\n");
 }
