@@ -85,6 +85,9 @@ TEST(Keys, ZelkdumpArgumentsKeepKeysThatLookLikeOptions) {
       {{"zd", "lookup", "f", "--json"}, {"zd", "lookup", "--", "f", "--json"}, ""},
       {{"zd", "info", "-x", "f"}, {"zd", "info", "-x", "--", "f"}, ""},
       {{"zd", "lookup", "f", "k", "-s"}, {"zd", "lookup", "-s", "--", "f", "k"}, ""},  // no value
+      {{"zd", "serve", "f", "--host=h", "--port=0"},
+       {"zd", "serve", "--host=h", "--port=0", "--", "f"},
+       ""},
       {{"zd", "--version"}, {"zd", "--version"}, ""},
       {{"zd", "frob", "f"}, {"zd"}, "'frob' is not a zelkdump command"},
   };
