@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zelkdump/arguments.h"
+#include "zelkdump/database.h"
 
 namespace {
 
@@ -32,10 +33,21 @@ TEST(Keys, FoldCase) {
       {"\xC3\x84\xC1\xBF", "\xC3\x84\xC1\xBF"},
       {"\xC3\x84\xF4\x90\x80\x80", "\xC3\x84\xF4\x90\x80\x80"},
       {"\xC3\x84\xF4\x8F\xBF\xBF", "\xC3\xA4\xF4\x8F\xBF\xBF"},
+      {"\xC2\x80\xC3\x84", "\xC2\x80\xC3\xA4"},  // U+0080, the least of two bytes, is UTF-8
   };
   for (const Case& c : cases) EXPECT_EQ(zelk::fold_case(c.key), c.folded) << c.key;
   // A character cut off by the end of the key is not completed from beyond it.
   EXPECT_EQ(zelk::fold_case(std::string_view("A\xC3\x84", 2)), "a\xC3");
+}
+
+TEST(Keys, MessagesCutLongKeysBetweenCharacters) {
+  std::string e_acute = "\xC3\xA9", key = "x";
+  for (int i = 0; i < 100; ++i) key += e_acute;
+  std::string want = "x";
+  for (int i = 0; i < 30; ++i) want += e_acute;
+  EXPECT_EQ(zelk::escape_short(key), want + "...");  // 61 bytes, not into the 30th character
+  EXPECT_EQ(zelk::escape_short(std::string(61, 'k')), std::string(60, 'k') + "...");
+  EXPECT_EQ(zelk::escape_short("a\tb\\\x01"), "a\\tb\\\\\\x01");
 }
 
 TEST(Keys, EditDistance) {

@@ -164,8 +164,13 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
        [](std::string& d, const Layout& l) { d.resize(l.index + 16 + 2 * l.chunks - 1); },
        ": index record too short for its "},
       {"index key without NUL", false,
-       [](std::string& d, const Layout& l) { d.resize(l.index + 16 + 2 * l.chunks + 5); },
-       ": key of chunk 1 in the index record has no NUL"},
+       [](std::string& d, const Layout& l) {
+         size_t keys = l.index + 16 + 2 * l.chunks;  // cut inside chunk 2's first key
+         d.resize(d.find('\0', d.find('\0', keys) + 1) + 3);
+       },
+       ": key of chunk 2 in the index record has no NUL"},
+      {"nothing after the record list", false,
+       [](std::string& d, const Layout& l) { d.resize(l.index - 2); }, "is not inside the file"},
       {"record too large", true,
        [](std::string& d, const Layout&) { d += std::string(70000, 'x'); },
        "bytes, more than a record holds (65535)"},
@@ -223,6 +228,7 @@ TEST(Zelkdump, CommandLine) {
        1,
        "zelkdump: 'd.txt' is not a Dict/Zelk database (type 'llll', creator 'llll')"},
       {{"info", "zelk.pdb"}, 0, ""},
+      {{"keys", "zelk.pdb", "a", "b"}, 2, "PREFIX: At Most 1 required but received 2"},
       {{"lookup", "zelk.pdb", "w1", "nope"}, 1, "zelkdump: zelk.pdb: 'nope' not found"},
   };
   write_file(p.dir / "short.pdb", "Dict\n");
