@@ -183,6 +183,11 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
          d.replace(l.rec2, one.size(), one);
        },
        "record 1 at offset"},
+      {"record 0's attribute byte", false, [](std::string& d, const Layout&) { d[82] = 0x41; },
+       "record 0 at offset 0x52: attribute byte is 0x41, not 0x40"},
+      {"offsets out of order", false,
+       [](std::string& d, const Layout& l) { d.replace(94, 4, zelk_test::be32(l.rec1 - 1)); },
+       "record 2 at offset 0x5e: offset below the previous record's"},
   };
   for (const Case& c : cases) {
     std::string db = c.compressed ? packed.db : plain.db;
@@ -192,6 +197,19 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
     EXPECT_NE(verify.out.find(c.where), std::string::npos) << c.what << "\n" << verify.out;
     EXPECT_NE(verify.out.find("t.pdb: damaged: "), std::string::npos) << c.what;
   }
+  // Problems of the index record are placed at their own offsets in it.
+  const Layout l = layout_of(plain.db);
+  char line[96];
+  std::string db = plain.db;
+  db[l.index + 7] = 2;
+  std::snprintf(line, sizeof line, "record 0 at offset %#zx: compression flag 2 is neither",
+                l.index + 6);
+  EXPECT_NE(dump("verify", db).out.find(line), std::string::npos) << line;
+  db = plain.db;
+  db.replace(zelk::list_entry_offset(0), 4, zelk_test::be32(l.index + 2));
+  std::snprintf(line, sizeof line, "record 0 at offset %#zx: index record does not follow",
+                l.index + 2);
+  EXPECT_NE(dump("verify", db).out.find(line), std::string::npos) << line;
 }
 
 TEST(Zelkdump, CommandLine) {
