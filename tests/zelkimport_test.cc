@@ -215,6 +215,16 @@ TEST(Import, CharacterSets) {
       EXPECT_EQ(r.out, c.out) << c.in;
     }
   }
+  // A character set with shift states ends each text with the bytes that
+  // close its last run, however full the output is by then.
+  Options from_utf7;
+  from_utf7.from = "UTF-7";
+  for (size_t n = 0; n < 40; ++n) {
+    std::string text = "k\t" + std::string(n, '~') + "\n";
+    Result there = import_tab(text, to("UTF-7"));
+    ASSERT_EQ(there.error, "") << n;
+    EXPECT_EQ(import_tab(there.out, from_utf7).out, n ? text : "k\t\n") << n << ": " << there.out;
+  }
   EXPECT_NE(import_tab("k\tv\n", to("NO-SUCH-SET")).error.find("unknown character set"),
             std::string::npos);
 }
