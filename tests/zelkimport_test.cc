@@ -6,10 +6,12 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/file.h"
 #include "helpers.h"
+#include "zelkimport/charset.h"
 #include "zelkimport/check.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
@@ -229,6 +231,24 @@ TEST(Import, CharacterSets) {
             std::string::npos);
 }
 
+TEST(Import, Utf8ValidPrefix) {
+  const std::pair<std::string, size_t> cases[] = {
+      {"ab", 2},
+      {"\xC2\x80", 2},
+      {"\xDF\xBF", 2},
+      {"\xC1\xBF", 0},
+      {"a\xE0\x9F\xBF", 1},
+      {"\xE0\xA0\x80", 3},
+      {"\xED\xA0\x80", 0},
+      {"\xF0\x8F\xBF\xBF", 0},
+      {"\xF4\x90\x80\x80", 0},
+      {"\xF4\x8F\xBF\xBFz", 5},
+      {"abcdefgh\xC3", 8},
+      {"\xC3\xA9\xFF", 2},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(utf8_valid_prefix(text), valid) << text;
+}
+
 TEST(Import, MarkupBecomesText) {
   struct Case {
     const char* markup;
@@ -252,7 +272,8 @@ TEST(Import, MarkupBecomesText) {
 }
 
 TEST(Import, Dictd) {
-  const std::string data = "00-database-short\n  test\nApple\n  a fruit\n  red\nbanana\n";
+  const std::string data =
+      "00-database-short\n  test\nApple\n  a fruit\n  red\nbanana\nPear \t\r\n  a fruit\n";
   Options meta;
   meta.metadata = true;
   Options keep;
@@ -267,14 +288,15 @@ TEST(Import, Dictd) {
       {"00databaseshort\tA\tY\n", meta, "00databaseshort\t00-database-short test\n", ""},
       {"Apple\tZ\tW\n", keep, "Apple\tApple a fruit red\n", ""},
       {"pome\tZ\tW\tApple\n", {}, "pome\tApple a fruit red\n", ""},
+      {"Pear\t2\tS\n", {}, "Pear\ta fruit\n", ""},  // the headword line ends in blanks
       {"Apple\tY\n", {}, "", "x.index:1: not an index line"},
       {"\nApple\tY\tQ!\n", {}, "", "x.index:2: bad length 'Q!' (base64 digits expected)"},
       {"Apple\t\tQ\n", {}, "", "x.index:1: bad offset ''"},
-      {"banana\t2\tB\n",
+      {"banana\tBI\tB\n",
        {},
        "",
-       "x.index:1: 'banana': bytes 54 to 55 are past the end of "
-       "x.dict (54 bytes)"},
+       "x.index:1: 'banana': bytes 72 to 73 are past the end of "
+       "x.dict (72 bytes)"},
   };
   for (const Case& c : cases) {
     std::string index_name = "x.index", data_name = "x.dict";
@@ -448,6 +470,12 @@ TEST(Import, CheckCountsWhatZelkpackWillMeet) {
   EXPECT_EQ(s.cut_lines, 0);
   EXPECT_EQ(s.refusal, "");
   EXPECT_EQ(s.chunks, 3);
+  zelk::Captured report;
+  print_summary(report.f, "t.txt", s, 141, nullptr);
+  EXPECT_EQ(report.text().substr(0, 99),
+            "zelkimport: t.txt at -k 141:\n"
+            "  entries                        6\n"
+            "  repeated keys                  1\n");
   // At K = 104 the long key's line (139 bytes) is cut and the 102-byte one fits.
   TextSummary cut = check_text(text.data(), text.size(), 104);
   EXPECT_EQ(cut.refusal, "Error: Too Long (105 chars) Lines in input file (line 5).");
