@@ -48,7 +48,7 @@ def expected(entries):
 
 
 def run(*args, cwd=None, check=True):
-    r = subprocess.run(args, cwd=cwd, capture_output=True)
+    r = subprocess.run(args, cwd=cwd, capture_output=True, timeout=60)
     if check and r.returncode != 0:
         raise AssertionError(f"{args} -> {r.returncode}\n{r.stderr.decode(errors='replace')}")
     return r
