@@ -414,6 +414,15 @@ TEST(Import, Stardict) {
       {ifo("version=2.4.2\nwordcount=1\n" + sized(10)),
        "a" + std::string(1, '\0') + be32(0) + be32(3), "m12", "", "",
        "i.idx: entry 1 'a': field 'm' without"},
+      {ifo("version=2.4.2\nwordcount=1\n" + sized(10)),
+       "a" + std::string(1, '\0') + be32(0) + be32(4), std::string("P\0\0\0", 4), "", "",
+       "i.idx: entry 1 'a': field 'P' without its size"},
+      {ifo("version=2.4.2\nwordcount=1\n" + sized(10)),
+       "a" + std::string(1, '\0') + be32(0) + be32(7), "P" + be32(3) + "ab", "", "",
+       "i.idx: entry 1 'a': field 'P' longer than the data"},
+      {ifo("version=2.4.2\nwordcount=3\n" + sized(typed_idx.size())), typed_idx, typed,
+       "x" + std::string(1, '\0') + be32(3), "", "i.syn: entry 1 'x': points to word 3, but"},
+      {"", "", "", "", "", "i.ifo: empty file"},
   };
   for (const Case& c : cases) {
     std::string n_ifo = "i.ifo", n_idx = "i.idx", n_dict = "i.dict", n_syn = "i.syn";

@@ -47,6 +47,8 @@ TEST(Zelkpress, FailuresLeaveNoOutput) {
       {{}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
       {{"c.txt"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
       {{"c.txt", "o.txz", "x"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
+      {{"", "o.txz"}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
+      {{"c.txt", ""}, 2, "usage: zelkpress CHUNK OUTPUT\n"},
       {{"missing.txt", "o.txz"},
        1,
        "zelkpress: cannot open 'missing.txt': No such file or directory\n"},
