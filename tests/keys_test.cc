@@ -33,7 +33,8 @@ TEST(Keys, FoldCase) {
       {"\xC3\x84\xC1\xBF", "\xC3\x84\xC1\xBF"},
       {"\xC3\x84\xF4\x90\x80\x80", "\xC3\x84\xF4\x90\x80\x80"},
       {"\xC3\x84\xF4\x8F\xBF\xBF", "\xC3\xA4\xF4\x8F\xBF\xBF"},
-      {"\xC2\x80\xC3\x84", "\xC2\x80\xC3\xA4"},  // U+0080, the least of two bytes, is UTF-8
+      {"\xC2\x80\xC3\x84", "\xC2\x80\xC3\xA4"},          // U+0080, the least of two bytes, is UTF-8
+      {"\xC3\x84\xED\xBF\xBF", "\xC3\x84\xED\xBF\xBF"},  // U+DFFF, the last surrogate, is not
   };
   for (const Case& c : cases) EXPECT_EQ(zelk::fold_case(c.key), c.folded) << c.key;
   // A character cut off by the end of the key is not completed from beyond it.

@@ -27,6 +27,7 @@ DICTIONARY = (
     b"banana\ta long yellow fruit\n"
     b"bad\xff\tbytes \xfe that are not UTF-8\n"
     b"over\xe0\x80\x80\xf0\x80\x80\x80\xf4\x90\x80\x80\xed\xa0\x80\tovers and surrogates\n"
+    b"max\xf4\x8f\xbf\xbf\tthe last code point\n"
     + b"".join(b"key%04d\tvalue %d\n" % (i, i) for i in range(3000))
 )
 
@@ -93,6 +94,7 @@ class Serve(unittest.TestCase):
             ("api/keys?prefix=key&limit=2&offset=5", 200, {"keys": ["key0005", "key0006"],
                                                            "more": True}),
             ("api/keys?prefix=b", 200, {"keys": ["bad\\xFF", "banana"]}),
+            ("api/keys?prefix=max", 200, {"keys": ["max\U0010FFFF"]}),
             ("api/keys?prefix=over", 200,
              {"keys": ["over" + "".join("\\x%02X" % b for b in b"\xe0\x80\x80\xf0\x80\x80\x80"
                                                                  b"\xf4\x90\x80\x80\xed\xa0\x80")]}),

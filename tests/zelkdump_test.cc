@@ -362,7 +362,11 @@ TEST(Zelkdump, Searches) {
       EXPECT_EQ(d.err, c.err) << what;
     }
     Dump keys = dump("keys", db, {"app"});
+    EXPECT_EQ(keys.status, 0);
     EXPECT_EQ(keys.out, "apple\napples\napplet\n");
+    Dump none = dump("keys", db, {"q"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, nf + "no key begins with 'q'\n");
   }
 }
 
