@@ -46,9 +46,11 @@ std::string_view sort_key(const char* data, const LineTable& table, size_t i, ch
 
 // The line numbers (from 0) in sorted order. The passes over equal keys run
 // on 32-bit values when rank and place among equals fit in compact_bits
-// (tests lower it to reach the 64-bit way on small inputs).
+// (tests lower it to reach the 64-bit way on small inputs). With
+// group_begins, also says which places of the order begin a run of equal keys.
 using SortedLines = UninitVector<uint32_t>;
-SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits = 32);
+SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits = 32,
+                       std::vector<bool>* group_begins = nullptr);
 
 // Writes the lines in the given order to the sorted copy, each ending in a
 // line feed.

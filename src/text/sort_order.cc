@@ -163,8 +163,10 @@ SortedLines order_equal_keys(Ranking& r, unsigned compact_bits) {
 
 }  // namespace
 
-SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits) {
+SortedLines sort_lines(const char* data, const LineTable& table, unsigned compact_bits,
+                       std::vector<bool>* group_begins) {
   Ranking ranking = rank_lines(data, table);
+  if (group_begins) *group_begins = ranking.group_begins;
   if (ranking.largest_group == 1) return std::move(ranking.line_at);  // no equal keys
   return order_equal_keys(ranking, compact_bits);
 }

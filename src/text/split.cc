@@ -18,6 +18,7 @@ struct Chunker {
   std::vector<char> iobuf;  // the chunk file's stdio buffer; outlives chunk
   File chunk;               // the chunk being filled (none when only counting)
   bool open = false;        // a chunk is being filled
+  bool in_memory = false;   // chunks go to index.text
   unsigned bytes = 0;       // bytes written to it
   std::string first_key;
   std::string last_key;
@@ -32,7 +33,7 @@ void enter_key(Chunker& c, const std::string& first, const std::string& last, lo
 
 void open_chunk(Chunker& c) {
   c.open = true;
-  if (!c.settings.write_chunks) {
+  if (!c.settings.write_chunks || c.in_memory) {
     ++c.index.suffix;
     return;
   }
@@ -62,7 +63,15 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
     open_chunk(c);
     c.bytes = 0;
   }
-  if (c.chunk.f) {
+  if (c.in_memory && c.settings.write_chunks) {
+    UninitVector<char>& t = c.index.text;
+    size_t at = t.size();
+    t.resize(at + static_cast<size_t>(len));
+    std::memcpy(t.data() + at, key.data(), key.size());
+    t[at + key.size()] = '\t';
+    std::memcpy(t.data() + at + key.size() + 1, value.data(), value.size());
+    t[at + static_cast<size_t>(len) - 1] = '\n';
+  } else if (c.chunk.f) {
     write_bytes(c.chunk, key.data(), key.size());
     write_bytes(c.chunk, "\t", 1);
     write_bytes(c.chunk, value.data(), value.size());
@@ -72,41 +81,74 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
   c.last_key = key;
 }
 
-}  // namespace
-
-void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& index) {
-  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), false,
-            0,        {},    {}};
-  const size_t limit = static_cast<size_t>(settings.chunksize) - 1;
-  std::vector<char> line(kLineBufferSize);
-  LineReader reader = make_line_reader(in);
-  std::string_view text;
-  const long kept = static_cast<long>(settings.chunksize) - 2;  // bytes a line keeps before its LF
-  while (next_line(reader, &text)) {
-    ++stats.current_line;
-    long before_lf = static_cast<long>(text.size()) - (text.back() == '\n' ? 1 : 0);
-    if (before_lf > kept) {
-      ++stats.cut_lines;
-      if (before_lf > stats.longest_cut) stats.longest_cut = before_lf;
-    }
-    std::memcpy(line.data(), text.data(), text.size());
-    line[text.size()] = '\0';
-    truncate_line(line.data(), settings.chunksize);
-    if (line[0] == '\0' || line[0] == '\n') continue;
-
-    KeyScan key = scan_key(line.data(), limit);
-    size_t value_pos = skip_separator(line.data(), key.length);
-    size_t value_len = scan_value(line.data() + value_pos, limit);
-    emit(c, std::string_view(line.data(), key.length),
-         std::string_view(line.data() + value_pos, value_len));
-    if (key.length > stats.max_key) stats.max_key = static_cast<uint32_t>(key.length);
-    if (value_len > stats.max_val) stats.max_val = static_cast<uint32_t>(value_len);
+// One line of the sorted copy: capped, cut into key and value, and emitted.
+void chunk_line(Chunker& c, std::string_view text, std::vector<char>& line) {
+  Stats& stats = c.stats;
+  const long kept = static_cast<long>(c.settings.chunksize) - 2;  // bytes kept before the LF
+  const size_t limit = static_cast<size_t>(c.settings.chunksize) - 1;
+  ++stats.current_line;
+  long before_lf = static_cast<long>(text.size()) - (text.back() == '\n' ? 1 : 0);
+  if (before_lf > kept) {
+    ++stats.cut_lines;
+    if (before_lf > stats.longest_cut) stats.longest_cut = before_lf;
   }
-  if (reader.error) die("Can't open '%s' for read\n", sorted_copy_path().c_str());
+  std::memcpy(line.data(), text.data(), text.size());
+  line[text.size()] = '\0';
+  truncate_line(line.data(), c.settings.chunksize);
+  if (line[0] == '\0' || line[0] == '\n') return;
+
+  KeyScan key = scan_key(line.data(), limit);
+  size_t value_pos = skip_separator(line.data(), key.length);
+  size_t value_len = scan_value(line.data() + value_pos, limit);
+  emit(c, std::string_view(line.data(), key.length),
+       std::string_view(line.data() + value_pos, value_len));
+  if (key.length > stats.max_key) stats.max_key = static_cast<uint32_t>(key.length);
+  if (value_len > stats.max_val) stats.max_val = static_cast<uint32_t>(value_len);
+}
+
+void finish(Chunker& c) {
   if (c.open) {
     enter_key(c, c.first_key, c.last_key, c.bytes);
     if (c.chunk.f) close_file(c.chunk);
   }
+}
+
+}  // namespace
+
+void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& index) {
+  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), false, false,
+            0,        {},    {}};
+  std::vector<char> line(kLineBufferSize);
+  LineReader reader = make_line_reader(in);
+  std::string_view text;
+  while (next_line(reader, &text)) chunk_line(c, text, line);
+  if (reader.error) die("Can't open '%s' for read\n", sorted_copy_path().c_str());
+  finish(c);
+}
+
+void split_lines(const char* data, const UninitVector<uint64_t>& starts,
+                 const UninitVector<uint32_t>& order, const Settings& settings, Stats& stats,
+                 ChunkIndex& index) {
+  Chunker c{settings, stats, index, {}, File(), false, true, 0, {}, {}};
+  std::vector<char> line(kLineBufferSize);
+  std::string piece;
+  for (uint32_t i : order) {
+    size_t begin = starts[i], end = starts[i + 1];
+    if (data[end - 1] == '\n') {
+      chunk_line(c, std::string_view(data + begin, end - begin), line);
+      continue;
+    }
+    // The sorted copy gives such a piece a line feed, which is read back as
+    // a line of its own when the piece is 65535 bytes long.
+    piece.assign(data + begin, end - begin);
+    piece += '\n';
+    for (size_t at = 0; at < piece.size();) {
+      size_t n = line_length(piece.data() + at, piece.size() - at);
+      chunk_line(c, std::string_view(piece.data() + at, n), line);
+      at += n;
+    }
+  }
+  finish(c);
 }
 
 }  // namespace zelk

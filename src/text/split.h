@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/big_alloc.h"
 #include "common/settings.h"
 #include "pdb/format.h"
 
@@ -15,11 +16,22 @@ namespace zelk {
 struct ChunkIndex {
   std::vector<IndexEntry> entries;  // entry k describes chunk file k
   int suffix = 0;                   // chunk files opened so far: the next chunk's number
+  // Set by split_lines: the chunks' bytes one after the other, chunk k the
+  // entries[k].size bytes after those of the chunks before it.
+  UninitVector<char> text;
 };
 
 // Reads entry lines from in (which stays open) and writes the chunk files,
 // the chunk index and the statistics. With settings.debug, prints an
 // "enter_key(...)" line per chunk to standard output.
 void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& index);
+
+// The same over lines held in memory, taken in the given order (the sorted
+// copy without the copy): the chunks go to index.text (unless
+// settings.write_chunks is off: then they are only counted), no file is written.
+// lines[i] is the bytes [starts[i], starts[i + 1]) of data.
+void split_lines(const char* data, const UninitVector<uint64_t>& starts,
+                 const UninitVector<uint32_t>& order, const Settings& settings, Stats& stats,
+                 ChunkIndex& index);
 
 }  // namespace zelk

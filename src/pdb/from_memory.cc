@@ -1,0 +1,105 @@
+#include "pdb/from_memory.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "codec/codec.h"
+#include "common/error.h"
+#include "pdb/byteorder.h"
+#include "pdb/format.h"
+#include "pdb/press.h"
+
+namespace zelk {
+
+namespace {
+
+using Records = std::vector<std::vector<unsigned char>>;
+
+// Compresses every chunk into records, on press_threads() threads that take
+// chunks in turn.
+void compress_all(const ChunkIndex& index, const std::vector<size_t>& starts, Records& records,
+                  std::FILE* progress) {
+  size_t n = index.entries.size();
+  records.resize(n);
+  std::atomic<size_t> next{0}, done{0};
+  std::atomic<bool> no_memory{false};
+  auto work = [&] {
+    try {
+      Compressor compressor = make_compressor();
+      for (size_t i; (i = next++) < n && !no_memory;) {
+        const auto* text = reinterpret_cast<const unsigned char*>(index.text.data() + starts[i]);
+        compress_chunk(compressor, text, index.entries[i].size, records[i]);
+        ++done;
+      }
+    } catch (const std::bad_alloc&) {
+      no_memory = true;
+    }
+  };
+  size_t threads = std::min<size_t>(static_cast<size_t>(press_threads()), n);
+  std::vector<std::thread> workers;
+  for (size_t t = progress ? 0 : 1; t < threads; ++t) workers.emplace_back(work);
+  if (progress) {
+    while (done < n && !no_memory) {
+      std::fprintf(progress, "\rcompressing %zu of %zu chunks", done.load(), n);
+      std::fflush(progress);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  } else {
+    work();
+  }
+  for (std::thread& w : workers) w.join();
+  if (no_memory) throw std::bad_alloc();
+}
+
+}  // namespace
+
+void write_from_memory(File& out, const Settings& settings, ChunkIndex& index,
+                       std::FILE* progress) {
+  if (!SwapChoose()) die("Fail to determine byte order.\n");
+  std::vector<IndexEntry>& entries = index.entries;
+  size_t n = entries.size();
+  size_t index_size = index_record_size(entries);
+  if (index_size > kMaxRecordSize && !settings.allow_large_index) {
+    die("Error: Too big Index Record...\nABORTED\n");
+  }
+  std::vector<size_t> starts(n + 1, 0);
+  for (size_t i = 0; i < n; ++i) starts[i + 1] = starts[i] + entries[i].size;
+  Records records;
+  if (settings.do_compress) compress_all(index, starts, records, progress);
+  for (size_t i = 0; i < n; ++i) {
+    size_t stored = settings.do_compress ? records[i].size() : entries[i].size;
+    if (stored > kMaxRecordSize) {
+      die("Error: Record %zu too big (%zu bytes), at most 65535.\n", i + 1, stored);
+    }
+    entries[i].size = stored;
+  }
+
+  std::vector<unsigned char> header = build_header(settings.storyName, n);
+  std::vector<unsigned char> list(kListEntrySize * (n + 1) + kListGap, 0);
+  uint64_t offset = record0_offset(n);
+  for (size_t r = 0; r <= n; ++r) {
+    put_long(&list[kListEntrySize * r], static_cast<uint32_t>(offset));
+    put_long(&list[kListEntrySize * r + kListAttributesField],
+             kFirstRecordId + static_cast<uint32_t>(r));
+    offset += r == 0 ? index_size : entries[r - 1].size;
+  }
+  write_bytes(out, header.data(), header.size());
+  write_bytes(out, list.data(), list.size());
+  std::vector<unsigned char> record0 = build_index_record(entries, settings.do_compress);
+  write_bytes(out, record0.data(), record0.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (settings.do_compress) {
+      write_bytes(out, records[i].data(), records[i].size());
+      records[i] = std::vector<unsigned char>();
+    } else {
+      write_bytes(out, index.text.data() + starts[i], entries[i].size);
+    }
+  }
+  close_file(out);
+}
+
+}  // namespace zelk
