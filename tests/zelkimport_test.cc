@@ -37,6 +37,7 @@ Result import_with(const Options& options, Read read) {
     Sink sink(options);
     sink.messages = messages.f;
     read(sink);
+    if (sink.written) finish_reading(sink, "t");
     r.out = view(sink.out);
     r.repaired = sink.repaired;
     for (const auto& [reason, count] : sink.skipped) r.skipped += count;
@@ -133,8 +134,13 @@ TEST(Import, EntriesAreCleanedUp) {
       {"a\\nb\tv\nc\tw\n", skip, "c\tw\n", 0, 1, "t.tab:1: 'a\\nb' skipped: key holds"},
       {"k\\n\tv\n", {}, "k\tv\n", 1, 0, "line feed"},
       {"\\n\tv\n", {}, "", 1, 1, "empty key"},
-      {"bad\xFF\tv\n", {}, "", 0, 1, "'bad\\xFF' skipped: invalid UTF-8 (byte 4 of the key)"},
-      {"k\tv\xC3\n", {}, "", 0, 1, "invalid UTF-8 (byte 2 of the definition)"},
+      {"bad\xFF\tv\n",
+       {},
+       "bad\xEF\xBF\xBD\tv\n",
+       0,
+       0,
+       "t.tab:1: 1 byte not valid UTF-8 replaced in 'bad\\xFF'"},
+      {"k\tv\xC3\n", {}, "k\tv\xEF\xBF\xBD\n", 0, 0, "t.tab:1: 1 byte not valid UTF-8"},
       {"just a line\n\n   \nk\tv\n", {}, "k\tv\n", 0, 1, "t.tab:1: 'just a line' skipped"},
       {"k\t\n", {}, "k\t\n", 0, 0, ""},
   };
@@ -314,28 +320,28 @@ TEST(Import, Dictd) {
 // first failure must come out as from one reading in order.
 TEST(Import, DictdHalvesKeepTheOrder) {
   const std::string data = "Apple\n  a fruit\n";
-  auto index_with = [](int bad_utf8_at, int broken_at) {
+  auto index_with = [](int bad_key_at, int broken_at) {
     std::string index;
     for (int i = 1; i <= 100; ++i) {
       if (i == broken_at) {
         index += "w" + std::to_string(i) + "\tA\n";
       } else {
-        index += "w" + std::to_string(i) + (i % bad_utf8_at == 0 ? "\xff" : "") + "\tA\tQ\n";
+        index += "w" + std::to_string(i) + (i % bad_key_at == 0 ? " /// x" : "") + "\tA\tQ\n";
       }
     }
     return index;
   };
   struct Case {
-    int bad_utf8_at, broken_at;
+    int bad_key_at, broken_at;
     long written;
     std::string error;
   } cases[] = {
-      {30, 0, 97, ""},                          // warnings at lines 30, 60 and 90
+      {30, 0, 100, ""},                         // warnings at lines 30, 60 and 90
       {30, 80, 0, "x.index:80: not an index"},  // after the warnings at 30 and 60
       {30, 20, 0, "x.index:20: not an index"},  // the first half's failure, nothing after it
   };
   for (const Case& c : cases) {
-    std::string index = index_with(c.bad_utf8_at, c.broken_at), name = "x.index", dname = "x.dict";
+    std::string index = index_with(c.bad_key_at, c.broken_at), name = "x.index", dname = "x.dict";
     long written = 0;
     Result r = import_with({}, [&](Sink& s) {
       read_dictd(TextFile{name, index}, TextFile{dname, data}, s);
@@ -343,18 +349,18 @@ TEST(Import, DictdHalvesKeepTheOrder) {
     });
     EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << r.error;
     std::string warned;
-    for (int line = c.bad_utf8_at; line <= 100; line += c.bad_utf8_at) {
+    for (int line = c.bad_key_at; line <= 100; line += c.bad_key_at) {
       if (c.broken_at && line > c.broken_at) break;
-      warned += "zelkimport: x.index:" + std::to_string(line) + ": 'w" + std::to_string(line) +
-                "\\xFF' skipped: invalid UTF-8 (byte " +
-                std::to_string(std::to_string(line).size() + 2) + " of the key)\n";
+      std::string w = "w" + std::to_string(line);
+      warned += "zelkimport: x.index:" + std::to_string(line) + ": key '" + w +
+                " /// x' holds \" /// \"; repaired as '" + w + " / x'\n";
     }
     EXPECT_EQ(r.messages, warned);
     if (!c.error.empty()) continue;
     EXPECT_EQ(written, c.written);
     std::string expected;
     for (int i = 1; i <= 100; ++i) {
-      if (i % c.bad_utf8_at != 0) expected += "w" + std::to_string(i) + "\tApple a fruit\n";
+      expected += "w" + std::to_string(i) + (i % c.bad_key_at ? "" : " / x") + "\tApple a fruit\n";
     }
     EXPECT_EQ(r.out, expected);
   }

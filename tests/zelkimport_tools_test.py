@@ -291,7 +291,8 @@ class Tools(unittest.TestCase):
             self.assertEqual(r.stdout.decode(), f"{key}\t{flat(value)}\n")
 
     def test_check_agrees_with_zelkpack(self):
-        lines = [f"key{i:05d}\t{'v' * (i % 300)}\n" for i in range(3000)]
+        # Keys long enough that small budgets give an index record over 65535 bytes.
+        lines = [f"key{i:05d}{'k' * 40}\t{'v' * (i % 300)}\n" for i in range(3000)]
         lines[17] = "long\t" + "w" * 5000 + "\n"
         self.write("d.txt", "".join(lines))
         for k in (64, 400, 4096, 8192):
@@ -300,23 +301,32 @@ class Tools(unittest.TestCase):
                             check=False)
                 pack = run(ZELKPACK, "-k", str(k), "-o", "d.pdb", "d.txt", cwd=self.dir,
                            check=False)
-                report = check.stdout.decode()
+                report, said = check.stdout.decode(), pack.stderr.decode()
+                size = re.search(r"Index record \(Record 0\) size = (\d+) bytes", said)[1]
+                self.assertRegex(report, rf"index record +{size} bytes")
                 if pack.returncode != 0:
-                    message = pack.stderr.decode().splitlines()[-1]
+                    message = " ".join(said.splitlines()[-2:])
                     self.assertIn(f"zelkpack would stop:           {message}", report)
                     self.assertEqual(check.returncode, 1)
-                    continue
-                records = struct.unpack(">H", self.read("d.pdb")[76:78])[0]
-                self.assertRegex(report, rf"chunks +{records - 1} of at most 65534")
+                else:
+                    records = struct.unpack(">H", self.read("d.pdb")[76:78])[0]
+                    self.assertRegex(report, rf"chunks +{records - 1} of at most 65534")
                 cut = re.search(r"Warning: (\d+) lines? cut to \d+ bytes; the longest was "
-                                r"(\d+) bytes", pack.stderr.decode())
+                                r"(\d+) bytes", said)
                 if cut:
                     self.assertRegex(report, rf"over {k - 2} bytes\) +{cut[1]}, the longest "
-                                             rf"{cut[2]} bytes; -k {int(cut[2]) + 2} keeps")
-                    self.assertEqual(check.returncode, 1)
-                else:
+                                             rf"{cut[2]} bytes")
+                if pack.returncode == 0 and not cut:
                     self.assertRegex(report, rf"over {k - 2} bytes\) +0\n")
                     self.assertEqual(check.returncode, 0)
+                    continue
+                # The command the check ends with packs it whole.
+                self.assertEqual(check.returncode, 1)
+                command = re.search(r"To pack it whole: zelkpack (.*) (\S+)\n", report)
+                whole = run(ZELKPACK, *command[1].split(), "-o", "w.pdb", "d.txt",
+                            cwd=self.dir, check=False)
+                self.assertEqual(whole.returncode, 0, whole.stderr)
+                self.assertNotIn(b"cut to", whole.stderr)
 
 
 if __name__ == "__main__":

@@ -20,8 +20,7 @@ void open_converter(Converter& c, const std::string& from, const std::string& to
   c.to = to;
 }
 
-Conversion convert(Converter& c, std::string_view in, std::string& out,
-                   const std::string* replacement) {
+Conversion convert(Converter& c, std::string_view in, std::string& out, Unmappable* unmappable) {
   out.resize(in.size() * 2 + 16);
   char* src = const_cast<char*>(in.data());
   size_t src_left = in.size();
@@ -42,11 +41,22 @@ Conversion convert(Converter& c, std::string_view in, std::string& out,
       continue;
     }
     size_t at = in.size() - src_left;
-    if (error != EILSEQ || !replacement) return Conversion{false, at};
+    if (error != EILSEQ || !unmappable || (!unmappable->translit && !unmappable->replacement)) {
+      return Conversion{false, at};
+    }
     size_t length = 1;
     utf8_at(in, at, &length);
     out.resize(used);
-    out += *replacement;
+    std::string instead;
+    if (unmappable->translit) {
+      Conversion t = convert(*unmappable->translit, in.substr(at, length), instead, nullptr);
+      if (!t.ok) return Conversion{false, at};
+      ++(instead == "?" ? unmappable->replaced : unmappable->transliterated);
+    } else {
+      instead = *unmappable->replacement;
+      ++unmappable->replaced;
+    }
+    out += instead;
     used = out.size();
     out.resize(used + src_left * 2 + 16);
     src += length;

@@ -27,10 +27,20 @@ struct Conversion {
   size_t at = 0;
 };
 
+// What becomes of a character the output set has not: transliterated (when
+// translit is open: the same conversion with //TRANSLIT), else replaced by
+// replacement; counted either way. A transliteration that gives only '?' is
+// counted as replaced.
+struct Unmappable {
+  Converter* translit = nullptr;
+  const std::string* replacement = nullptr;
+  long transliterated = 0;
+  long replaced = 0;
+};
+
 // Converts in; on a character the output set has not, returns its offset in
-// in (unless replacement is given: then it is written instead).
-Conversion convert(Converter& c, std::string_view in, std::string& out,
-                   const std::string* replacement);
+// in (unless unmappable says what to write instead).
+Conversion convert(Converter& c, std::string_view in, std::string& out, Unmappable* unmappable);
 
 // Offset of the first byte that is not part of valid UTF-8, or in.size().
 size_t utf8_valid_prefix(std::string_view in);

@@ -15,6 +15,7 @@
 #include "text/line.h"
 #include "text/sort.h"
 #include "text/split.h"
+#include "zelkimport/database.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {
@@ -35,7 +36,8 @@ std::string_view line_key(std::string_view line, bool* has_separator) {
   return line;
 }
 
-// Runs the sort and the chunking stage in memory, counting chunks.
+// Runs the sort and the chunking stage in memory, counting chunks and
+// measuring the index record.
 void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) {
   LineTable table = scan_lines(data, size, chunksize, nullptr);
   s.long_input_lines = table.long_lines;
@@ -44,30 +46,13 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
     return;
   }
   SortedLines order = sort_lines(data, table);
-  // The sorted copy is the input's lines, each given a line feed it lacks:
-  // its buffer is sized once, and neither grown nor zeroed.
-  UninitVector<char> sorted(size + table.starts.size() + 1);
-  std::FILE* mem = fmemopen(sorted.data(), sorted.size(), "wb");
-  if (!mem) throw std::bad_alloc();
-  File copy(mem, "sorted copy");
-  write_sorted(copy, data, table, order);
-  long sorted_size = std::ftell(copy.f);
-  if (std::fclose(copy.f) != 0 || sorted_size < 0) throw std::bad_alloc();
-  copy.f = nullptr;
-  if (sorted_size == 0) {
-    s.refusal = "Error: No entries in input file.";
-    return;
-  }
-  std::FILE* in = fmemopen(sorted.data(), static_cast<size_t>(sorted_size), "rb");
-  if (!in) throw std::bad_alloc();
-  File reader(in, "sorted copy");
   Settings settings;
   settings.chunksize = chunksize;
   settings.write_chunks = false;
   Stats stats;
   ChunkIndex index;
   try {
-    split(reader.f, settings, stats, index);
+    split_lines(data, table.starts, order, settings, stats, index);
   } catch (const Fatal& fatal) {
     s.refusal = fatal.message;
     if (!s.refusal.empty() && s.refusal.back() == '\n') s.refusal.pop_back();
@@ -76,10 +61,28 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
   s.chunks = index.suffix;
   s.cut_lines = stats.cut_lines;
   s.longest_cut = stats.longest_cut;
+  s.index_size = index_record_size(index.entries);
   if (index.entries.empty()) {
     s.refusal = "Error: No entries in input file.";
-  } else if (index.suffix > 65534) {
+    return;
+  }
+  if (index.suffix > 65534) {
     s.refusal = "Error: Too many chunks (" + std::to_string(index.suffix) + "), at most 65534.";
+    return;
+  }
+  // The -k that packs every line whole, and whether its index fits in main memory.
+  std::string_view text(data, size);
+  s.whole_k = s.cut_lines ? static_cast<int>(s.longest_cut + 2) : chunksize;
+  if (s.long_input_lines || s.whole_k > kMaxChunkSize) {
+    s.whole_k = 0;
+  } else if (int k = chunksize_for_small_index(text, table.starts, order, s.whole_k)) {
+    s.whole_k = k;
+  } else {
+    s.whole_needs_large = true;
+  }
+  if (s.index_size > kMaxRecordSize) {
+    s.refusal = "Error: Too big Index Record... ABORTED";
+    s.small_index_k = chunksize_for_small_index(text, table.starts, order, chunksize);
   }
 }
 
@@ -155,38 +158,91 @@ std::string num(long n) { return std::to_string(n); }
 
 }  // namespace
 
+namespace {
+
+// The import's own counts: what was written, left out, changed.
+void print_import(std::FILE* out, const Sink& sink) {
+  long skipped = 0;
+  for (const auto& [reason, count] : sink.skipped) skipped += count;
+  row(out, "entries written", num(sink.written));
+  row(out, "entries skipped", num(skipped));
+  for (const auto& [reason, count] : sink.skipped) {
+    std::fprintf(out, "    %-28s %ld\n", reason.c_str(), count);
+  }
+  row(out, "keys repaired", num(sink.repaired));
+  row(out, "keys shortened", num(sink.shortened));
+  if (sink.options.long_definitions == Long::kCut) {
+    row(out, "definitions cut", num(sink.cut));
+  } else {
+    row(out, "definitions continued", num(sink.continued) + " (in further entries of their key)");
+  }
+  if (sink.invalid) row(out, "entries with bytes replaced", num(sink.invalid));
+  if (sink.options.translit) {
+    row(out, "characters transliterated", num(sink.unmappable.transliterated));
+  }
+  if (sink.options.translit || !sink.options.replace.empty()) {
+    row(out, "characters replaced", num(sink.unmappable.replaced));
+  }
+}
+
+// The zelkpack command that packs the text whole, or why none does.
+void print_whole(std::FILE* out, const std::string& name, const TextSummary& s) {
+  if (s.whole_k == 0) {
+    std::fprintf(out, "zelkpack cannot pack %s whole: %s\n", name.c_str(),
+                 s.long_input_lines ? "it has lines over 65535 bytes"
+                                    : "its longest line needs more than -k 65535");
+    return;
+  }
+  std::fprintf(out, "To pack it whole: zelkpack -k %d%s %s\n", s.whole_k,
+               s.whole_needs_large ? " -l" : "", name.c_str());
+  if (s.whole_needs_large) {
+    std::fprintf(out,
+                 "  (-l: its index record is over 65535 bytes at any -k; the database must go "
+                 "on a memory card)\n");
+  }
+}
+
+}  // namespace
+
+std::string index_advice(size_t index_size, int small_index_k) {
+  std::string text = num(static_cast<long>(index_size)) + " bytes";
+  if (index_size <= kMaxRecordSize) return text + " of at most 65535";
+  text += ", over 65535: the database must go on a memory card (-l); ";
+  return text + (small_index_k ? "-k " + num(small_index_k) + " keeps it in main memory"
+                               : "no -k keeps it in main memory");
+}
+
 bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s, int chunksize,
-                   const Sink* sink) {
+                   const Sink* sink, const std::string& packed) {
   std::fprintf(out, "zelkimport: %s at -k %d:\n", name.c_str(), chunksize);
   if (sink) {
-    long skipped = 0;
-    for (const auto& [reason, count] : sink->skipped) skipped += count;
-    row(out, "entries written", num(sink->written));
-    row(out, "entries skipped", num(skipped));
-    for (const auto& [reason, count] : sink->skipped) {
-      std::fprintf(out, "    %-28s %ld\n", reason.c_str(), count);
-    }
-    row(out, "keys repaired", num(sink->repaired));
+    print_import(out, *sink);
   } else {
     row(out, "entries", num(s.entries));
   }
   row(out, "repeated keys", num(s.repeated_keys));
   row(out, "keys over 127 bytes", num(s.long_keys));
-  std::string cut = num(s.cut_lines);
-  if (s.cut_lines) {
-    cut += ", the longest " + num(s.longest_cut) + " bytes; ";
-    cut += s.longest_cut + 2 <= kMaxChunkSize ? "-k " + num(s.longest_cut + 2) + " keeps them whole"
-                                              : "no -k keeps it whole (at most 65533 bytes)";
+  if (packed.empty()) {
+    std::string cut = num(s.cut_lines);
+    if (s.cut_lines) cut += ", the longest " + num(s.longest_cut) + " bytes";
+    std::string cut_label = "lines cut (over " + num(chunksize - 2) + " bytes)";
+    row(out, cut_label.c_str(), cut);
+    row(out, "lines over 65535 bytes", num(s.long_input_lines));
+    row(out, "byte order mark", s.byte_order_mark ? "yes (kept in the first key)" : "no");
+    row(out, "lines without separator", num(s.no_separator));
+    row(out, "lines with NUL bytes", num(s.nul_lines));
   }
-  std::string cut_label = "lines cut (over " + num(chunksize - 2) + " bytes)";
-  row(out, cut_label.c_str(), cut);
-  row(out, "lines over 65535 bytes", num(s.long_input_lines));
-  row(out, "byte order mark", s.byte_order_mark ? "yes (kept in the first key)" : "no");
-  row(out, "lines without separator", num(s.no_separator));
-  row(out, "lines with NUL bytes", num(s.nul_lines));
-  row(out, "chunks", s.refusal.empty() ? num(s.chunks) + " of at most 65534" : "-");
+  bool sized = s.refusal.empty() || s.index_size > kMaxRecordSize;
+  row(out, "chunks", sized ? num(s.chunks) + " of at most 65534" : "-");
+  if (sized) row(out, "index record", index_advice(s.index_size, s.small_index_k));
+  if (!packed.empty()) {
+    std::fprintf(out, "Written: %s\n", packed.c_str());
+    return true;
+  }
+  bool whole = s.refusal.empty() && s.cut_lines == 0 && s.long_input_lines == 0;
   if (!s.refusal.empty()) row(out, "zelkpack would stop:", s.refusal);
-  return s.refusal.empty() && s.cut_lines == 0 && s.long_input_lines == 0;
+  if (!whole && s.chunks > 0) print_whole(out, name, s);
+  return whole;
 }
 
 }  // namespace zelk::import

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -50,21 +51,30 @@ std::string quote(std::string_view text) {
   return q + "'";
 }
 
+int layout_budget(const Options& o) {
+  return o.long_definitions == Long::kWhole ? 65535 : o.chunksize;
+}
+
 Sink::Sink(const Options& o) : options(o) {
   if (!o.from.empty()) open_converter(from_source, o.from, "UTF-8", false);
+  stray = !o.replace.empty() ? o.replace : "\xEF\xBF\xBD";  // U+FFFD
   if (!o.to.empty()) {
-    open_converter(to_output, "UTF-8", o.to, o.translit);
-    std::string wanted = !o.replace.empty() ? o.replace : o.translit ? "?" : "";
-    if (!wanted.empty()) {
-      Converter plain;
-      open_converter(plain, "UTF-8", o.to, false);
-      if (!convert(plain, wanted, replacement, nullptr).ok || replacement.empty()) {
-        fail("the replacement %s cannot be written in %s", quote(wanted).c_str(), o.to.c_str());
+    open_converter(to_output, "UTF-8", o.to, false);
+    if (o.translit) open_converter(translit, "UTF-8", o.to, true);
+    if (!o.replace.empty()) {
+      if (!convert(to_output, o.replace, replacement, nullptr).ok || replacement.empty()) {
+        fail("the replacement %s cannot be written in %s", quote(o.replace).c_str(), o.to.c_str());
       }
+    }
+    std::string probe;
+    if (o.replace.empty() && !o.translit && !convert(to_output, stray, probe, nullptr).ok) {
+      stray = "?";
     }
   } else {
     replacement = o.replace;
   }
+  unmappable.translit = is_open(translit) ? &translit : nullptr;
+  unmappable.replacement = replacement.empty() ? nullptr : &replacement;
 }
 
 void take_entries(Sink& sink, Sink& part) {
@@ -72,6 +82,19 @@ void take_entries(Sink& sink, Sink& part) {
   part.out = Bytes();
   sink.written += part.written;
   sink.repaired += part.repaired;
+  sink.shortened += part.shortened;
+  sink.long_keys += part.long_keys;
+  if (sink.title.empty()) sink.title = part.title;
+  sink.continued += part.continued;
+  sink.cut += part.cut;
+  if (sink.invalid == 0) sink.first_invalid = part.first_invalid;
+  sink.invalid += part.invalid;
+  sink.invalid_bytes += part.invalid_bytes;
+  sink.invalid_notes.insert(sink.invalid_notes.end(), part.invalid_notes.begin(),
+                            part.invalid_notes.end());
+  sink.unmappable.transliterated += part.unmappable.transliterated;
+  sink.unmappable.replaced += part.unmappable.replaced;
+  sink.longest_line = std::max(sink.longest_line, part.longest_line);
   for (const auto& [reason, count] : part.skipped) sink.skipped[reason] += count;
 }
 
@@ -115,10 +138,14 @@ void repair_key(std::string& key) {
   key.swap(tidy);
 }
 
-// Converts text in place into the output's character set.
-void to_output(Sink& sink, std::string& text, const Where& where, std::string_view key) {
-  const std::string* replacement = sink.replacement.empty() ? nullptr : &sink.replacement;
-  Conversion r = convert(sink.to_output, text, sink.conv_buf, replacement);
+// Text in the output's character set: converted when it is not UTF-8.
+void to_output(Sink& sink, std::string_view text, std::string& out, const Where& where,
+               std::string_view key) {
+  if (!is_open(sink.to_output)) {
+    out.assign(text);
+    return;
+  }
+  Conversion r = convert(sink.to_output, text, out, &sink.unmappable);
   if (!r.ok) {
     size_t length = 1;
     char32_t cp = utf8_at(text, r.at, &length);
@@ -126,10 +153,124 @@ void to_output(Sink& sink, std::string& text, const Where& where, std::string_vi
          describe(where, key).c_str(), static_cast<int>(length), text.data() + r.at,
          static_cast<unsigned>(cp), sink.to_output.to.c_str());
   }
-  text.swap(sink.conv_buf);
+}
+
+// The longest start of utf8, ending at a character boundary, whose output
+// fits in room bytes; piece receives that output. Returns its length in utf8.
+size_t fit(Sink& sink, std::string_view utf8, size_t room, std::string& piece, const Where& where,
+           std::string_view key) {
+  auto boundary = [&](size_t n) {
+    while (n > 0 && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80) --n;
+    return n;
+  };
+  if (!is_open(sink.to_output)) {
+    size_t n = boundary(std::min(room, utf8.size()));
+    piece.assign(utf8.substr(0, n));
+    return n;
+  }
+  // Converted pieces are not counted again: the whole text was.
+  Unmappable counted = sink.unmappable;
+  size_t fits = 0, too_long = utf8.size() + 1;  // lengths known to fit and not to fit
+  std::string best;
+  size_t guess = std::min(room, utf8.size());
+  for (int round = 0; round < 24 && too_long - fits > 1; ++round) {
+    size_t n = boundary(std::clamp(guess, fits + 1, too_long - 1));
+    if (n <= fits) break;
+    to_output(sink, utf8.substr(0, n), piece, where, key);
+    if (piece.size() <= room) {
+      fits = n;
+      best.swap(piece);
+      if (n == utf8.size()) break;
+      guess = n + std::max<size_t>(1, (room - best.size()) / 2);
+    } else {
+      too_long = n;
+      guess = fits + (too_long - fits) / 2;
+    }
+  }
+  sink.unmappable = counted;
+  piece.swap(best);
+  return fits;
+}
+
+// Appends the line key<TAB>value<LF>.
+void write_line(Sink& sink, const std::string& key, std::string_view value) {
+  Bytes& out = sink.out;
+  out.insert(out.end(), key.begin(), key.end());
+  out.push_back('\t');
+  out.insert(out.end(), value.begin(), value.end());
+  out.push_back('\n');
+  sink.longest_line = std::max(sink.longest_line, key.size() + 1 + value.size());
+  ++sink.written;
+}
+
+// Writes key and value (UTF-8) as entry lines: one when the line fits,
+// else as --long says.
+void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where) {
+  const size_t budget = static_cast<size_t>(layout_budget(sink.options));
+  const size_t line_room = budget - 2;  // bytes a line keeps before its line feed
+  std::string k;
+  to_output(sink, key, k, where, key);
+  if (k.size() > (budget - 3) / 2) {  // half the line at most, the rest for the definition
+    size_t n = fit(sink, key, (budget - 3) / 2, k, where, key);
+    ++sink.shortened;
+    std::fprintf(sink.messages, "zelkimport: %s: key shortened to its first %zu bytes\n",
+                 describe(where, key).c_str(), k.size());
+    key = key.substr(0, n);
+  }
+  if (k.size() > 127) ++sink.long_keys;
+  std::string& v = sink.conv_buf;
+  to_output(sink, value, v, where, key);
+  const size_t room = line_room - 1 - k.size();
+  if (v.size() <= room) return write_line(sink, k, v);
+  if (sink.options.long_definitions == Long::kCut) {
+    fit(sink, value, room, sink.piece_buf, where, key);
+    ++sink.cut;
+    return write_line(sink, k, sink.piece_buf);
+  }
+  ++sink.continued;
+  while (!value.empty()) {
+    size_t n = fit(sink, value, room, sink.piece_buf, where, key);
+    size_t next = n;
+    if (n < value.size()) {
+      // At a blank near the end of the room, when there is one.
+      size_t blank = value[n] == ' ' ? n : value.rfind(' ', n);
+      if (blank != std::string_view::npos && blank > 0 && blank >= n - n / 4) {
+        if (blank < n) fit(sink, value.substr(0, blank), room, sink.piece_buf, where, key);
+        n = blank;
+        next = blank + 1;
+      } else if (n == 0) {
+        fail("%s: -k %d leaves no room for a character of the definition",
+             describe(where, key).c_str(), sink.options.chunksize);
+      }
+    }
+    write_line(sink, k, sink.piece_buf);
+    value.remove_prefix(next);
+  }
+}
+
+// Valid UTF-8 from text: each byte that is not part of a character becomes
+// sink.stray. Returns the number of bytes replaced.
+size_t replace_invalid(Sink& sink, std::string_view text, std::string& out) {
+  out.clear();
+  size_t replaced = 0;
+  while (!text.empty()) {
+    size_t valid = utf8_valid_prefix(text);
+    out.append(text.substr(0, valid));
+    if (valid == text.size()) break;
+    if (sink.invalid_bytes.size() < 256) sink.invalid_bytes += text[valid];
+    out += sink.stray;
+    ++replaced;
+    text.remove_prefix(valid + 1);
+  }
+  return replaced;
 }
 
 }  // namespace
+
+size_t fit_output(Sink& sink, std::string_view utf8, size_t room, std::string& out) {
+  std::string name = "the name";
+  return fit(sink, utf8, room, out, Where{&name, 0, false}, utf8);
+}
 
 void flatten(std::string_view text, const std::string& separator, std::string& out) {
   out.clear();
@@ -186,13 +327,21 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
     key = sink.key_buf;
     value = sink.utf8_buf;
   }
-  for (int part = 0; part < 2; ++part) {
-    std::string_view text = part == 0 ? key : value;
-    size_t valid = utf8_valid_prefix(text);
-    if (valid != text.size()) {
-      return skip_entry(sink, where, key, "invalid UTF-8",
-                        " (byte " + std::to_string(valid + 1) + " of the " +
-                            (part == 0 ? "key" : "definition") + ")");
+  if (utf8_valid_prefix(key) != key.size() || utf8_valid_prefix(value) != value.size()) {
+    // Stray bytes in a source that is otherwise valid are replaced and named;
+    // a source with many is in another set (finish_reading stops).
+    std::string before = quote(key);
+    size_t bytes = replace_invalid(sink, key, sink.key_buf);
+    bytes += replace_invalid(sink, value, sink.utf8_buf);
+    key = sink.key_buf;
+    value = sink.utf8_buf;
+    if (sink.invalid++ == 0) {
+      sink.first_invalid = describe(where) + (where.is_line ? ": " : " ") + before;
+    }
+    if (sink.invalid_notes.size() < 20) {
+      sink.invalid_notes.push_back(describe(where) + ": " + std::to_string(bytes) + " byte" +
+                                   (bytes == 1 ? "" : "s") + " not valid UTF-8 replaced in " +
+                                   before);
     }
   }
   if (key.size() >= 3 && std::memcmp(key.data(), "\xEF\xBB\xBF", 3) == 0) key.remove_prefix(3);
@@ -219,17 +368,41 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
                  describe(where).c_str(), before.c_str(), problem, quote(k).c_str());
   }
   if (k.empty()) return skip_entry(sink, where, k, "empty key");
-  if (is_open(sink.to_output)) {
-    std::string original = k;
-    to_output(sink, k, where, original);
-    to_output(sink, v, where, original);
+  write_entry(sink, k, v, where);
+}
+
+namespace {
+
+// The set a text with bytes invalid in UTF-8 was most likely saved in: the
+// Windows set when it uses the bytes 0x80..0x9F for letters, else Latin-1.
+const char* likely_charset(std::string_view invalid_bytes) {
+  for (char ch : invalid_bytes) {
+    auto b = static_cast<unsigned char>(ch);
+    if (b >= 0x80 && b <= 0x9F) return "CP1252";
   }
-  Bytes& out = sink.out;
-  out.insert(out.end(), k.begin(), k.end());
-  out.push_back('\t');
-  out.insert(out.end(), v.begin(), v.end());
-  out.push_back('\n');
-  ++sink.written;
+  return "ISO-8859-1";
+}
+
+}  // namespace
+
+void finish_reading(Sink& sink, const std::string& source) {
+  // A handful: a few stray bytes, or one entry in a thousand.
+  long handful = std::max<long>(3, (sink.written + sink.invalid) / 1000);
+  if (sink.invalid > handful) {
+    fail(
+        "%s is not UTF-8: %ld entries hold bytes that are not, the first %s; give --from %s "
+        "(or the character set it was saved in)",
+        source.c_str(), sink.invalid, sink.first_invalid.c_str(),
+        likely_charset(sink.invalid_bytes));
+  }
+  for (const std::string& note : sink.invalid_notes) {
+    std::fprintf(sink.messages, "zelkimport: %s\n", note.c_str());
+  }
+  if (sink.invalid > static_cast<long>(sink.invalid_notes.size())) {
+    std::fprintf(sink.messages, "zelkimport: ... and %zu more entries with bytes replaced\n",
+                 static_cast<size_t>(sink.invalid) - sink.invalid_notes.size());
+  }
+  if (sink.written == 0) fail("%s: no entries to write", source.c_str());
 }
 
 }  // namespace zelk::import

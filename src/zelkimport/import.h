@@ -33,6 +33,15 @@ inline std::string_view view(const Bytes& bytes) { return {bytes.data(), bytes.s
 
 enum class BadKeys { kRepair, kSkip };
 
+// What becomes of a definition too long for one entry line at K.
+enum class Long {
+  kSplit,  // it goes on in further entries of the same key
+  kCut,    // it is cut at a character boundary
+  kWhole,  // K is chosen to hold the longest (split only past 65535)
+};
+
+// The least chunk budget an import takes: room for a key and a definition.
+inline constexpr int kMinImportChunkSize = 16;
 struct Options {
   std::string format;           // dictd, stardict, tab or csv
   std::string separator = " ";  // what a line break inside a definition becomes
@@ -48,7 +57,14 @@ struct Options {
   bool header = false;   // CSV: the first row names the columns
   char delimiter = ',';  // CSV field delimiter
   int chunksize = 4096;  // the -k the summary measures against
+  Long long_definitions = Long::kSplit;
+  bool markup = false;        // tab files: definitions are HTML (PyGlossary's)
+  bool markup_given = false;  // --markup was given; else html when values hold <br />
 };
+
+// The chunk budget entries are laid out for while they are read: K, or the
+// most there is when K is chosen afterwards.
+int layout_budget(const Options& options);
 
 // Where an entry came from, for messages: "wn.index:17" or
 // "gcide.idx: entry 17".
@@ -71,14 +87,27 @@ struct Sink {
   Converter from_source;        // to UTF-8, when the source is in another set
   bool source_in_utf8 = false;  // converted already, as a whole
   Converter to_output;          // from UTF-8, when the output is in another set
+  Converter translit;           // the same with //TRANSLIT, for --translit
   std::string replacement;      // --replace in the output's character set
+  std::string stray;            // what an invalid byte of the source becomes (UTF-8)
+  Unmappable unmappable;        // what --translit and --replace did, counted
+  std::string title;            // the source's own name for itself, if it gives one
   Bytes out;                    // the output text
-  long written = 0;
-  long repaired = 0;                    // keys repaired
-  std::map<std::string, long> skipped;  // reason -> entries skipped for it
+  long written = 0;             // entry lines written
+  long repaired = 0;            // keys repaired
+  long shortened = 0;           // keys shortened to fit an entry line
+  long long_keys = 0;           // keys over 127 bytes, which sort by their first 127
+  long continued = 0;           // definitions that go on in further entries
+  long cut = 0;                 // definitions cut (--long cut)
+  long invalid = 0;             // entries with bytes invalid in the source's set, replaced
+  std::string first_invalid;    // where the first of them is
+  std::string invalid_bytes;    // a sample of those bytes, to guess the set
+  std::vector<std::string> invalid_notes;  // their messages, said when the import goes on
+  size_t longest_line = 0;                 // bytes of the longest entry line before its line feed
+  std::map<std::string, long> skipped;     // reason -> entries skipped for it
   std::FILE* messages = stderr;
   // Scratch reused from entry to entry.
-  std::string key_buf, value_buf, utf8_buf, conv_buf;
+  std::string key_buf, value_buf, utf8_buf, conv_buf, piece_buf;
 };
 
 // Cleans one entry and appends its line to sink.out. markup: the value is
@@ -86,9 +115,19 @@ struct Sink {
 void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
                bool markup = false);
 
+// The longest start of utf8, ending at a character boundary, whose text in
+// the output's character set fits in room bytes; out receives that text.
+// Returns the length of that start in utf8.
+size_t fit_output(Sink& sink, std::string_view utf8, size_t room, std::string& out);
+
 // Moves what part wrote and counted to the end of sink: the entries of a
 // later part of the same source, read beside it.
 void take_entries(Sink& sink, Sink& part);
+
+// Ends the reading: stops when the source is not in the character set it was
+// read in (more than a handful of entries with invalid bytes), else says
+// which entries had bytes replaced; stops when nothing was written.
+void finish_reading(Sink& sink, const std::string& source);
 
 // Counts an entry left out, with a warning naming it.
 void skip_entry(Sink& sink, const Where& where, std::string_view key, const char* reason,

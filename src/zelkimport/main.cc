@@ -1,8 +1,11 @@
 // zelkimport: from dictd, StarDict, tab and CSV dictionaries to zelkpack's
-// input; and --check, what zelkpack will make of a text dictionary.
+// input or straight to a database; and --check, what zelkpack will make of a
+// text dictionary.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +13,11 @@
 #include <new>
 
 #include "common/version.h"
+#include "pdb/format.h"
 #include "zelkimport/check.h"
+#include "zelkimport/database.h"
 #include "zelkimport/import.h"
+#include "zelkimport/layout.h"
 
 using namespace zelk::import;
 
@@ -21,17 +27,67 @@ constexpr char kUsage[] =
     "Usage: zelkimport [--format dictd|stardict|tab|csv] SOURCE [-o OUTPUT] [OPTIONS]\n"
     "       zelkimport --check FILE [-k K]";
 
-std::string guess_format(const std::string& source) {
-  if (source.ends_with(".index")) return "dictd";
-  if (source.ends_with(".ifo")) return "stardict";
-  if (source.ends_with(".csv") || source.ends_with(".CSV")) return "csv";
-  return "tab";
-}
+bool ends_with(const std::string& s, const char* suffix) { return s.ends_with(suffix); }
 
 bool same_file(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+// The source as named, or the .index / .ifo of the dictionary a file named
+// instead belongs to; sets format when it was not given.
+std::string resolve_source(const std::string& source, std::string& format) {
+  struct Part {
+    const char* suffix;
+    const char* format;
+    const char* main;
+  };
+  static const Part kParts[] = {{".dict.dz", "dictd", ".index"},  {".dict", "dictd", ".index"},
+                                {".dict.dz", "stardict", ".ifo"}, {".dict", "stardict", ".ifo"},
+                                {".idx", "stardict", ".ifo"},     {".idx.gz", "stardict", ".ifo"},
+                                {".syn", "stardict", ".ifo"},     {".syn.gz", "stardict", ".ifo"},
+                                {".syn.dz", "stardict", ".ifo"}};
+  if (format.empty()) {
+    if (ends_with(source, ".index")) format = "dictd";
+    if (ends_with(source, ".ifo")) format = "stardict";
+  }
+  if (!format.empty() && format != "dictd" && format != "stardict") return source;
+  if (ends_with(source, ".index") || ends_with(source, ".ifo")) return source;
+  for (const Part& part : kParts) {
+    if (!ends_with(source, part.suffix) || (!format.empty() && format != part.format)) continue;
+    std::string main = source.substr(0, source.size() - std::strlen(part.suffix)) + part.main;
+    if (!file_exists(main)) continue;
+    std::fprintf(stderr, "zelkimport: '%s' is part of a %s dictionary: reading '%s'\n",
+                 source.c_str(), part.format, main.c_str());
+    format = part.format;
+    return main;
+  }
+  for (const Part& part : kParts) {
+    if (ends_with(source, part.suffix) && file_exists(source)) {
+      fail(
+          "'%s' looks like part of a dictd or StarDict dictionary, but no %s stands beside it; "
+          "name the dictionary's .index or .ifo",
+          source.c_str(), part.main);
+    }
+  }
+  if (format.empty())
+    format = ends_with(source, ".csv") || ends_with(source, ".CSV") ? "csv" : "tab";
+  return source;
+}
+
+// Every file the import reads.
+std::vector<std::string> source_files(const std::string& source, const std::string& format) {
+  std::vector<std::string> files{source};
+  auto add = [&](const char* main, std::initializer_list<const char*> suffixes) {
+    std::string base = source.substr(0, source.size() - std::strlen(main));
+    for (const char* s : suffixes) files.push_back(base + s);
+  };
+  if (format == "dictd" && ends_with(source, ".index")) add(".index", {".dict.dz", ".dict"});
+  if (format == "stardict" && ends_with(source, ".ifo")) {
+    add(".ifo", {".idx", ".idx.gz", ".dict.dz", ".dict", ".syn", ".syn.gz", ".syn.dz"});
+  }
+  return files;
 }
 
 void write_output(const std::string& path, std::string_view text) {
@@ -58,21 +114,162 @@ void write_output(const std::string& path, std::string_view text) {
   }
 }
 
+// The file's name without its folder and its dictionary suffixes.
+std::string stem(const std::string& path) {
+  std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  for (const char* suffix : {".index", ".ifo", ".txt", ".tab", ".tsv", ".csv", ".CSV"}) {
+    if (s.size() > std::strlen(suffix) && ends_with(s, suffix)) {
+      s.resize(s.size() - std::strlen(suffix));
+      break;
+    }
+  }
+  return s;
+}
+
+// The database's name: -n, else the source's title, else its stem; in the
+// output's character set, at most 31 bytes, cut at a character boundary.
+std::string database_name(Sink& sink, const std::string& given, const std::string& source) {
+  std::string name = !given.empty() ? given : !sink.title.empty() ? sink.title : stem(source);
+  std::string out;
+  try {
+    fit_output(sink, name, 31, out);
+  } catch (const ImportError&) {  // a name the output's set cannot write stays UTF-8
+    out = name.substr(0, 31);
+    while (!out.empty() && (static_cast<unsigned char>(name[out.size()]) & 0xC0) == 0x80) {
+      out.pop_back();
+    }
+  }
+  std::string whole;
+  try {
+    fit_output(sink, name, name.size() * 4 + 4, whole);
+  } catch (const ImportError&) {
+    whole = name;
+  }
+  if (out.size() < whole.size()) {
+    std::fprintf(stderr, "zelkimport: the name '%s' is cut to its first 31 bytes: '%s'\n",
+                 name.c_str(), out.c_str());
+  }
+  return out;
+}
+
+std::FILE* progress_stream() { return isatty(STDERR_FILENO) ? stderr : nullptr; }
+
+void say(const char* what) {
+  if (std::FILE* p = progress_stream()) {
+    std::fprintf(p, "\r%-40s", what);
+    std::fflush(p);
+  }
+}
+
+void done_saying() {
+  if (std::FILE* p = progress_stream()) std::fprintf(p, "\r%-40s\r", "");
+}
+
+// The summary of a database written: the text's counts as packed.
+TextSummary packed_summary(const Sink& sink, const Layout& layout, const Packed& packed,
+                           std::string_view text, int chunksize) {
+  TextSummary s;
+  s.entries = sink.written;
+  s.repeated_keys = layout.repeated;
+  s.long_keys = sink.long_keys;
+  s.chunks = packed.chunks;
+  s.index_size = packed.index_size;
+  s.whole_k = chunksize;
+  if (packed.index_size > zelk::kMaxRecordSize) {
+    s.small_index_k =
+        chunksize_for_small_index(text, layout.table.starts, layout.sorted, chunksize);
+  }
+  return s;
+}
+
+struct Command {
+  Options o;
+  std::string source, output, check_file, name;
+};
+
+int import(Command& c) {
+  Options& o = c.o;
+  if (o.chunksize < kMinImportChunkSize) {
+    fail("-k %d leaves no room for entries: an import takes -k %d to 65535", o.chunksize,
+         kMinImportChunkSize);
+  }
+  std::string source = resolve_source(c.source, o.format);
+  if (!c.output.empty() && c.output != "-") {
+    for (const std::string& file : source_files(source, o.format)) {
+      if (same_file(file, c.output)) {
+        fail("output '%s' is %s of the source", c.output.c_str(),
+             file == c.source ? "the source" : ("'" + file + "', part").c_str());
+      }
+    }
+  }
+  say("reading");
+  Sink sink(o);
+  if (o.format == "dictd") {
+    import_dictd(source, sink);
+  } else if (o.format == "stardict") {
+    import_stardict(source, sink);
+  } else if (o.format == "csv") {
+    import_csv(source, sink);
+  } else {
+    import_tab(source, sink);
+  }
+  done_saying();
+  finish_reading(sink, source);
+  int k = o.chunksize;
+  if (o.long_definitions == Long::kWhole) {
+    k = static_cast<int>(std::clamp<size_t>(sink.longest_line + 2, static_cast<size_t>(k), 65535));
+  }
+  say("sorting");
+  Layout layout = lay_out(view(sink.out), k);
+  if (is_database_name(c.output)) {
+    zelk::Settings settings;
+    settings.storyName = database_name(sink, c.name, source);
+    settings.chunksize = k;
+    settings.allow_large_index = true;
+    Packed packed = write_database(c.output, view(sink.out), layout, settings, progress_stream());
+    done_saying();
+    TextSummary s = packed_summary(sink, layout, packed, view(sink.out), k);
+    std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
+                       (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
+    print_summary(stderr, c.output, s, k, &sink, what);
+    return 0;
+  }
+  Bytes text = layout.moved ? arranged_text(view(sink.out), layout) : std::move(sink.out);
+  done_saying();
+  // The summary is worked out while the output is written.
+  std::future<TextSummary> summary =
+      std::async(std::launch::async, check_text, text.data(), text.size(), k);
+  write_output(c.output, view(text));
+  TextSummary s = summary.get();
+  print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
+                &sink);
+  return 0;
+}
+
 int run(int argc, char** argv) {
   CLI::App app{std::string("Turns dictd, StarDict, tab and CSV dictionaries into zelkpack's "
-                           "input.\n") +
+                           "input or a database.\n") +
                    kUsage,
                "zelkimport"};
-  Options o;
-  std::string source, output, check_file, bad_keys = "repair", delimiter = ",";
-  app.add_option("SOURCE", source, "The dictionary to import");
-  app.add_option("-o,--output", output, "Write here instead of standard output");
+  Command c;
+  Options& o = c.o;
+  std::string bad_keys = "repair", delimiter = ",", long_mode = "split", markup;
+  app.add_option("SOURCE", c.source, "The dictionary to import");
+  app.add_option("-o,--output", c.output,
+                 "Write here instead of standard output; a name ending in .pdb gets the database");
   app.add_option("-f,--format", o.format,
                  "dictd, stardict, tab or csv (default: from SOURCE's name)")
       ->check(CLI::IsMember({"dictd", "stardict", "tab", "csv"}));
-  app.add_option("--check", check_file, "Say what zelkpack will make of a text dictionary");
+  app.add_option("-n,--name", c.name,
+                 "The database's name (default: the source's title, else its file name)");
+  app.add_option("--check", c.check_file, "Say what zelkpack will make of a text dictionary");
   app.add_option("-k,--chunk-size", o.chunksize, "The chunk size zelkpack will be given")
-      ->default_val(4096);
+      ->default_val(4096)
+      ->check(CLI::Range(2, 65535));
+  app.add_option("--long", long_mode,
+                 "A definition too long for one entry: split (goes on in further entries), cut, "
+                 "or whole (-k chosen to hold it)")
+      ->check(CLI::IsMember({"split", "cut", "whole"}));
   app.add_option("--separator", o.separator, "What a line break inside a definition becomes")
       ->default_val(" ");
   app.add_option("--bad-keys", bad_keys,
@@ -81,7 +278,11 @@ int run(int argc, char** argv) {
   app.add_option("--from", o.from, "The source's character set (default UTF-8)");
   app.add_option("--to", o.to, "The output's character set (default UTF-8)");
   app.add_flag("--translit", o.translit, "Transliterate what --to has no place for, else '?'");
-  app.add_option("--replace", o.replace, "Write CHAR for what --to has no place for");
+  app.add_option("--replace", o.replace,
+                 "Write CHAR for what --to has no place for, and for stray bytes of the source");
+  app.add_option("--markup", markup,
+                 "tab: definitions are html or none (default: html when they hold <br />)")
+      ->check(CLI::IsMember({"html", "none"}));
   app.add_flag("--metadata", o.metadata, "dictd: keep the 00-database-* entries");
   app.add_flag("--keep-headword", o.keep_headword,
                "dictd: keep a definition's first line when it is the headword");
@@ -106,44 +307,27 @@ int run(int argc, char** argv) {
   }
   o.delimiter = delimiter[0];
   o.bad_keys = bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
+  o.long_definitions = long_mode == "cut"     ? Long::kCut
+                       : long_mode == "whole" ? Long::kWhole
+                                              : Long::kSplit;
+  o.markup = markup == "html";
+  o.markup_given = !markup.empty();
   if (o.translit && !o.replace.empty()) fail("--translit and --replace exclude each other");
-  if ((o.translit || !o.replace.empty()) && o.to.empty())
-    fail("--translit and --replace need --to");
+  if (o.translit && o.to.empty()) fail("--translit needs --to");
 
-  if (!check_file.empty()) {
-    if (!source.empty()) fail("--check takes one file and no SOURCE");
-    Bytes text = read_whole(check_file);
+  if (!c.check_file.empty()) {
+    if (!c.source.empty()) fail("--check takes one file and no SOURCE");
+    Bytes text = read_whole(c.check_file);
     TextSummary s = check_text(text.data(), text.size(), o.chunksize);
-    bool whole = print_summary(stdout, check_file, s, o.chunksize, nullptr);
+    bool whole = print_summary(stdout, c.check_file, s, o.chunksize, nullptr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("cannot write standard output");
     return whole ? 0 : 1;
   }
-  if (source.empty()) {
+  if (c.source.empty()) {
     std::fprintf(stderr, "%s\nRun with --help for more information.\n", kUsage);
     return 2;
   }
-  if (o.format.empty()) o.format = guess_format(source);
-  if (!output.empty() && output != "-" && same_file(source, output)) {
-    fail("output '%s' is the source", output.c_str());
-  }
-  Sink sink(o);
-  if (o.format == "dictd") {
-    import_dictd(source, sink);
-  } else if (o.format == "stardict") {
-    import_stardict(source, sink);
-  } else if (o.format == "csv") {
-    import_csv(source, sink);
-  } else {
-    import_tab(source, sink);
-  }
-  // The summary is worked out while the output is written.
-  std::future<TextSummary> summary =
-      std::async(std::launch::async, check_text, sink.out.data(), sink.out.size(), o.chunksize);
-  write_output(output, view(sink.out));
-  TextSummary s = summary.get();
-  print_summary(stderr, output.empty() || output == "-" ? "standard output" : output, s,
-                o.chunksize, &sink);
-  return 0;
+  return import(c);
 }
 
 }  // namespace
