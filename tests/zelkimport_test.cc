@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "zelkimport/charset.h"
 #include "zelkimport/check.h"
 #include "zelkimport/import.h"
+#include "zelkimport/layout.h"
 #include "zelkimport/markup.h"
 
 using namespace zelk::import;
@@ -505,4 +507,85 @@ TEST(Import, CheckCountsWhatZelkpackWillMeet) {
   EXPECT_EQ(check_text("\n\n", 2, 4096).refusal, "Error: No entries in input file.");
   EXPECT_EQ(check_text(nullptr, 0, 4096).refusal,
             "Error: No entries in input file.");  // an empty import
+}
+
+// A definition longer than a line goes on in further entries of its key:
+// every line within K - 2 bytes, every piece whole characters of the output's
+// set, and the pieces joined (blanks aside) the definition.
+TEST(Import, LongDefinitionsGoOnAtCharacterBoundaries) {
+  for (const char* to : {"", "SHIFT_JIS", "EUC-JP", "CP1252//TRANSLIT"}) {
+    const std::string value = std::string("かなカナ漢字 and ") +
+                              (*to == 'S' || *to == 'E' ? "" : "Ünïcödé ") +
+                              "words, a longer run withoutanyblanksatallinit "
+                              "ありがとうございますありがとうございます end";
+    for (int k : {16, 20, 33, 64}) {
+      Options o;
+      o.chunksize = k;
+      o.to = to;
+      if (o.to == "CP1252//TRANSLIT") {
+        o.to = "CP1252";
+        o.translit = true;
+      }
+      Result r = import_tab("key\t" + value + "\n", o);
+      ASSERT_EQ(r.error, "") << to << k;
+      Converter back;
+      if (!o.to.empty()) open_converter(back, o.to, "UTF-8", false);
+      std::string joined, expected;
+      size_t pos = 0, pieces = 0;
+      while (pos < r.out.size()) {
+        size_t end = r.out.find('\n', pos);
+        std::string line = r.out.substr(pos, end - pos);
+        pos = end + 1;
+        ++pieces;
+        EXPECT_LE(line.size(), static_cast<size_t>(k - 2)) << to << k;
+        ASSERT_EQ(line.substr(0, 4), "key\t");
+        std::string piece = line.substr(4), utf8 = piece;
+        if (is_open(back)) EXPECT_TRUE(convert(back, piece, utf8, nullptr).ok) << to << k << piece;
+        EXPECT_EQ(utf8_valid_prefix(utf8), utf8.size()) << to << k;
+        joined += utf8;
+      }
+      EXPECT_GT(pieces, 1u);
+      std::string want = value;
+      if (o.translit) {
+        Converter there, home;
+        open_converter(there, "UTF-8", "CP1252//TRANSLIT", false);
+        open_converter(home, "CP1252", "UTF-8", false);
+        std::string mid;
+        convert(there, value, mid, nullptr);
+        convert(home, mid, want, nullptr);
+      }
+      std::erase(joined, ' ');
+      std::erase(want, ' ');
+      EXPECT_EQ(joined, want) << to << k;
+    }
+  }
+}
+
+// The converter's sort, run on the text the layout arranges, hands repeated
+// keys back in source order, whatever the number and places of the repeats.
+TEST(Import, LayoutGivesSourceOrderThroughTheSort) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::srand(seed);
+    std::string text;
+    int lines = 1 + std::rand() % 300;
+    for (int i = 0; i < lines; ++i) {
+      text += "k" + std::to_string(std::rand() % (1 + seed % 7)) +
+              (seed % 3 ? "" : std::string(130, 'x') + std::to_string(i % 2)) + "\t#" +
+              std::to_string(i) + "\n";
+    }
+    Layout layout = lay_out(text, 4096);
+    Bytes arranged = arranged_text(text, layout);
+    std::string_view a = view(arranged);
+    zelk::LineTable table = zelk::scan_lines(a.data(), a.size(), 4096, nullptr);
+    zelk::SortedLines order = zelk::sort_lines(a.data(), table);
+    std::map<std::string, int> last;  // sort key -> the last source line seen
+    for (uint32_t line : order) {
+      std::string_view l =
+          a.substr(table.starts[line], table.starts[line + 1] - table.starts[line]);
+      std::string key(l.substr(0, std::min<size_t>(l.find('\t'), 127)));
+      int source = std::stoi(std::string(l.substr(l.find('#') + 1)));
+      if (last.count(key)) EXPECT_LT(last[key], source) << seed << " " << key;
+      last[key] = source;
+    }
+  }
 }

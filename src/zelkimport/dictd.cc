@@ -95,6 +95,16 @@ void read_index_lines(std::string_view text, long first_line, const TextFile& in
            describe(where, headword).c_str(), offset, offset + length, data.name.c_str(),
            data.data.size());
     }
+    if (headword == "00-database-short" || headword == "00databaseshort") {
+      // Its first line names the entry (00-database-short, as some write it).
+      std::string_view text = data.data.substr(offset, length);
+      size_t start = text.find_first_not_of(" \t\r\n");
+      if (start != std::string_view::npos && text.substr(start).starts_with("00")) {
+        size_t end = text.find('\n', start);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+      }
+      flatten(text, " ", sink.title);
+    }
     if (!sink.options.metadata && is_metadata(headword)) {
       ++sink.skipped["dictd metadata (00-database-*)"];
       continue;

@@ -18,6 +18,7 @@ struct Ifo {
   long long idxfilesize = -1;
   int offset_bits = 32;
   std::string types;  // sametypesequence, or empty
+  std::string bookname;
 };
 
 long long ifo_number(const TextFile& ifo, long line_no, std::string_view key,
@@ -56,7 +57,9 @@ Ifo parse_ifo(const TextFile& ifo) {
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
     std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (key == "version") {
+    if (key == "bookname") {
+      info.bookname = value;
+    } else if (key == "version") {
       info.version = value;
       if (value != "2.4.2" && value != "3.0.0") {
         fail("%s:%ld: version %s is not one this reader knows (2.4.2 or 3.0.0)", ifo.name.c_str(),
@@ -217,6 +220,7 @@ Fields parse_data(std::string_view data, const std::string& types) {
 void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dict,
                    const TextFile& syn, Sink& sink) {
   Ifo info = parse_ifo(ifo);
+  flatten(info.bookname, " ", sink.title);
   std::vector<Word> words = parse_idx(idx, info);
   // Each word's text, kept for its synonyms.
   std::vector<std::string> texts(syn.data.empty() ? 0 : words.size());

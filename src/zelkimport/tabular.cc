@@ -1,5 +1,7 @@
 // Tab files written by other converters (key, tab, value, with the escapes
 // backslash-n, backslash-t and two backslashes) and spreadsheets saved as CSV (RFC 4180).
+#include <algorithm>
+
 #include "zelkimport/import.h"
 
 namespace zelk::import {
@@ -32,9 +34,13 @@ void unescape(std::string_view in, std::string& out) {
 
 void read_tab_text(const TextFile& file, Sink& sink) {
   std::string_view text = drop_bom(file.data);
+  // Definitions in HTML, as PyGlossary writes them: line breaks as <br />.
+  bool markup = sink.options.markup_given ? sink.options.markup
+                                          : text.find("<br />") != std::string_view::npos;
   std::string key, value;
   long line_no = 0;
   size_t pos = 0;
+  bool leading = true;  // no entry yet: "##name<TAB>..." lines are the file's info
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
@@ -51,7 +57,13 @@ void read_tab_text(const TextFile& file, Sink& sink) {
     }
     unescape(line.substr(0, tab), key);
     unescape(line.substr(tab + 1), value);
-    add_entry(sink, key, value, where);
+    if (leading && key.starts_with("##")) {
+      if (key == "##name") flatten(value, " ", sink.title);
+      ++sink.skipped["info lines (##...)"];
+      continue;
+    }
+    leading = false;
+    add_entry(sink, key, value, where, markup);
   }
 }
 
@@ -127,16 +139,52 @@ namespace {
 
 // A whole text file, in UTF-8: escapes and quotes are found only after
 // conversion, since a byte such as '\\' can be half of a character elsewhere.
+// The set a byte order mark names: UTF-16 or UTF-32 in either order, or null.
+const char* wide_charset(std::string_view data) {
+  if (data.starts_with(std::string_view("\xFF\xFE\0\0", 4))) return "UTF-32LE";
+  if (data.starts_with(std::string_view("\0\0\xFE\xFF", 4))) return "UTF-32BE";
+  if (data.starts_with("\xFF\xFE")) return "UTF-16LE";
+  if (data.starts_with("\xFE\xFF")) return "UTF-16BE";
+  return nullptr;
+}
+
 Bytes read_as_utf8(const std::string& path, Sink& sink) {
   Bytes data = read_whole(path);
-  if (!is_open(sink.from_source)) return data;
+  std::string_view text = view(data);
+  const char* wide = sink.options.from.empty() ? wide_charset(text) : nullptr;
+  if (!wide && !is_open(sink.from_source)) {
+    size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) {
+      long line = 1 + static_cast<long>(
+                          std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n'));
+      const char* guess = nul % 2 ? "UTF-16LE" : "UTF-16BE";
+      fail(
+          "%s:%ld: a NUL byte: the file is not UTF-8 text; if it is UTF-16 without a byte order "
+          "mark, give --from %s",
+          path.c_str(), line, guess);
+    }
+    return data;
+  }
   std::string utf8;
-  Conversion r = convert(sink.from_source, view(data), utf8, nullptr);
+  Converter wide_source;
+  Converter* from = &sink.from_source;
+  if (wide) {
+    open_converter(wide_source, wide, "UTF-8", false);
+    from = &wide_source;
+    text.remove_prefix(std::string_view(wide).find("32") != std::string_view::npos ? 4 : 2);
+  }
+  Conversion r = convert(*from, text, utf8, nullptr);
+  if (!r.ok && wide)
+    fail("%s: not valid %s at byte %zu", path.c_str(), wide,
+         r.at + 1 + (data.size() - text.size()));
   if (!r.ok) {
     long line = 1;
     for (size_t i = 0; i < r.at; ++i) line += data[i] == '\n';
     fail("%s:%ld: not valid %s", path.c_str(), line, sink.options.from.c_str());
   }
+  if (wide)
+    std::fprintf(sink.messages, "zelkimport: %s: read as %s (its byte order mark)\n", path.c_str(),
+                 wide);
   sink.source_in_utf8 = true;
   return Bytes(utf8.begin(), utf8.end());
 }

@@ -1,0 +1,222 @@
+"""zelkimport SOURCE -o NAME.pdb: the database the two steps would make, with
+nothing cut and repeated headwords in source order; and the stops for the
+mistakes users make.
+
+Usage: import_database_test.py ZELKIMPORT ZELKPACK ZELKDUMP
+"""
+import os
+import random
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ZELKIMPORT = ZELKPACK = ZELKDUMP = ""
+
+
+def run(*args, cwd=None, check=True):
+    r = subprocess.run(args, cwd=cwd, capture_output=True, timeout=120)
+    if check and r.returncode != 0:
+        raise AssertionError(f"{args} -> {r.returncode}\n{r.stderr.decode(errors='replace')}")
+    return r
+
+
+def generated(seed, entries=1500):
+    """A tab dictionary in source order: repeated headwords, definitions of
+    every length up to 9,000 bytes (with and without blanks, with multi-byte
+    characters), keys over 127 bytes that share their first 127."""
+    rng = random.Random(seed)
+    words = ["apple", "pear", "fig", "quince", "Äpfel", "日本", "x" * 130 + "a", "x" * 130 + "b"]
+    pieces = ["lorem", "ipsum", "dolor", "ünïcödé", "かな", "€", "word" * 30]
+    lines = []
+    for i in range(entries):
+        key = rng.choice(words) + ("" if rng.random() < 0.6 else str(rng.randint(0, 40)))
+        length = rng.choice([1, 5, 40, 300, 1500]) if rng.random() < 0.95 else 9000
+        value = " ".join(rng.choice(pieces) for _ in range(length // 6 + 1))
+        if rng.random() < 0.1:
+            value = value.replace(" ", "")  # nowhere to split but between characters
+        lines.append((key, f"#{i} {value}"))
+    return lines
+
+
+def entries_of(database):
+    """The database's entries in its own order, as (key, value) pairs."""
+    out = run(ZELKDUMP, "extract", database).stdout.decode()
+    return [tuple(line.split("\t", 1)) for line in out.splitlines()]
+
+
+class Database(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="zelkimport-db.")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def write_tab(self, name, lines):
+        self.write(name, "".join(f"{k}\t{v}\n" for k, v in lines))
+
+    def test_same_bytes_as_the_two_steps(self):
+        source = generated(1)
+        self.write_tab("d.tab", source)
+        for k in ("100", "700", "4096"):
+            with self.subTest(k=k):
+                one = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"), "-k", k,
+                          "-n", "Gen")
+                run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.txt"), "-k", k)
+                large = re.search(r"index record +\d+ bytes, over 65535", one.stderr.decode())
+                shutil.rmtree(self.path("out"), ignore_errors=True)
+                two = run(ZELKPACK, "-n", "Gen", "-k", k, *(["-l"] if large else []),
+                          "-o", "two.pdb", "d.txt", cwd=self.dir)
+                self.assertNotIn(b"cut to", two.stderr)  # at that -k the text packs whole
+                self.assertEqual(self.read("d.pdb"), self.read("two.pdb"))
+                if k == "100":  # the large index is written too
+                    self.assertTrue(large)
+                    self.assertRegex(one.stderr.decode(), r"-k \d+ keeps it in main memory")
+
+    def test_nothing_cut_and_source_order(self):
+        source = generated(2)
+        self.write_tab("d.tab", source)
+        for k in ("100", "700", "4096"):
+            with self.subTest(k=k):
+                run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"), "-k", k)
+                # Keys sort by their first 127 bytes, and keep at most half a line.
+                head = min(127, (int(k) - 3) // 2)
+                got = {}
+                for key, value in entries_of(self.path("d.pdb")):
+                    got.setdefault(key.encode()[:head], []).append(value)
+                want = {}
+                for key, value in source:
+                    want.setdefault(key.encode()[:head], []).append(value)
+                for head, values in want.items():
+                    # Parts of a definition continue it: joined (blanks aside)
+                    # they give every definition back, in source order.
+                    joined = "".join(got[head]).replace(" ", "")
+                    self.assertEqual(joined, "".join(values).replace(" ", ""), head[:20])
+                    starts = [v.split(" ", 1)[0] for v in got[head] if re.match(r"#\d+ ", v)]
+                    self.assertEqual(starts, [v.split(" ", 1)[0] for v in values])
+
+    def test_long_cut_and_whole(self):
+        self.write_tab("d.tab", [("k", "a" * 500), ("k", "b" * 90), ("j", "é" * 300)])
+        cut = run(ZELKIMPORT, self.path("d.tab"), "-o", "-", "-k", "128", "--long", "cut")
+        self.assertEqual(cut.stdout.decode(), f"k\t{'a' * 124}\nk\t{'b' * 90}\nj\t{'é' * 62}\n")
+        self.assertRegex(cut.stderr.decode(), r"definitions cut +2\n")
+        whole = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("w.pdb"), "--long",
+                    "whole", "-k", "128")
+        self.assertIn(b"at -k 604:", whole.stderr)  # "j\t" and 600 bytes, plus 2
+        self.assertEqual(entries_of(self.path("w.pdb")),
+                         [("j", "é" * 300), ("k", "a" * 500), ("k", "b" * 90)])
+
+    def test_interrupted_and_failing_runs_keep_the_old_output(self):
+        self.write_tab("big.tab", [(f"w{i}", "lorem ipsum " * 40) for i in range(60000)])
+        self.write("d.pdb", b"the old database")
+        for delay in (0.05, 0.2, 0.4):
+            p = subprocess.Popen([ZELKIMPORT, self.path("big.tab"), "-o", self.path("d.pdb")],
+                                 stderr=subprocess.DEVNULL)
+            time.sleep(delay)
+            p.send_signal(signal.SIGINT if delay < 0.3 else signal.SIGTERM)
+            status = p.wait(timeout=60)
+            left = sorted(os.listdir(self.dir))
+            self.assertEqual(left, ["big.tab", "d.pdb"])
+            if status != 0:
+                self.assertEqual(self.read("d.pdb"), b"the old database")
+            else:
+                self.write("d.pdb", b"the old database")
+        # A run whose writes fail (a file size limit, as on a full disk).
+        def limited():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+        r = subprocess.run([ZELKIMPORT, self.path("big.tab"), "-o", self.path("d.pdb")],
+                           capture_output=True, preexec_fn=limited, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertRegex(r.stderr.decode(), r"zelkimport: Error: Can not write '.*\.d\.pdb\.")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["big.tab", "d.pdb"])
+        self.assertEqual(self.read("d.pdb"), b"the old database")
+
+    def test_names(self):
+        self.write("t.tab", "##name\tA Name Longer Than Thirty-One Bytes, Ünïcödé\nk\tv<br />w\n")
+        r = run(ZELKIMPORT, self.path("t.tab"), "-o", self.path("t.pdb"))
+        self.assertEqual(self.read("t.pdb")[:32], b"A Name Longer Than Thirty-One B" + b"\0")
+        self.assertIn(b"is cut to its first 31 bytes", r.stderr)
+        self.assertEqual(entries_of(self.path("t.pdb")), [("k", "v w")])  # markup, no info line
+        run(ZELKIMPORT, self.path("t.tab"), "-o", self.path("t.pdb"), "-n", "ÜÜÜÜÜÜÜÜÜÜÜÜÜÜÜÜ")
+        self.assertEqual(self.read("t.pdb")[:32], "ÜÜÜÜÜÜÜÜÜÜÜÜÜÜÜ".encode() + b"\0\0")
+        self.write("plain.TAB", "k\tv\n")
+        run(ZELKIMPORT, self.path("plain.TAB"), "-o", self.path("p.PDB"))
+        self.assertEqual(self.read("p.PDB")[:10], b"plain.TAB\0")
+
+    def dictd(self, name):
+        subprocess.run(["dictfmt", "-j", "--utf8", "--without-headword", "-s", "Short Name",
+                        "--quiet", self.path(name)], input=b":apple:a fruit\n:pear:another\n",
+                       check=True, capture_output=True)
+        run("dictzip", self.path(name + ".dict"))
+
+    def test_refusals(self):
+        self.dictd("fr")
+        os.symlink(self.path("fr.dict.dz"), self.path("link.dz"))
+        self.write("l1.tab", "caf\xe9\tx\nna\xefve\ty\nfa\xe7ade\tz\n\xe0 la\tq\nok\tw\n"
+                   .encode("latin-1"))
+        self.write("c1.tab", "\u20ac\tx\n\u2019a\ty\nb\tz\u201c\nc\t\u2013\n".encode("cp1252"))
+        self.write("one.tab", "café\tx\nnaïve\ty\nfa\xe7ade\tz\nok\tw\n".encode("latin-1")
+                   .replace(b"caf\xe9", "café".encode()).replace(b"na\xefve", "naïve".encode()))
+        self.write("u16.tab", "\ufeffpear\tfruit\n".encode("utf-16-le"))
+        self.write("bare16.tab", "pear\tfruit\n".encode("utf-16-le"))
+        self.write("empty.tab", "\n\n")
+        index = self.path("fr.index")
+        cases = [  # arguments, status, what standard error holds, what is written
+            ([index, "-o", self.path("fr.dict.dz")], 1, "is 'SELF', part of the source", None),
+            ([index, "-o", self.path("link.dz")], 1, "part of the source", None),
+            ([self.path("l1.tab"), "-o", "X"], 1,
+             "l1.tab is not UTF-8: 4 entries hold bytes that are not, the first "
+             "SELF:1: 'caf\\xE9'; give --from ISO-8859-1", None),
+            ([self.path("c1.tab"), "-o", "X"], 1, "give --from CP1252", None),
+            ([self.path("one.tab"), "-o", "X"], 0,
+             "one.tab:3: 1 byte not valid UTF-8 replaced in 'fa\\xE7ade'",
+             "café\tx\nnaïve\ty\nfa\ufffdade\tz\nok\tw\n"),
+            ([self.path("u16.tab"), "-o", "X"], 0, "read as UTF-16LE", "pear\tfruit\n"),
+            ([self.path("bare16.tab"), "-o", "X"], 1, "if it is UTF-16 without a byte order "
+             "mark, give --from UTF-16LE", None),
+            ([self.path("fr.dict.dz"), "-o", "X"], 0, "part of a dictd dictionary: reading",
+             "apple\ta fruit\npear\tanother\n"),
+            ([self.path("empty.tab"), "-o", "X"], 1, "empty.tab: no entries to write", None),
+            ([self.path("c1.tab"), "--from", "CP1252", "--to", "ASCII", "--translit", "-o",
+              "X"], 0, "characters transliterated      4", "EUR\tx\n'a\ty\nb\tz\"\nc\t-\n"),
+            ([self.path("c1.tab"), "--from", "CP1252", "--to", "ASCII", "--replace", "_", "-o",
+              "X"], 0, "characters replaced            4", "_\tx\n_a\ty\nb\tz_\nc\t_\n"),
+        ]
+        for args, status, said, text in cases:
+            with self.subTest(args=args):
+                if os.path.exists(self.path("X")):
+                    os.remove(self.path("X"))
+                args = [a if a != "X" else self.path("X") for a in args]
+                r = run(ZELKIMPORT, *args, check=False)
+                err = r.stderr.decode(errors="replace")
+                self.assertEqual(r.returncode, status, err)
+                self.assertIn(said.replace("SELF", args[0] if "SELF:" in said
+                                           else args[-1]), err)
+                if text is None:
+                    self.assertFalse(os.path.exists(self.path("X")))
+                else:
+                    self.assertEqual(self.read("X").decode(), text)
+        self.assertTrue(os.path.getsize(self.path("fr.dict.dz")) > 0)
+
+
+if __name__ == "__main__":
+    ZELKIMPORT, ZELKPACK, ZELKDUMP = map(os.path.abspath, sys.argv[1:4])
+    del sys.argv[1:4]
+    unittest.main()
