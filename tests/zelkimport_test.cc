@@ -540,7 +540,9 @@ TEST(Import, LongDefinitionsGoOnAtCharacterBoundaries) {
         EXPECT_LE(line.size(), static_cast<size_t>(k - 2)) << to << k;
         ASSERT_EQ(line.substr(0, 4), "key\t");
         std::string piece = line.substr(4), utf8 = piece;
-        if (is_open(back)) EXPECT_TRUE(convert(back, piece, utf8, nullptr).ok) << to << k << piece;
+        if (is_open(back)) {
+          EXPECT_TRUE(convert(back, piece, utf8, nullptr).ok) << to << k << piece;
+        }
         EXPECT_EQ(utf8_valid_prefix(utf8), utf8.size()) << to << k;
         joined += utf8;
       }
@@ -584,7 +586,9 @@ TEST(Import, LayoutGivesSourceOrderThroughTheSort) {
           a.substr(table.starts[line], table.starts[line + 1] - table.starts[line]);
       std::string key(l.substr(0, std::min<size_t>(l.find('\t'), 127)));
       int source = std::stoi(std::string(l.substr(l.find('#') + 1)));
-      if (last.count(key)) EXPECT_LT(last[key], source) << seed << " " << key;
+      if (last.count(key)) {
+        EXPECT_LT(last[key], source) << seed << " " << key;
+      }
       last[key] = source;
     }
   }

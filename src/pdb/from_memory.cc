@@ -30,9 +30,11 @@ void compress_all(const ChunkIndex& index, const std::vector<size_t>& starts, Re
   auto work = [&] {
     try {
       Compressor compressor = make_compressor();
+      std::vector<unsigned char> scratch;  // room for the bound; each record keeps its size
       for (size_t i; (i = next++) < n && !no_memory;) {
         const auto* text = reinterpret_cast<const unsigned char*>(index.text.data() + starts[i]);
-        compress_chunk(compressor, text, index.entries[i].size, records[i]);
+        compress_chunk(compressor, text, index.entries[i].size, scratch);
+        records[i].assign(scratch.begin(), scratch.end());
         ++done;
       }
     } catch (const std::bad_alloc&) {

@@ -147,13 +147,19 @@ int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t
   return high;
 }
 
-Packed write_database(const std::string& path, std::string_view text, const Layout& layout,
+Packed write_database(const std::string& path, Bytes& text, Layout& layout,
                       const Settings& settings, std::FILE* progress) {
   Packed p;
   ChunkIndex index;
   index.text.reserve(text.size());
   try {
     split_lines(text.data(), layout.table.starts, layout.sorted, settings, p.stats, index);
+    if (index_record_size(index.entries) > kMaxRecordSize) {
+      p.small_index_k = chunksize_for_small_index(view(text), layout.table.starts, layout.sorted,
+                                                  settings.chunksize);
+    }
+    text = Bytes();
+    layout = Layout();
     if (index.entries.empty()) die("Error: No entries in input file.\n");
     if (static_cast<size_t>(index.suffix) > kMaxChunks) {
       die("Error: Too many chunks (%d), at most 65534.\n", index.suffix);

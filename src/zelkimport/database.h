@@ -16,14 +16,16 @@ namespace zelk::import {
 struct Packed {
   long chunks = 0;
   size_t index_size = 0;
+  int small_index_k = 0;  // when the index record is over 65535: the -k that fits it, 0 none
   Stats stats;
 };
 
 // Packs text (laid out as layout says) into the database at path with
-// settings (name, K, -l, -p). A failure, SIGINT or SIGTERM leaves no file
-// under path's name but what was there before. progress: a terminal to say
-// how far it is, or null.
-Packed write_database(const std::string& path, std::string_view text, const Layout& layout,
+// settings (name, K, -l, -p); text and layout are let go once the chunks
+// are made. A failure, SIGINT or SIGTERM leaves no file under path's name
+// but what was there before. progress: a terminal to say how far it is, or
+// null.
+Packed write_database(const std::string& path, Bytes& text, Layout& layout,
                       const Settings& settings, std::FILE* progress);
 
 // The index record's size when the converter packs the lines of text

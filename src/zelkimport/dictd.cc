@@ -97,13 +97,14 @@ void read_index_lines(std::string_view text, long first_line, const TextFile& in
     }
     if (headword == "00-database-short" || headword == "00databaseshort") {
       // Its first line names the entry (00-database-short, as some write it).
-      std::string_view text = data.data.substr(offset, length);
-      size_t start = text.find_first_not_of(" \t\r\n");
-      if (start != std::string_view::npos && text.substr(start).starts_with("00")) {
-        size_t end = text.find('\n', start);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+      std::string_view title = data.data.substr(offset, length);
+      size_t start = title.find_first_not_of(" \t\r\n");
+      if (start != std::string_view::npos && title.substr(start).starts_with("00")) {
+        size_t line_end = title.find('\n', start);
+        title =
+            line_end == std::string_view::npos ? std::string_view() : title.substr(line_end + 1);
       }
-      flatten(text, " ", sink.title);
+      flatten(title, " ", sink.title);
     }
     if (!sink.options.metadata && is_metadata(headword)) {
       ++sink.skipped["dictd metadata (00-database-*)"];
@@ -117,7 +118,7 @@ void read_index_lines(std::string_view text, long first_line, const TextFile& in
 
 }  // namespace
 
-void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
+void read_dictd(const TextFile& index, const TextFile& data, Sink& sink, Bytes* release) {
   // The two halves of the index go on two threads: entries are cleaned each
   // on its own, and the second half's lines and messages are put after the
   // first's, as if it had been read in one go.
@@ -151,6 +152,7 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink) {
   }
   std::string messages = said.text();
   std::fwrite(messages.data(), 1, messages.size(), sink.messages);
+  if (release) *release = Bytes();  // before the halves are put together: less at the peak
   take_entries(sink, second);
   if (failed) std::rethrow_exception(failed);
 }
@@ -167,7 +169,7 @@ void import_dictd(const std::string& index_path, Sink& sink) {
   Bytes index = read_whole(index_path);
   Bytes data = read_maybe_gzip(data_path);
   sink.out.reserve(sink.out.size() + index.size() + data.size());  // about what is written
-  read_dictd(TextFile{index_path, view(index)}, TextFile{data_path, view(data)}, sink);
+  read_dictd(TextFile{index_path, view(index)}, TextFile{data_path, view(data)}, sink, &data);
 }
 
 }  // namespace zelk::import

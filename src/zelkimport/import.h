@@ -158,8 +158,9 @@ struct TextFile {
 };
 void read_tab_text(const TextFile& file, Sink& sink);
 void read_csv_text(const TextFile& file, Sink& sink);
-// A dictd index and its (expanded) data.
-void read_dictd(const TextFile& index, const TextFile& data, Sink& sink);
+// A dictd index and its (expanded) data; release, when given, holds the
+// data and is let go of as soon as every entry is read.
+void read_dictd(const TextFile& index, const TextFile& data, Sink& sink, Bytes* release = nullptr);
 // A StarDict dictionary from its four parts held in memory (syn may be empty
 // with no name).
 void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dict,

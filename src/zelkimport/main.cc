@@ -166,19 +166,15 @@ void done_saying() {
 }
 
 // The summary of a database written: the text's counts as packed.
-TextSummary packed_summary(const Sink& sink, const Layout& layout, const Packed& packed,
-                           std::string_view text, int chunksize) {
+TextSummary packed_summary(const Sink& sink, long repeated, const Packed& packed, int chunksize) {
   TextSummary s;
   s.entries = sink.written;
-  s.repeated_keys = layout.repeated;
+  s.repeated_keys = repeated;
   s.long_keys = sink.long_keys;
   s.chunks = packed.chunks;
   s.index_size = packed.index_size;
+  s.small_index_k = packed.small_index_k;
   s.whole_k = chunksize;
-  if (packed.index_size > zelk::kMaxRecordSize) {
-    s.small_index_k =
-        chunksize_for_small_index(text, layout.table.starts, layout.sorted, chunksize);
-  }
   return s;
 }
 
@@ -226,9 +222,10 @@ int import(Command& c) {
     settings.storyName = database_name(sink, c.name, source);
     settings.chunksize = k;
     settings.allow_large_index = true;
-    Packed packed = write_database(c.output, view(sink.out), layout, settings, progress_stream());
+    long repeated = layout.repeated;
+    Packed packed = write_database(c.output, sink.out, layout, settings, progress_stream());
     done_saying();
-    TextSummary s = packed_summary(sink, layout, packed, view(sink.out), k);
+    TextSummary s = packed_summary(sink, repeated, packed, k);
     std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
                        (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
     print_summary(stderr, c.output, s, k, &sink, what);
