@@ -2,7 +2,11 @@
 // by IMPORT_READER: dictd, stardict, tab, csv or markup). Nothing may crash,
 // and whatever an import writes must be zelkpack's input, whole: one
 // "key<TAB>value" line per entry written, keys that are not empty and hold
-// no tab, line break, NUL or " /// ", and (in UTF-8) valid UTF-8.
+// no tab, line break, NUL or " /// ", and (in UTF-8) valid UTF-8. The dictd
+// and tab readers' imports are also packed as a database at a small K, which
+// must pass verify and hold the text output's entries in its order.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file.h"
+#include "zelkdump/commands.h"
 #include "zelkimport/check.h"
+#include "zelkimport/database.h"
 #include "zelkimport/import.h"
+#include "zelkimport/layout.h"
 #include "zelkimport/markup.h"
 
 using namespace zelk::import;
@@ -65,6 +73,45 @@ void check_output(const Sink& sink) {
           "the check sees the entries written");
 }
 
+// The output of the dump command on the database at path; its status too.
+std::string dump(const char* command, const std::string& path, int* status) {
+  zelk::Captured out;
+  zelk::Request request;
+  request.command = command;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  require(f != nullptr, "the database was written");
+  std::fseek(f, 0, SEEK_END);
+  zelk::DumpContext cx{path, out.f, out.f, false};
+  *status = zelk::run_dump(cx, request, fileno(f), static_cast<uint64_t>(std::ftell(f)));
+  std::fclose(f);
+  return out.text();
+}
+
+// Packs the import's text at its K and reads the database back.
+void check_database(Sink& sink) {
+  if (sink.written == 0) return;
+  static const std::string path = [] {
+    char dir[] = "/tmp/import-fuzz.XXXXXX";
+    require(mkdtemp(dir) != nullptr, "a scratch folder");
+    return std::string(dir) + "/d.pdb";
+  }();
+  Layout layout = lay_out(view(sink.out), sink.options.chunksize);
+  std::string expected;  // the lines in the order the converter takes them
+  for (uint32_t line : layout.sorted) {
+    size_t begin = layout.table.starts[line], end = layout.table.starts[line + 1];
+    expected.append(sink.out.data() + begin, end - begin);
+  }
+  zelk::Settings settings;
+  settings.chunksize = sink.options.chunksize;
+  settings.allow_large_index = true;
+  write_database(path, sink.out, layout, settings, nullptr);
+  int status;
+  dump("verify", path, &status);
+  require(status == 0, "the database passes verify");
+  require(dump("extract", path, &status) == expected && status == 0,
+          "the database holds the text's entries in the converter's order");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -83,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   o.keep_headword = flags & 16;
   o.separator = flags & 32 ? " | " : " ";
   if (flags & 64) o.delimiter = ';';
+  o.chunksize = kMinImportChunkSize + static_cast<int>(size % 200);
   static const std::string names[] = {"a.ifo", "a.idx", "a.dict", "a.syn"};
   try {
     Sink sink(o);
@@ -113,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       read_csv_text(TextFile{names[2], data}, sink);
     }
     check_output(sink);
+    if (reader == "dictd" || reader == "tab") check_database(sink);
   } catch (const ImportError& e) {
     require(!e.message.empty(), "an error says what");
   }

@@ -80,6 +80,10 @@ void write_from_memory(File& out, const Settings& settings, ChunkIndex& index,
     entries[i].size = stored;
   }
 
+  if (progress) {
+    std::fprintf(progress, "\r%-40s", "writing");
+    std::fflush(progress);
+  }
   std::vector<unsigned char> header = build_header(settings.storyName, n);
   std::vector<unsigned char> list(kListEntrySize * (n + 1) + kListGap, 0);
   uint64_t offset = record0_offset(n);
