@@ -241,7 +241,7 @@ bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s
   }
   bool whole = s.refusal.empty() && s.cut_lines == 0 && s.long_input_lines == 0;
   if (!s.refusal.empty()) row(out, "zelkpack would stop:", s.refusal);
-  if (!whole && s.chunks > 0) print_whole(out, name, s);
+  if (s.chunks > 0 && name != "standard output") print_whole(out, name, s);
   return whole;
 }
 
