@@ -16,6 +16,8 @@ import tempfile
 import time
 import unittest
 
+from scratch import Scratch
+
 ZELKIMPORT = ZELKPACK = ZELKDUMP = ""
 
 
@@ -50,23 +52,8 @@ def entries_of(database):
     return [tuple(line.split("\t", 1)) for line in out.splitlines()]
 
 
-class Database(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="zelkimport-db.")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data if isinstance(data, bytes) else data.encode())
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+class Database(Scratch):
+    prefix = "zelkimport-db."
 
     def write_tab(self, name, lines):
         self.write(name, "".join(f"{k}\t{v}\n" for k, v in lines))

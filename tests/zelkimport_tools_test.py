@@ -20,6 +20,8 @@ import sys
 import tempfile
 import unittest
 
+from scratch import Scratch
+
 ZELKIMPORT = ZELKPACK = ZELKDUMP = ""
 
 # Headwords and definitions with what imports must keep: UTF-8, line breaks
@@ -59,23 +61,8 @@ def imported(*args, cwd=None):
     return sorted(r.stdout.decode().splitlines())
 
 
-class Tools(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="zelkimport.")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data if isinstance(data, bytes) else data.encode())
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+class Tools(Scratch):
+    prefix = "zelkimport."
 
     def failure(self, *args):
         r = run(ZELKIMPORT, *args, check=False)

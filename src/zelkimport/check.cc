@@ -46,13 +46,10 @@ void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) 
     return;
   }
   SortedLines order = sort_lines(data, table);
-  Settings settings;
-  settings.chunksize = chunksize;
-  settings.write_chunks = false;
   Stats stats;
   ChunkIndex index;
   try {
-    split_lines(data, table.starts, order, settings, stats, index);
+    plan_chunks(std::string_view(data, size), table.starts, order, chunksize, stats, index);
   } catch (const Fatal& fatal) {
     s.refusal = fatal.message;
     if (!s.refusal.empty() && s.refusal.back() == '\n') s.refusal.pop_back();

@@ -120,15 +120,20 @@ bool is_database_name(const std::string& path) {
   return end == ".pdb";
 }
 
-size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
-                     const SortedLines& order, int chunksize) {
+void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
+                 const SortedLines& order, int chunksize, Stats& stats, ChunkIndex& index) {
   Settings settings;
   settings.chunksize = chunksize;
   settings.write_chunks = false;
+  split_lines(text.data(), starts, order, settings, stats, index);
+}
+
+size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
+                     const SortedLines& order, int chunksize) {
   Stats stats;
   ChunkIndex index;
   try {
-    split_lines(text.data(), starts, order, settings, stats, index);
+    plan_chunks(text, starts, order, chunksize, stats, index);
   } catch (const Fatal&) {
     return SIZE_MAX;  // a line the converter refuses at this K
   }
