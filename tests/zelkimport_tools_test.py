@@ -12,12 +12,10 @@ import csv
 import gzip
 import os
 import re
-import shutil
 import stat
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 
 from scratch import Scratch
