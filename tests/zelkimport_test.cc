@@ -576,10 +576,18 @@ TEST(Import, LayoutGivesSourceOrderThroughTheSort) {
               std::to_string(i) + "\n";
     }
     Layout layout = lay_out(text, 4096);
-    Bytes arranged = arranged_text(text, layout);
+    zelk::LineTable given;
+    Bytes arranged = arranged_text(text, layout, given);
     std::string_view a = view(arranged);
     zelk::LineTable table = zelk::scan_lines(a.data(), a.size(), 4096, nullptr);
     zelk::SortedLines order = zelk::sort_lines(a.data(), table);
+    // The sort moves the arranged lines as it moved the text's, and the table
+    // handed back is the arranged text's.
+    ASSERT_TRUE(std::equal(order.begin(), order.end(), layout.order.begin(), layout.order.end()));
+    ASSERT_TRUE(std::equal(table.starts.begin(), table.starts.end(), given.starts.begin(),
+                           given.starts.end()));
+    ASSERT_TRUE(std::equal(table.key_lengths.begin(), table.key_lengths.end(),
+                           given.key_lengths.begin(), given.key_lengths.end()));
     std::map<std::string, int> last;  // sort key -> the last source line seen
     for (uint32_t line : order) {
       std::string_view l =

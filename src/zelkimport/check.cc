@@ -36,16 +36,21 @@ std::string_view line_key(std::string_view line, bool* has_separator) {
   return line;
 }
 
-// Runs the sort and the chunking stage in memory, counting chunks and
-// measuring the index record.
-void count_chunks(const char* data, size_t size, int chunksize, TextSummary& s) {
-  LineTable table = scan_lines(data, size, chunksize, nullptr);
+// Runs the chunking stage in memory over the sorted lines, counting chunks
+// and measuring the index record; sorts first when no order is given.
+void count_chunks(const char* data, size_t size, int chunksize, const Sorted* sorted,
+                  TextSummary& s) {
+  LineTable scanned;
+  SortedLines sorting;
+  if (!sorted) scanned = scan_lines(data, size, chunksize, nullptr);
+  const LineTable& table = sorted ? *sorted->table : scanned;
   s.long_input_lines = table.long_lines;
   if (table.nul_line) {
     s.refusal = "Error: NUL byte in line " + std::to_string(table.nul_line) + " of input file.";
     return;
   }
-  SortedLines order = sort_lines(data, table);
+  if (!sorted) sorting = sort_lines(data, table);
+  const SortedLines& order = sorted ? *sorted->order : sorting;
   Stats stats;
   ChunkIndex index;
   try {
@@ -122,7 +127,7 @@ void count_keys(std::string_view text, TextSummary& s) {
 
 }  // namespace
 
-TextSummary check_text(const char* data, size_t size, int chunksize) {
+TextSummary check_text(const char* data, size_t size, int chunksize, const Sorted* sorted) {
   TextSummary s;
   if (size == 0) data = "";  // an empty buffer may have no address at all
   std::string_view text(data, size);
@@ -132,7 +137,7 @@ TextSummary check_text(const char* data, size_t size, int chunksize) {
   TextSummary counted;
   std::future<void> keys = std::async(std::launch::async, count_keys, text, std::ref(counted));
   if (chunksize >= kMinChunkSize && chunksize <= kMaxChunkSize) {
-    count_chunks(data, size, chunksize, s);
+    count_chunks(data, size, chunksize, sorted, s);
   } else {
     s.refusal = "Error: Chunk size " + std::to_string(chunksize) + " out of range (2..65535)";
   }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "text/sort.h"
+
 namespace zelk::import {
 
 struct Sink;
@@ -27,7 +29,15 @@ struct TextSummary {
   std::string refusal;             // zelkpack's message when it would stop, else empty
 };
 
-TextSummary check_text(const char* data, size_t size, int chunksize);
+// The lines of a text and their order, when the converter's sort has run
+// on it already.
+struct Sorted {
+  const LineTable* table;
+  const SortedLines* order;
+};
+
+TextSummary check_text(const char* data, size_t size, int chunksize,
+                       const Sorted* sorted = nullptr);
 
 // Prints the summary; with sink, the import's own counts first; packed: the
 // database written (then the text's own rows are left out). Returns true

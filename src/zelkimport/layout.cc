@@ -25,17 +25,24 @@ Layout lay_out(std::string_view text, int chunksize) {
   return l;
 }
 
-Bytes arranged_text(std::string_view text, const Layout& l) {
+Bytes arranged_text(std::string_view text, const Layout& l, LineTable& table) {
   size_t n = l.order.size();
   UninitVector<uint32_t> source(n);  // place i gets line source[i]
   for (size_t j = 0; j < n; ++j) source[l.order[j]] = l.sorted[j];
   Bytes out(text.size());
+  table = LineTable();
+  table.starts.resize(n + 1);
+  table.key_lengths.resize(n);
+  table.long_lines = l.table.long_lines;
   size_t used = 0;
   for (size_t i = 0; i < n; ++i) {
     size_t begin = l.table.starts[source[i]], len = l.table.starts[source[i] + 1] - begin;
     std::memcpy(out.data() + used, text.data() + begin, len);
+    table.starts[i] = used;
+    table.key_lengths[i] = l.table.key_lengths[source[i]];
     used += len;
   }
+  table.starts[n] = used;
   return out;
 }
 

@@ -22,7 +22,8 @@ struct Layout {
 Layout lay_out(std::string_view text, int chunksize);
 
 // The text rearranged so that the converter's sort takes its lines in the
-// order layout.sorted gives: place order[j] holds line sorted[j].
-Bytes arranged_text(std::string_view text, const Layout& layout);
+// order layout.sorted gives: place order[j] holds line sorted[j]. table
+// receives its lines (the sort's order of them is layout.order).
+Bytes arranged_text(std::string_view text, const Layout& layout, LineTable& table);
 
 }  // namespace zelk::import

@@ -231,11 +231,14 @@ int import(Command& c) {
     print_summary(stderr, c.output, s, k, &sink, what);
     return 0;
   }
-  Bytes text = layout.moved ? arranged_text(view(sink.out), layout) : std::move(sink.out);
+  zelk::LineTable arranged;
+  Bytes text = layout.moved ? arranged_text(view(sink.out), layout, arranged) : std::move(sink.out);
+  sink.out = Bytes();
+  Sorted sorted{layout.moved ? &arranged : &layout.table, &layout.order};
   done_saying();
   // The summary is worked out while the output is written.
   std::future<TextSummary> summary =
-      std::async(std::launch::async, check_text, text.data(), text.size(), k);
+      std::async(std::launch::async, check_text, text.data(), text.size(), k, &sorted);
   write_output(c.output, view(text));
   TextSummary s = summary.get();
   print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
