@@ -134,6 +134,30 @@ class Database(Scratch):
         self.assertEqual(sorted(os.listdir(self.dir)), ["big.tab", "d.pdb"])
         self.assertEqual(self.read("d.pdb"), b"the old database")
 
+    def test_progress_only_on_a_terminal(self):
+        self.write_tab("d.tab", [(f"w{i}", "lorem ipsum " * 30) for i in range(20000)])
+        main, child = os.openpty()
+        p = subprocess.Popen([ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb")],
+                             stderr=child, stdout=subprocess.DEVNULL)
+        os.close(child)
+        said = b""
+        while True:
+            try:
+                data = os.read(main, 65536)
+            except OSError:  # the terminal closes with the program
+                break
+            if not data:
+                break
+            said += data
+        self.assertEqual(p.wait(timeout=60), 0)
+        os.close(main)
+        for phase in (b"\rreading", b"\rsorting", b"\rcompressing 0 of ", b"\rwriting",
+                      b"\rchecking"):
+            self.assertIn(phase, said)
+        self.assertIn(b"Written:", said)
+        piped = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"))
+        self.assertNotIn(b"\r", piped.stderr)
+
     def test_names(self):
         self.write("t.tab", "##name\tA Name Longer Than Thirty-One Bytes, Ünïcödé\nk\tv<br />w\n")
         r = run(ZELKIMPORT, self.path("t.tab"), "-o", self.path("t.pdb"))
