@@ -80,11 +80,16 @@ class Database(Scratch):
         self.write_tab("d.tab", source)
         for k in ("100", "700", "4096"):
             with self.subTest(k=k):
-                run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"), "-k", k)
+                said = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"), "-k", k)
+                text = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.txt"), "-k", k)
+                entries = entries_of(self.path("d.pdb"))
+                repeated = len(entries) - len({key for key, _ in entries})
+                for summary in (said.stderr.decode(), text.stderr.decode()):
+                    self.assertRegex(summary, rf"repeated keys +{repeated}\n")
                 # Keys sort by their first 127 bytes, and keep at most half a line.
                 head = min(127, (int(k) - 3) // 2)
                 got = {}
-                for key, value in entries_of(self.path("d.pdb")):
+                for key, value in entries:
                     got.setdefault(key.encode()[:head], []).append(value)
                 want = {}
                 for key, value in source:
@@ -151,9 +156,9 @@ class Database(Scratch):
             said += data
         self.assertEqual(p.wait(timeout=60), 0)
         os.close(main)
-        for phase in (b"\rreading", b"\rsorting", b"\rcompressing 0 of ", b"\rwriting",
-                      b"\rchecking"):
+        for phase in (b"\rreading", b"\rsorting", b"\rwriting", b"\rchecking"):
             self.assertIn(phase, said)
+        self.assertRegex(said, rb"\rcompressing \d+ of \d+ chunks")
         self.assertIn(b"Written:", said)
         piped = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"))
         self.assertNotIn(b"\r", piped.stderr)
@@ -187,6 +192,7 @@ class Database(Scratch):
         self.write("u16.tab", "\ufeffpear\tfruit\n".encode("utf-16-le"))
         self.write("bare16.tab", "pear\tfruit\n".encode("utf-16-le"))
         self.write("empty.tab", "\n\n")
+        self.write("bad.tab", "a /// b\tv\n")
         index = self.path("fr.index")
         cases = [  # arguments, status, what standard error holds, what is written
             ([index, "-o", self.path("fr.dict.dz")], 1, "is 'SELF', part of the source", None),
@@ -204,6 +210,8 @@ class Database(Scratch):
             ([self.path("fr.dict.dz"), "-o", "X"], 0, "part of a dictd dictionary: reading",
              "apple\ta fruit\npear\tanother\n"),
             ([self.path("empty.tab"), "-o", "X"], 1, "empty.tab: no entries to write", None),
+            ([self.path("bad.tab"), "-o", "X"], 0, "keys repaired                  1",
+             "a / b\tv\n"),
             ([self.path("c1.tab"), "--from", "CP1252", "--to", "ASCII", "--translit", "-o",
               "X"], 0, "characters transliterated      4", "EUR\tx\n'a\ty\nb\tz\"\nc\t-\n"),
             ([self.path("c1.tab"), "--from", "CP1252", "--to", "ASCII", "--replace", "_", "-o",

@@ -5,6 +5,25 @@
 
 namespace zelk::import {
 
+namespace {
+
+// How many of these lines (whose keys agree in their first 127 bytes) have
+// a key, whole, that another of them has too, the first of each not counted.
+long repeated_keys(const char* data, const LineTable& table, const uint32_t* lines, size_t n) {
+  std::vector<std::string_view> keys(n);
+  for (size_t i = 0; i < n; ++i) {
+    std::string_view line(data + table.starts[lines[i]],
+                          table.starts[lines[i] + 1] - table.starts[lines[i]]);
+    keys[i] = line.substr(0, line.find('\t'));
+  }
+  std::sort(keys.begin(), keys.end());
+  long repeated = 0;
+  for (size_t i = 1; i < n; ++i) repeated += keys[i] == keys[i - 1];
+  return repeated;
+}
+
+}  // namespace
+
 Layout lay_out(std::string_view text, int chunksize) {
   Layout l;
   const char* data = text.empty() ? "" : text.data();
@@ -17,9 +36,9 @@ Layout lay_out(std::string_view text, int chunksize) {
     end = begin + 1;
     while (end < n && !group_begins[end]) ++end;
     if (end - begin == 1) continue;
-    l.repeated += static_cast<long>(end - begin - 1);
     std::sort(l.sorted.begin() + static_cast<long>(begin),
               l.sorted.begin() + static_cast<long>(end));
+    l.repeated += repeated_keys(data, l.table, l.sorted.data() + begin, end - begin);
     for (size_t j = begin; j < end; ++j) l.moved += l.sorted[j] != l.order[j];
   }
   return l;

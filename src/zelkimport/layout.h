@@ -14,7 +14,7 @@ struct Layout {
   LineTable table;     // the lines of the text, as the converter reads them
   SortedLines order;   // the converter's order of the text as it stands
   SortedLines sorted;  // the same with each run of equal keys in source (line) order
-  long repeated = 0;   // lines whose key an earlier line has
+  long repeated = 0;   // lines whose key (whole) an earlier line has
   long moved = 0;      // places where sorted differs from order
 };
 
