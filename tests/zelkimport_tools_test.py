@@ -312,6 +312,11 @@ class Tools(Scratch):
                             cwd=self.dir, check=False)
                 self.assertEqual(whole.returncode, 0, whole.stderr)
                 self.assertNotIn(b"cut to", whole.stderr)
+                # ... and is the least that does.
+                k_whole = int(re.search(r"-k (\d+)", command[1])[1])
+                less = run(ZELKPACK, "-k", str(k_whole - 1), *command[1].split()[2:], "-o",
+                           "l.pdb", "d.txt", cwd=self.dir, check=False)
+                self.assertTrue(less.returncode != 0 or b"cut to" in less.stderr, k_whole)
 
 
 if __name__ == "__main__":
