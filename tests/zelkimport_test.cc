@@ -607,3 +607,27 @@ TEST(Import, LayoutGivesSourceOrderThroughTheSort) {
     }
   }
 }
+
+// A key keeps at most half an entry line, (K - 3) / 2 bytes, cut between
+// characters and named when it is cut.
+TEST(Import, KeysKeepHalfALine) {
+  struct Case {
+    std::string key, kept;
+  } cases[] = {
+      {std::string(48, 'a'), std::string(48, 'a')},
+      {std::string(49, 'a'), std::string(48, 'a')},
+      {std::string(47, 'a') + "é", std::string(47, 'a')},
+      {"é" + std::string(47, 'a'), "é" + std::string(46, 'a')},
+  };
+  Options o;
+  o.chunksize = 100;
+  for (const Case& c : cases) {
+    Result r = import_tab(c.key + "\tv\n", o);
+    EXPECT_EQ(r.out, c.kept + "\tv\n") << c.key;
+    bool cut = c.kept != c.key;
+    std::string said = "t.tab:1: '" + c.key.substr(0, 60) + "': key shortened to its first " +
+                       std::to_string(c.kept.size()) + " bytes";
+    EXPECT_EQ(r.messages.find(said) != std::string::npos, cut) << r.messages;
+    EXPECT_EQ(r.messages.empty(), !cut) << r.messages;
+  }
+}
