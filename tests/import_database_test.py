@@ -32,7 +32,8 @@ def generated(seed, entries=1500):
     every length up to 9,000 bytes (with and without blanks, with multi-byte
     characters), keys over 127 bytes that share their first 127."""
     rng = random.Random(seed)
-    words = ["apple", "pear", "fig", "quince", "Äpfel", "日本", "x" * 130 + "a", "x" * 130 + "b"]
+    words = ["apple", "pear", "fig", "quince", "Äpfel", "日本", "x" * 130 + "a", "x" * 130 + "b",
+             "y" * 127]
     pieces = ["lorem", "ipsum", "dolor", "ünïcödé", "かな", "€", "word" * 30]
     lines = []
     for i in range(entries):
@@ -78,14 +79,16 @@ class Database(Scratch):
     def test_nothing_cut_and_source_order(self):
         source = generated(2)
         self.write_tab("d.tab", source)
-        for k in ("100", "700", "4096"):
+        for k in ("160", "700", "4096"):
             with self.subTest(k=k):
                 said = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"), "-k", k)
                 text = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.txt"), "-k", k)
                 entries = entries_of(self.path("d.pdb"))
                 repeated = len(entries) - len({key for key, _ in entries})
+                long_keys = sum(len(key.encode()) > 127 for key, _ in entries)
                 for summary in (said.stderr.decode(), text.stderr.decode()):
                     self.assertRegex(summary, rf"repeated keys +{repeated}\n")
+                    self.assertRegex(summary, rf"keys over 127 bytes +{long_keys}\n")
                 # Keys sort by their first 127 bytes, and keep at most half a line.
                 head = min(127, (int(k) - 3) // 2)
                 got = {}

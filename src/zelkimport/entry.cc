@@ -200,6 +200,7 @@ void write_line(Sink& sink, const std::string& key, std::string_view value) {
   out.insert(out.end(), value.begin(), value.end());
   out.push_back('\n');
   sink.longest_line = std::max(sink.longest_line, key.size() + 1 + value.size());
+  sink.long_keys += key.size() > 127;
   ++sink.written;
 }
 
@@ -217,7 +218,6 @@ void write_entry(Sink& sink, std::string_view key, std::string_view value, const
                  describe(where, key).c_str(), k.size());
     key = key.substr(0, n);
   }
-  if (k.size() > 127) ++sink.long_keys;
   std::string& v = sink.conv_buf;
   to_output(sink, value, v, where, key);
   const size_t room = line_room - 1 - k.size();

@@ -96,7 +96,7 @@ struct Sink {
   long written = 0;             // entry lines written
   long repaired = 0;            // keys repaired
   long shortened = 0;           // keys shortened to fit an entry line
-  long long_keys = 0;           // keys over 127 bytes, which sort by their first 127
+  long long_keys = 0;           // lines whose key is over 127 bytes (sorted by its first 127)
   long continued = 0;           // definitions that go on in further entries
   long cut = 0;                 // definitions cut (--long cut)
   long invalid = 0;             // entries with bytes invalid in the source's set, replaced
