@@ -63,6 +63,10 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
     open_chunk(c);
     c.bytes = 0;
   }
+  if (c.index.measure) {
+    c.index.line_lengths.push_back(static_cast<uint32_t>(len));
+    c.index.key_lengths.push_back(static_cast<uint32_t>(key.size()));
+  }
   if (c.in_memory && c.settings.write_chunks) {
     UninitVector<char>& t = c.index.text;
     size_t at = t.size();
@@ -149,6 +153,29 @@ void split_lines(const char* data, const UninitVector<uint64_t>& starts,
     }
   }
   finish(c);
+}
+
+size_t index_size_at(const ChunkIndex& measured, int chunksize, size_t* chunks) {
+  const auto budget = static_cast<uint64_t>(chunksize);
+  size_t n = measured.line_lengths.size(), size = kIndexFixedSize;
+  uint64_t bytes = 0;
+  size_t first = 0;  // the current chunk's first entry
+  *chunks = 0;
+  for (size_t i = 0; i < n; ++i) {
+    // A chunk closes when the next entry does not fit, as emit closes it.
+    if (i > first && bytes + measured.line_lengths[i] > budget) {
+      size += 2 + measured.key_lengths[first] + 1 + measured.key_lengths[i - 1] + 1;
+      ++*chunks;
+      first = i;
+      bytes = 0;
+    }
+    bytes += measured.line_lengths[i];
+  }
+  if (n > 0) {
+    size += 2 + measured.key_lengths[first] + 1 + measured.key_lengths[n - 1] + 1;
+    ++*chunks;
+  }
+  return size;
 }
 
 }  // namespace zelk

@@ -19,7 +19,17 @@ struct ChunkIndex {
   // Set by split_lines: the chunks' bytes one after the other, chunk k the
   // entries[k].size bytes after those of the chunks before it.
   UninitVector<char> text;
+  // With measure set: each entry's line length and key length, in order,
+  // for index_size_at.
+  bool measure = false;
+  UninitVector<uint32_t> line_lengths, key_lengths;
 };
+
+// The chunks and the index record's size the entries measured in index
+// would give at chunk budget K, when none of their lines is longer than K:
+// the chunking stage's rule without the text. Returns the index record's size;
+// chunks receives the number of chunks.
+size_t index_size_at(const ChunkIndex& measured, int chunksize, size_t* chunks);
 
 // Reads entry lines from in (which stays open) and writes the chunk files,
 // the chunk index and the statistics. With settings.debug, prints an

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -142,12 +143,31 @@ size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts
 
 int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t>& starts,
                               const SortedLines& order, int chunksize) {
-  if (index_size_at(text, starts, order, chunksize) <= kMaxRecordSize) return chunksize;
-  if (index_size_at(text, starts, order, kMaxChunkSize) > kMaxRecordSize) return 0;
+  // The entries' lengths, measured once where no line is cut, give the index
+  // record's size at every K that cuts no line; at a K that does, the lines
+  // are chunked again.
+  Stats stats;
+  ChunkIndex measured;
+  measured.measure = true;
+  try {
+    plan_chunks(text, starts, order, kMaxChunkSize, stats, measured);
+  } catch (const Fatal&) {
+    return 0;  // a line the converter refuses at any K
+  }
+  uint64_t longest = 0;  // bytes of the longest line, its line feed included
+  for (size_t i = 0; i + 1 < starts.size(); ++i)
+    longest = std::max(longest, starts[i + 1] - starts[i]);
+  auto size_at = [&](int k) {
+    if (static_cast<uint64_t>(k) - 2 < longest) return index_size_at(text, starts, order, k);
+    size_t chunks;
+    return zelk::index_size_at(measured, k, &chunks);
+  };
+  if (size_at(chunksize) <= kMaxRecordSize) return chunksize;
+  if (size_at(kMaxChunkSize) > kMaxRecordSize) return 0;
   int low = chunksize, high = kMaxChunkSize;  // too large at low, small enough at high
   while (high - low > 1) {
     int mid = low + (high - low) / 2;
-    (index_size_at(text, starts, order, mid) > kMaxRecordSize ? low : high) = mid;
+    (size_at(mid) > kMaxRecordSize ? low : high) = mid;
   }
   return high;
 }
