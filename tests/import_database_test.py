@@ -200,8 +200,12 @@ class Database(Scratch):
         self.write("bad.tab", "a /// b\tv\n")
         index = self.path("fr.index")
         cases = [  # arguments, status, what standard error holds, what is written
-            ([index, "-o", self.path("fr.dict.dz")], 1, "is 'SELF', part of the source", None),
-            ([index, "-o", self.path("link.dz")], 1, "part of the source", None),
+            ([index, "-o", self.path("fr.dict.dz")], 1, "output 'SELF' is part of the source\n",
+             None),
+            ([index, "-o", self.path("link.dz")], 1,
+             "output 'SELF' is part of the source (it is '" + self.path("fr.dict.dz") + "')",
+             None),
+            ([index, "-o", index], 1, "output 'SELF' is the source\n", None),
             ([self.path("l1.tab"), "-o", "X"], 1,
              "l1.tab is not UTF-8: 4 entries hold bytes that are not, the first "
              "SELF:1: 'caf\\xE9'; give --from ISO-8859-1", None),

@@ -193,8 +193,9 @@ int import(Command& c) {
   if (!c.output.empty() && c.output != "-") {
     for (const std::string& file : source_files(source, o.format)) {
       if (same_file(file, c.output)) {
-        fail("output '%s' is %s of the source", c.output.c_str(),
-             file == c.source ? "the source" : ("'" + file + "', part").c_str());
+        if (file == c.source) fail("output '%s' is the source", c.output.c_str());
+        std::string which = file == c.output ? "" : " (it is '" + file + "')";
+        fail("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
       }
     }
   }
