@@ -180,6 +180,31 @@ class Database(Scratch):
         run(ZELKIMPORT, self.path("plain.TAB"), "-o", self.path("p.PDB"))
         self.assertEqual(self.read("p.PDB")[:10], b"plain.TAB\0")
 
+    def test_usage(self):
+        help_text = run(ZELKIMPORT, "--help").stdout.decode()
+        self.assertEqual(help_text.count("Usage:"), 1)
+        self.assertNotRegex(help_text, r"=\s*\n")  # no empty default shown
+        self.write("t.tab", "k\tv\n")
+        tab = self.path("t.tab")
+        for args, said in [
+            (["--translit", tab], "--translit needs --to"),
+            (["--translit", "--replace", "x", "--to", "ASCII", tab], "exclude each other"),
+            (["--delimiter", "ab", tab], "--delimiter takes one character"),
+            (["--check", tab, tab], "--check takes one file and no SOURCE"),
+            ([], "a SOURCE is required"),
+            (["-k", "1", tab], "--chunk-size: Value 1 not in range 2 to 65535"),
+            (["-k", "15", tab], "an import takes -k 16 to 65535"),
+            (["--long", "some", tab], "--long"),
+        ]:
+            with self.subTest(args=args):
+                r = run(ZELKIMPORT, *args, check=False)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn(said, r.stderr.decode())
+        r = run(ZELKIMPORT, self.path("nothere.index"), check=False)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr.decode(), f"zelkimport: cannot open '{self.path('nothere.index')}'"
+                         ": No such file or directory\n")
+
     def dictd(self, name):
         subprocess.run(["dictfmt", "-j", "--utf8", "--without-headword", "-s", "Short Name",
                         "--quiet", self.path(name)], input=b":apple:a fruit\n:pear:another\n",

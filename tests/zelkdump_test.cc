@@ -351,6 +351,11 @@ TEST(Zelkdump, Searches) {
        nf + "'\xE4pfel' not found\n"},  // not UTF-8: only ASCII letters fold
       {S::kLev, {"Apfel"}, 0, "\xC3\x84pfel\tapples (German)\n\xC4pfel\tapples (Latin-1)\n", ""},
       {S::kLev, {"aple"}, 0, "apple\ta tree\napple\tits wood\nmaple\ta tree\n", ""},
+      {S::kLev,
+       {"applet"},
+       0,
+       "apple\ta tree\napple\tits wood\napples\tmore than one\napplet\ta small program\n",
+       ""},  // the key itself too
   };
   for (bool plain : {true, false}) {
     std::string db = small_database(plain);

@@ -29,7 +29,7 @@ enum class Strategy {
   kExact,   // the key itself
   kPrefix,  // keys that begin with it
   kNocase,  // the key but for case
-  kLev,     // keys one edit (insertion, deletion, substitution) away
+  kLev,     // keys at most one edit (insertion, deletion, substitution) away, itself too
 };
 // The strategy called name ("exact", "prefix", "nocase", "lev"); false for
 // any other name.

@@ -23,9 +23,14 @@ using namespace zelk::import;
 
 namespace {
 
-constexpr char kUsage[] =
-    "Usage: zelkimport [--format dictd|stardict|tab|csv] SOURCE [-o OUTPUT] [OPTIONS]\n"
-    "       zelkimport --check FILE [-k K]";
+constexpr char kForms[] =
+    "  zelkimport SOURCE [-o OUTPUT.txt | -o NAME.pdb] [OPTIONS]\n"
+    "  zelkimport --check FILE [-k K]";
+
+// A usage mistake: said as the parser says its own, with status 2.
+struct UsageError {
+  std::string message;
+};
 
 bool ends_with(const std::string& s, const char* suffix) { return s.ends_with(suffix); }
 
@@ -186,8 +191,13 @@ struct Command {
 int import(Command& c) {
   Options& o = c.o;
   if (o.chunksize < kMinImportChunkSize) {
-    fail("-k %d leaves no room for entries: an import takes -k %d to 65535", o.chunksize,
-         kMinImportChunkSize);
+    throw UsageError{"-k " + std::to_string(o.chunksize) +
+                     " leaves no room for entries: an import takes -k " +
+                     std::to_string(kMinImportChunkSize) + " to 65535"};
+  }
+  struct stat st;
+  if (stat(c.source.c_str(), &st) != 0) {
+    fail("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
   }
   std::string source = resolve_source(c.source, o.format);
   if (!c.output.empty() && c.output != "-") {
@@ -249,8 +259,8 @@ int import(Command& c) {
 
 int run(int argc, char** argv) {
   CLI::App app{std::string("Turns dictd, StarDict, tab and CSV dictionaries into zelkpack's "
-                           "input or a database.\n") +
-                   kUsage,
+                           "input or a database:\n") +
+                   kForms,
                "zelkimport"};
   Command c;
   Options& o = c.o;
@@ -271,8 +281,8 @@ int run(int argc, char** argv) {
                  "A definition too long for one entry: split (goes on in further entries), cut, "
                  "or whole (-k chosen to hold it)")
       ->check(CLI::IsMember({"split", "cut", "whole"}));
-  app.add_option("--separator", o.separator, "What a line break inside a definition becomes")
-      ->default_val(" ");
+  app.add_option("--separator", o.separator,
+                 "What a line break inside a definition becomes (default: one space)");
   app.add_option("--bad-keys", bad_keys,
                  "Keys with a tab, line break, NUL or \" /// \": repair or skip")
       ->check(CLI::IsMember({"repair", "skip"}));
@@ -304,7 +314,7 @@ int run(int argc, char** argv) {
     return status == 0 ? 0 : 2;
   }
   if (delimiter.size() != 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
-    fail("--delimiter takes one character other than a quote or a line break");
+    throw UsageError{"--delimiter takes one character other than a quote or a line break"};
   }
   o.delimiter = delimiter[0];
   o.bad_keys = bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
@@ -313,21 +323,19 @@ int run(int argc, char** argv) {
                                               : Long::kSplit;
   o.markup = markup == "html";
   o.markup_given = !markup.empty();
-  if (o.translit && !o.replace.empty()) fail("--translit and --replace exclude each other");
-  if (o.translit && o.to.empty()) fail("--translit needs --to");
+  if (o.translit && !o.replace.empty())
+    throw UsageError{"--translit and --replace exclude each other"};
+  if (o.translit && o.to.empty()) throw UsageError{"--translit needs --to"};
 
   if (!c.check_file.empty()) {
-    if (!c.source.empty()) fail("--check takes one file and no SOURCE");
+    if (!c.source.empty()) throw UsageError{"--check takes one file and no SOURCE"};
     Bytes text = read_whole(c.check_file);
     TextSummary s = check_text(text.data(), text.size(), o.chunksize);
     bool whole = print_summary(stdout, c.check_file, s, o.chunksize, nullptr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("cannot write standard output");
     return whole ? 0 : 1;
   }
-  if (c.source.empty()) {
-    std::fprintf(stderr, "%s\nRun with --help for more information.\n", kUsage);
-    return 2;
-  }
+  if (c.source.empty()) throw UsageError{"a SOURCE is required"};
   return import(c);
 }
 
@@ -336,6 +344,10 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return run(argc, argv);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "zelkimport: %s\n%s\nRun with --help for more information.\n",
+                 e.message.c_str(), kForms);
+    return 2;
   } catch (const ImportError& e) {
     std::fprintf(stderr, "zelkimport: %s\n", e.message.c_str());
   } catch (const std::bad_alloc&) {
