@@ -81,7 +81,7 @@ std::string dump(const char* command, const std::string& path, int* status) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   require(f != nullptr, "the database was written");
   std::fseek(f, 0, SEEK_END);
-  zelk::DumpContext cx{path, out.f, out.f, false};
+  zelk::DumpContext cx{path, out.f, out.f, false, zelk::Charset()};
   *status = zelk::run_dump(cx, request, fileno(f), static_cast<uint64_t>(std::ftell(f)));
   std::fclose(f);
   return out.text();

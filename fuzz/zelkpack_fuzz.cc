@@ -136,8 +136,10 @@ std::string dump(const char* command, const std::string& db) {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   zelk::Captured out;
   int fd = open("zelk.pdb", O_RDONLY | O_CLOEXEC);
-  int status = zelk::run_dump({"zelk.pdb", out.f, sink}, {command, {}, zelk::Strategy::kExact}, fd,
-                              db.size());
+  zelk::Request request;
+  request.command = command;
+  int status =
+      zelk::run_dump({"zelk.pdb", out.f, sink, false, zelk::Charset()}, request, fd, db.size());
   close(fd);
   require(status == 0 || std::string(command) == "verify", "extract works");
   return out.text();

@@ -33,12 +33,16 @@ TEST(Large, SeveralMegabytesGoThroughWhole) {
     zelk::Captured out, err;
     int fd = zelk_test::memory_file(db);
     const std::string name = "t.pdb";
-    zelk::DumpContext cx{name, out.f, err.f, false};
-    EXPECT_EQ(zelk::run_dump(cx, {"verify", {}, zelk::Strategy::kExact}, fd, db.size()), 0);
+    zelk::DumpContext cx{name, out.f, err.f, false, zelk::Charset()};
+    EXPECT_EQ(zelk::run_dump(cx, {"verify", {}, zelk::Strategy::kExact, "127.0.0.1", 8080, ""}, fd,
+                             db.size()),
+              0);
     EXPECT_NE(out.text().find("t.pdb: sound: "), std::string::npos) << out.text();
     zelk::Captured extracted;
     cx.out = extracted.f;
-    EXPECT_EQ(zelk::run_dump(cx, {"extract", {}, zelk::Strategy::kExact}, fd, db.size()), 0);
+    EXPECT_EQ(zelk::run_dump(cx, {"extract", {}, zelk::Strategy::kExact, "127.0.0.1", 8080, ""}, fd,
+                             db.size()),
+              0);
     close(fd);
     EXPECT_TRUE(extracted.text() == zelk_test::chunk_files(dir.path)) << "plain=" << plain;
   }

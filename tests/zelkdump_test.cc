@@ -29,12 +29,18 @@ struct Dump {
 // Runs a command through the library on a database held in a memory file.
 Dump dump(const std::string& command, const std::string& db,
           const std::vector<std::string>& keys = {},
-          zelk::Strategy strategy = zelk::Strategy::kExact, bool json = false) {
+          zelk::Strategy strategy = zelk::Strategy::kExact, bool json = false,
+          const std::string& charset = "") {
   zelk::Captured out, err;
   std::string name = "t.pdb";
-  zelk::DumpContext cx{name, out.f, err.f, json};
+  zelk::DumpContext cx{name, out.f, err.f, json, zelk::Charset()};
   int fd = zelk_test::memory_file(db);
-  int status = zelk::run_dump(cx, {command, keys, strategy}, fd, db.size());
+  zelk::Request request;
+  request.command = command;
+  request.keys = keys;
+  request.strategy = strategy;
+  request.charset = charset;
+  int status = zelk::run_dump(cx, request, fd, db.size());
   close(fd);
   return Dump{status, out.text(), err.text()};
 }
@@ -360,7 +366,9 @@ TEST(Zelkdump, Searches) {
   for (bool plain : {true, false}) {
     std::string db = small_database(plain);
     for (const Case& c : cases) {
-      Dump d = dump("lookup", db, c.keys, c.strategy);
+      // Its keys mix UTF-8 and Latin-1: taken as UTF-8, the bytes that are
+      // not stay bytes.
+      Dump d = dump("lookup", db, c.keys, c.strategy, false, "UTF-8");
       std::string what = c.keys[0] + " strategy " + std::to_string(static_cast<int>(c.strategy));
       EXPECT_EQ(d.status, c.status) << what;
       EXPECT_EQ(d.out, c.out) << what;
@@ -508,7 +516,7 @@ TEST(Zelkdump, InfoListAndVerifySayWhatTheDatabaseHolds) {
             "records:       5\nchunks:        4\ncompression:   none (flag 0)\n"
             "index record:  81 bytes\nstored bytes:  227\ntext bytes:    227\n"
             "ratio:         100.0 %\nentries:       12\nlongest key:   10 bytes\n"
-            "longest value: 16 bytes\n");
+            "longest value: 16 bytes\ncharset:       CP1252 (assumed: its keys are not UTF-8)\n");
   // Compressed: info's totals are the sums of list's columns (record, offset,
   // stored bytes, text bytes, entries, first key, last key).
   std::string db = small_database(false);

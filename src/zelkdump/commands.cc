@@ -114,7 +114,7 @@ int dump_info(const DumpContext& cx, const Database& db) {
       text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0;
   if (cx.json) {
     print_json(cx, Json{{"file", cx.file},
-                        {"name", db.name},
+                        {"name", shown_text(cx, db.name)},
                         {"type", db.type},
                         {"creator", db.creator},
                         {"created", created},
@@ -130,10 +130,12 @@ int dump_info(const DumpContext& cx, const Database& db) {
                         {"entries", entries},
                         {"longest_key", longest_key},
                         {"longest_value", longest_value},
-                        {"damaged_chunks", reader.damaged}});
+                        {"damaged_chunks", reader.damaged},
+                        {"charset", cx.charset.name},
+                        {"charset_assumed", cx.charset.assumed}});
     return status_of(reader);
   }
-  std::fprintf(cx.out, "name:          %s\n", escape(db.name).c_str());
+  std::fprintf(cx.out, "name:          %s\n", escape(shown_text(cx, db.name)).c_str());
   std::fprintf(cx.out, "type:          %s\n", escape(db.type).c_str());
   std::fprintf(cx.out, "creator:       %s\n", escape(db.creator).c_str());
   std::fprintf(cx.out, "created:       0x%08x (%s)\n", created, palm_date(created).c_str());
@@ -150,6 +152,10 @@ int dump_info(const DumpContext& cx, const Database& db) {
   std::fprintf(cx.out, "entries:       %zu\n", entries);
   std::fprintf(cx.out, "longest key:   %zu bytes\n", longest_key);
   std::fprintf(cx.out, "longest value: %zu bytes\n", longest_value);
+  std::fprintf(cx.out, "charset:       %s%s\n", cx.charset.name.c_str(),
+               !cx.charset.assumed ? ""
+               : cx.charset.utf8   ? " (assumed: its keys are valid UTF-8)"
+                                   : " (assumed: its keys are not UTF-8)");
   if (reader.damaged) {
     std::fprintf(cx.out, "damaged:       %s, not counted\n",
                  count(reader.damaged, "chunk", "chunks").c_str());
@@ -179,8 +185,8 @@ int dump_list(const DumpContext& cx, const Database& db) {
     std::fprintf(cx.out, "%zu\t%#x\t%llu\t%s\t%s\t%s\t%s\n", r, record_start(db, r),
                  static_cast<unsigned long long>(stored),
                  ok ? std::to_string(reader.text.size()).c_str() : "?",
-                 ok ? std::to_string(reader.entries.size()).c_str() : "?", escape(c.first).c_str(),
-                 escape(c.last).c_str());
+                 ok ? std::to_string(reader.entries.size()).c_str() : "?",
+                 escape(shown_text(cx, c.first)).c_str(), escape(shown_text(cx, c.last)).c_str());
   }
   if (cx.json) print_json(cx, Json{{"file", cx.file}, {"chunks", chunks}});
   return status_of(reader);
@@ -189,8 +195,13 @@ int dump_list(const DumpContext& cx, const Database& db) {
 int dump_extract(const DumpContext& cx, const Database& db) {
   if (!chunk_count_ok(cx, db)) return kStatusFailed;
   ChunkReader reader(cx, db);
+  // The stored bytes, the text zelkpack took; converted only when asked.
+  bool convert = !cx.charset.assumed && !cx.charset.utf8;
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    if (load(reader, r)) std::fwrite(reader.text.data(), 1, reader.text.size(), cx.out);
+    if (!load(reader, r)) continue;
+    std::string text = convert ? to_utf8(cx.charset, as_text(reader.text)) : std::string();
+    std::string_view out = convert ? std::string_view(text) : as_text(reader.text);
+    std::fwrite(out.data(), 1, out.size(), cx.out);
   }
   return status_of(reader);
 }
@@ -221,14 +232,23 @@ int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t siz
     report(cx, p);
     return kStatusFailed;
   }
-  if (request.command == "info") return dump_info(cx, db);
-  if (request.command == "list") return dump_list(cx, db);
-  if (request.command == "serve") return dump_serve(cx, db, request.host, request.port);
-  if (request.command == "lookup") return dump_lookup(cx, db, request.keys, request.strategy);
-  if (request.command == "keys") {
-    return dump_keys(cx, db, request.keys.empty() ? nullptr : &request.keys[0]);
+  DumpContext in_set = cx;
+  if (request.charset.empty()) {
+    in_set.charset = guess_charset(db);
+  } else if (!charset_named(request.charset, in_set.charset)) {
+    std::fprintf(cx.err, "zelkdump: unknown character set '%s'\n", request.charset.c_str());
+    return kStatusTrouble;
   }
-  return dump_extract(cx, db);
+  if (request.command == "info") return dump_info(in_set, db);
+  if (request.command == "list") return dump_list(in_set, db);
+  if (request.command == "serve") return dump_serve(in_set, db, request.host, request.port);
+  if (request.command == "lookup") {
+    return dump_lookup(in_set, db, request.keys, request.strategy);
+  }
+  if (request.command == "keys") {
+    return dump_keys(in_set, db, request.keys.empty() ? nullptr : &request.keys[0]);
+  }
+  return dump_extract(in_set, db);
 }
 
 }  // namespace zelk

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zelkdump/charset.h"
 #include "zelkdump/database.h"
 
 namespace zelk {
@@ -22,6 +23,7 @@ struct DumpContext {
   std::FILE* out;
   std::FILE* err;
   bool json = false;  // info, list and verify write one JSON document
+  Charset charset;    // the database's; keys and values are shown in UTF-8
 };
 
 // How lookup matches keys.
@@ -98,10 +100,16 @@ struct Request {
   Strategy strategy = Strategy::kExact;
   std::string host = "127.0.0.1";  // serve's address and port
   int port = 8080;
+  std::string charset;  // the database's character set; empty: found from the database
 };
 // Opens the database in the regular file fd (size bytes) and runs the
 // request. Throws ReadFailure and std::bad_alloc.
 int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size);
+
+// Stored bytes in the database's set as UTF-8 text, for display.
+inline std::string shown_text(const DumpContext& cx, std::string_view stored) {
+  return to_utf8(cx.charset, stored);
+}
 
 // "1 chunk", "2 chunks".
 std::string count(size_t n, const char* singular, const char* plural);

@@ -70,7 +70,7 @@ int run(const std::string& file, const zelk::Request& request, bool json) {
     close(fd);
     return zelk::kStatusFailed;
   }
-  zelk::DumpContext cx{file, stdout, stderr, json};
+  zelk::DumpContext cx{file, stdout, stderr, json, zelk::Charset()};
   try {
     int status = zelk::run_dump(cx, request, fd, size);
     close(fd);
@@ -102,6 +102,9 @@ int dump_main(int argc, char** argv) {
   for (const zelk::CommandSpec& command : zelk::kCommands) {
     CLI::App* sub = app.add_subcommand(command.name, command.help);
     sub->add_option("FILE", file, "the database")->required();
+    sub->add_option("--charset", request.charset,
+                    "the database's character set, as iconv names it (default: UTF-8 when its "
+                    "keys are, else CP1252)");
     if (command.json) sub->add_flag("--json", json, "one JSON document instead of text");
     if (command.strategy) {
       sub->add_option("-s,--strategy", strategy, "exact (default), prefix, nocase or lev")

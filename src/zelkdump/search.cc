@@ -65,10 +65,23 @@ bool starts_with(std::string_view key, std::string_view prefix) {
 }
 
 void print_entry(const DumpContext& cx, const Entry& e) {
+  if (!cx.charset.utf8) {
+    std::string line = to_utf8(cx.charset, e.key) + "\t" + to_utf8(cx.charset, e.value) + "\n";
+    std::fwrite(line.data(), 1, line.size(), cx.out);
+    return;
+  }
   std::fwrite(e.key.data(), 1, e.key.size(), cx.out);
   std::fputc('\t', cx.out);
   std::fwrite(e.value.data(), 1, e.value.size(), cx.out);
   std::fputc('\n', cx.out);
+}
+
+// A key as text, for comparing without case or by edit distance: the stored
+// bytes when the set is UTF-8, else their conversion (into scratch).
+std::string_view as_unicode(const Charset& charset, std::string_view key, std::string& scratch) {
+  if (charset.utf8) return key;
+  scratch = to_utf8(charset, key);
+  return scratch;
 }
 
 // An entry found by a search over every chunk: its chunk (1..N) and place.
@@ -110,20 +123,27 @@ struct Suggestion {
 std::vector<std::vector<Suggestion>> nearest_keys(ChunkReader& reader,
                                                   const std::vector<std::string>& missing) {
   std::vector<std::vector<Suggestion>> best(missing.size());
+  const Charset& charset = reader.cx.charset;
+  std::vector<std::string> queries;  // the missing keys as text
   std::vector<size_t> limits;
-  for (const std::string& key : missing) limits.push_back(suggestion_limit(key));
-  std::string previous;
+  for (const std::string& key : missing) {
+    std::string scratch;
+    queries.emplace_back(as_unicode(charset, key, scratch));
+    limits.push_back(suggestion_limit(queries.back()));
+  }
+  std::string previous, scratch;
   for (size_t r = 1; r <= reader.db.chunk_count; ++r) {
     if (!load(reader, r)) continue;
     for (const Entry& e : reader.entries) {
       if (e.key == previous) continue;  // a repeated key
       previous.assign(e.key);
+      std::string_view text = as_unicode(charset, e.key, scratch);
       for (size_t q = 0; q < missing.size(); ++q) {
         std::vector<Suggestion>& list = best[q];
         bool full = list.size() == kSuggestions;
         if (full && list.back().distance == 0) continue;
         size_t limit = full ? list.back().distance - 1 : limits[q];
-        size_t d = edit_distance(missing[q], e.key, limit);
+        size_t d = edit_distance(queries[q], text, limit);
         if (d > limit) continue;
         if (std::any_of(list.begin(), list.end(),
                         [&](const Suggestion& s) { return s.key == e.key; })) {
@@ -141,11 +161,13 @@ std::vector<std::vector<Suggestion>> nearest_keys(ChunkReader& reader,
 
 void say_not_found(const DumpContext& cx, const std::string& key,
                    const std::vector<Suggestion>* suggestions) {
-  std::fprintf(cx.err, "zelkdump: %s: '%s' not found", cx.file.c_str(), escape_short(key).c_str());
+  std::fprintf(cx.err, "zelkdump: %s: '%s' not found", cx.file.c_str(),
+               escape_short(shown_text(cx, key)).c_str());
   if (suggestions && !suggestions->empty()) {
     std::fputs("; did you mean: ", cx.err);
     for (size_t i = 0; i < suggestions->size(); ++i) {
-      std::fprintf(cx.err, "%s'%s'", i ? ", " : "", escape_short((*suggestions)[i].key).c_str());
+      std::fprintf(cx.err, "%s'%s'", i ? ", " : "",
+                   escape_short(shown_text(cx, (*suggestions)[i].key)).c_str());
     }
     std::fputc('?', cx.err);
   }
@@ -188,7 +210,7 @@ int lookup_prefix(ChunkReader& reader, const std::vector<std::string>& prefixes)
     if (!print_matching(reader, chunks_with_prefix(reader.db, prefix),
                         [&](std::string_view k) { return starts_with(k, prefix); })) {
       std::fprintf(reader.cx.err, "zelkdump: %s: no key begins with '%s'\n", reader.cx.file.c_str(),
-                   escape_short(prefix).c_str());
+                   escape_short(shown_text(reader.cx, prefix)).c_str());
       status = kStatusFailed;
     }
   }
@@ -199,19 +221,24 @@ int lookup_prefix(ChunkReader& reader, const std::vector<std::string>& prefixes)
 // matches in dictionary order.
 int lookup_scanning(ChunkReader& reader, const std::vector<std::string>& keys, Strategy strategy) {
   std::vector<std::vector<Match>> matches;
+  const Charset& charset = reader.cx.charset;
+  std::string scratch;
+  std::vector<std::string> texts;  // the keys as text
+  for (const std::string& key : keys) texts.emplace_back(as_unicode(charset, key, scratch));
   if (strategy == Strategy::kNocase) {
     std::unordered_map<std::string, std::vector<size_t>> wanted;
-    for (size_t q = 0; q < keys.size(); ++q) wanted[fold_case(keys[q])].push_back(q);
+    for (size_t q = 0; q < keys.size(); ++q) wanted[fold_case(texts[q])].push_back(q);
     scan(reader, keys.size(), matches, [&](std::string_view key, auto add) {
-      auto it = wanted.find(fold_case(key));
+      auto it = wanted.find(fold_case(as_unicode(charset, key, scratch)));
       if (it != wanted.end()) {
         for (size_t q : it->second) add(q);
       }
     });
   } else {
     scan(reader, keys.size(), matches, [&](std::string_view key, auto add) {
+      std::string_view text = as_unicode(charset, key, scratch);
       for (size_t q = 0; q < keys.size(); ++q) {
-        if (edit_distance(keys[q], key, 1) <= 1) add(q);
+        if (edit_distance(texts[q], text, 1) <= 1) add(q);
       }
     });
   }
@@ -257,11 +284,15 @@ SearchResult search(ChunkReader& reader, const std::string& query, Strategy stra
     walk(chunks_with_prefix(reader.db, query),
          [&](std::string_view k) { return starts_with(k, query); });
   } else {
-    std::string folded = fold_case(query);
+    const Charset& charset = reader.cx.charset;
+    std::string scratch;
+    std::string text(as_unicode(charset, query, scratch));
+    std::string folded = fold_case(text);
     std::vector<std::vector<Match>> matches;
     scan(reader, 1, matches, [&](std::string_view key, auto add) {
-      bool hit = strategy == Strategy::kNocase ? fold_case(key) == folded
-                                               : edit_distance(query, key, 1) <= 1;
+      std::string_view k = as_unicode(charset, key, scratch);
+      bool hit =
+          strategy == Strategy::kNocase ? fold_case(k) == folded : edit_distance(text, k, 1) <= 1;
       if (hit) add(0);
     });
     for (const Match& m : matches[0]) {
@@ -318,23 +349,53 @@ bool strategy_named(std::string_view name, Strategy& strategy) {
   return false;
 }
 
-int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& keys,
+// The keys typed, in the database's set; a key that cannot be is named and
+// left out (and the status becomes 1).
+std::vector<std::string> stored_keys(const DumpContext& cx, const std::vector<std::string>& typed,
+                                     int& status) {
+  std::vector<std::string> keys;
+  for (const std::string& key : typed) {
+    std::string stored, problem;
+    if (to_stored(cx.charset, key, stored, problem)) {
+      keys.push_back(stored);
+      continue;
+    }
+    std::fprintf(cx.err, "zelkdump: %s: '%s': %s\n", cx.file.c_str(), escape_short(key).c_str(),
+                 problem.c_str());
+    status = kStatusFailed;
+  }
+  return keys;
+}
+
+int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& typed,
                 Strategy strategy) {
   if (!chunk_count_ok(cx, db)) return kStatusFailed;
   ChunkReader reader(cx, db);
+  int status = kStatusOk;
+  std::vector<std::string> keys = stored_keys(cx, typed, status);
+  if (keys.empty()) return status;
+  int found;
   switch (strategy) {
     case Strategy::kExact:
-      return lookup_exact(reader, keys);
+      found = lookup_exact(reader, keys);
+      break;
     case Strategy::kPrefix:
-      return lookup_prefix(reader, keys);
+      found = lookup_prefix(reader, keys);
+      break;
     default:
-      return lookup_scanning(reader, keys, strategy);
+      found = lookup_scanning(reader, keys, strategy);
   }
+  return found != kStatusOk ? found : status;
 }
 
-int dump_keys(const DumpContext& cx, const Database& db, const std::string* prefix) {
+int dump_keys(const DumpContext& cx, const Database& db, const std::string* typed) {
   if (!chunk_count_ok(cx, db)) return kStatusFailed;
   ChunkReader reader(cx, db);
+  int status = kStatusOk;
+  std::vector<std::string> stored =
+      typed ? stored_keys(cx, {*typed}, status) : std::vector<std::string>();
+  if (typed && stored.empty()) return status;
+  const std::string* prefix = typed ? &stored[0] : nullptr;
   auto [lo, hi] =
       prefix ? chunks_with_prefix(db, *prefix) : std::pair<size_t, size_t>{0, db.chunk_count};
   // Repeats of a key stand next to each other, or at least among the keys
@@ -352,13 +413,13 @@ int dump_keys(const DumpContext& cx, const Database& db, const std::string* pref
       }
       any = true;
       if (!run.insert(std::string(e.key)).second) continue;
-      std::string line = escape(e.key) + "\n";
+      std::string line = escape(shown_text(cx, e.key)) + "\n";
       std::fwrite(line.data(), 1, line.size(), cx.out);
     }
   }
   if (prefix && !any) {
     std::fprintf(cx.err, "zelkdump: %s: no key begins with '%s'\n", cx.file.c_str(),
-                 escape_short(*prefix).c_str());
+                 escape_short(shown_text(cx, *prefix)).c_str());
     return kStatusFailed;
   }
   return reader.damaged ? kStatusFailed : kStatusOk;

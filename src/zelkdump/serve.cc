@@ -78,7 +78,7 @@ struct Reading {
   Captured err;
   DumpContext cx;
   ChunkReader reader;
-  Reading(const Served& s) : cx{s.cx.file, s.cx.out, err.f, true}, reader(cx, s.db) {}
+  Reading(const Served& s) : cx{s.cx.file, s.cx.out, err.f, true, s.cx.charset}, reader(cx, s.db) {}
   void add_problems(Json& answer) {
     std::string text = err.text();
     if (text.empty()) return;
@@ -101,6 +101,24 @@ void send_json(httplib::Response& res, int status, const Json& answer) {
 
 void send_error(httplib::Response& res, int status, const std::string& message) {
   send_json(res, status, Json{{"error", message}});
+}
+
+// Stored bytes as the page shows them: converted from the database's set,
+// then whatever is still not UTF-8 escaped.
+std::string text_of(const Served& s, std::string_view stored) {
+  return shown(to_utf8(s.cx.charset, stored));
+}
+
+// A query from the page (UTF-8) in the database's set; false, with the
+// answer sent, when a character has no place in it.
+bool stored_param(const Served& s, httplib::Response& res, std::string* value) {
+  std::string stored, problem;
+  if (!to_stored(s.cx.charset, *value, stored, problem)) {
+    send_error(res, 400, shown(*value) + ": " + problem);
+    return false;
+  }
+  *value = stored;
+  return true;
 }
 
 // A whole-number parameter within [0, max], or the default; false (with the
@@ -158,7 +176,7 @@ void summary(Served& s, httplib::Response& res, bool info) {
   std::unique_lock lock(s.summary_lock);
   if (s.info_json.empty()) {
     Captured out, err;
-    DumpContext cx{s.cx.file, out.f, err.f, true};
+    DumpContext cx{s.cx.file, out.f, err.f, true, s.cx.charset};
     dump_info(cx, s.db);
     s.info_json = out.text();
     Captured list_out;
@@ -172,7 +190,7 @@ void summary(Served& s, httplib::Response& res, bool info) {
 void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res) {
   std::string prefix;
   size_t offset, limit;
-  if (!text_param(req, res, "prefix", &prefix) ||
+  if (!text_param(req, res, "prefix", &prefix) || !stored_param(s, res, &prefix) ||
       !number_param(req, res, "offset", 0, kMaxOffset, &offset) ||
       !number_param(req, res, "limit", 50, kMaxLimit, &limit)) {
     return;
@@ -180,8 +198,9 @@ void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res)
   Reading r(s);
   KeyPage page = keys_page(r.reader, prefix, offset, limit);
   Json keys = Json::array();
-  for (const std::string& k : page.keys) keys.push_back(shown(k));
-  Json answer{{"prefix", shown(prefix)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
+  for (const std::string& k : page.keys) keys.push_back(text_of(s, k));
+  Json answer{
+      {"prefix", text_of(s, prefix)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
   r.add_problems(answer);
   send_json(res, 200, answer);
 }
@@ -193,7 +212,7 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
   if (!strategy_named(name, strategy)) {
     return send_error(res, 400, "s must be exact, prefix, nocase or lev");
   }
-  if (!text_param(req, res, "q", &query) ||
+  if (!text_param(req, res, "q", &query) || !stored_param(s, res, &query) ||
       !number_param(req, res, "offset", 0, kMaxOffset, &offset) ||
       !number_param(req, res, "limit", 50, kMaxLimit, &limit)) {
     return;
@@ -208,9 +227,9 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
   }
   Json entries = Json::array();
   for (const Found& f : found.entries) {
-    entries.push_back({{"key", shown(f.key)}, {"value", shown(f.value)}});
+    entries.push_back({{"key", text_of(s, f.key)}, {"value", text_of(s, f.value)}});
   }
-  Json answer{{"query", shown(query)},
+  Json answer{{"query", text_of(s, query)},
               {"strategy", name},
               {"offset", offset},
               {"entries", entries},
@@ -219,7 +238,7 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
     ScanTurn turn(s);
     if (!turn.take(res)) return;
     Json suggestions = Json::array();
-    for (const std::string& k : nearest(r.reader, query)) suggestions.push_back(shown(k));
+    for (const std::string& k : nearest(r.reader, query)) suggestions.push_back(text_of(s, k));
     answer["suggestions"] = suggestions;
   }
   r.add_problems(answer);

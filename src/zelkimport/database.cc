@@ -97,7 +97,7 @@ void check(const Temporary& t, const std::string& output) {
   struct stat st;
   if (fstat(t.fd, &st) != 0) fail("cannot read '%s': %s", t.path.c_str(), std::strerror(errno));
   Captured said;
-  DumpContext cx{output, said.f, said.f, false};
+  DumpContext cx{output, said.f, said.f, false, Charset()};
   Request request;
   request.command = "verify";
   int status;

@@ -1,0 +1,77 @@
+"""zelkdump on databases in the device's character sets: queries typed in
+UTF-8 are searched in the database's set, and what is shown is UTF-8.
+
+Usage: charset_test.py ZELKIMPORT ZELKDUMP
+"""
+import os
+import subprocess
+import sys
+import unittest
+
+from scratch import Scratch
+
+ZELKIMPORT = ZELKDUMP = ""
+
+SPANISH = [("báltico", "del mar Báltico"), ("Árbol", "planta"), ("árbol", "planta leñosa"),
+           ("café", "bebida"), ("niño", "chico")]
+JAPANESE = [("かな", "ひらがな"), ("カナ", "katakana"), ("日本", "Japan"), ("日本語", "Japanese")]
+
+
+class Charsets(Scratch):
+    prefix = "zelk-charset."
+
+    def database(self, name, entries, charset):
+        self.write(name + ".tab", "".join(f"{k}\t{v}\n" for k, v in entries))
+        subprocess.run([ZELKIMPORT, self.path(name + ".tab"), "--to", charset, "-o",
+                        self.path(name + ".pdb")], check=True, capture_output=True)
+        return self.path(name + ".pdb")
+
+    def dump(self, *args):
+        r = subprocess.run([ZELKDUMP, *args], capture_output=True, timeout=60)
+        return r.returncode, r.stdout.decode(), r.stderr.decode()
+
+    def test_searches_from_utf8(self):
+        cp1252 = self.database("es", SPANISH, "CP1252")
+        sjis = self.database("ja", JAPANESE, "SHIFT_JIS")
+        nf = "zelkdump: {}: '{}' not found; did you mean: {}?\n"
+        cases = [  # database, options, keys, status, output, errors
+            (cp1252, [], ["báltico"], 0, "báltico\tdel mar Báltico\n", ""),
+            (cp1252, ["-s", "prefix"], ["ár"], 0, "árbol\tplanta leñosa\n", ""),
+            (cp1252, ["-s", "nocase"], ["ÁRBOL"], 0, "Árbol\tplanta\nárbol\tplanta leñosa\n", ""),
+            (cp1252, ["-s", "lev"], ["nino"], 0, "niño\tchico\n", ""),
+            (cp1252, [], ["baltico"], 1, "", nf.format(cp1252, "baltico", "'báltico'")),
+            (cp1252, [], ["ő"], 1, "",
+             f"zelkdump: {cp1252}: 'ő': 'ő' (U+0151) has no place in CP1252\n"),
+            (sjis, ["--charset", "SHIFT_JIS"], ["日本"], 0, "日本\tJapan\n", ""),
+            (sjis, ["--charset", "SHIFT_JIS", "-s", "prefix"], ["日本"], 0,
+             "日本\tJapan\n日本語\tJapanese\n", ""),
+            (sjis, ["--charset", "SHIFT_JIS", "-s", "lev"], ["かね"], 0, "かな\tひらがな\n", ""),
+            (sjis, ["--charset", "SHIFT_JIS"], ["日"], 1, "", nf.format(sjis, "日", "'日本'")),
+        ]
+        for db, options, keys, status, out, err in cases:
+            with self.subTest(options=options, keys=keys):
+                self.assertEqual(self.dump("lookup", *options, db, *keys), (status, out, err))
+
+    def test_info_keys_and_extract(self):
+        cp1252 = self.database("es", SPANISH, "CP1252")
+        sjis = self.database("ja", JAPANESE, "SHIFT_JIS")
+        utf8 = self.database("u", SPANISH, "UTF-8")
+        self.assertIn("charset:       CP1252 (assumed: its keys are not UTF-8)\n",
+                      self.dump("info", cp1252)[1])
+        self.assertIn("charset:       UTF-8 (assumed: its keys are valid UTF-8)\n",
+                      self.dump("info", utf8)[1])
+        self.assertIn("charset:       SHIFT_JIS\n", self.dump("info", "--charset", "SHIFT_JIS",
+                                                          sjis)[1])
+        self.assertIn('"charset": "CP1252"', self.dump("info", "--json", cp1252)[1])
+        self.assertEqual(self.dump("keys", "--charset", "SHIFT_JIS", sjis, "日")[1], "日本\n日本語\n")
+        # extract writes the stored bytes unless told the set.
+        stored = subprocess.run([ZELKDUMP, "extract", cp1252], capture_output=True).stdout
+        self.assertIn("báltico".encode("cp1252"), stored)
+        self.assertIn("báltico\t", self.dump("extract", "--charset", "CP1252", cp1252)[1])
+        self.assertEqual(self.dump("info", "--charset", "NOSUCHSET", cp1252)[0], 2)
+
+
+if __name__ == "__main__":
+    ZELKIMPORT, ZELKDUMP = map(os.path.abspath, sys.argv[1:3])
+    del sys.argv[1:3]
+    unittest.main()
