@@ -3,10 +3,14 @@ UTF-8 are searched in the database's set, and what is shown is UTF-8.
 
 Usage: charset_test.py ZELKIMPORT ZELKDUMP
 """
+import json
 import os
+import socket
 import subprocess
 import sys
 import unittest
+import urllib.parse
+import urllib.request
 
 from scratch import Scratch
 
@@ -69,6 +73,36 @@ class Charsets(Scratch):
         self.assertIn("báltico".encode("cp1252"), stored)
         self.assertIn("báltico\t", self.dump("extract", "--charset", "CP1252", cp1252)[1])
         self.assertEqual(self.dump("info", "--charset", "NOSUCHSET", cp1252)[0], 2)
+
+    def test_serve_answers_in_utf8(self):
+        cp1252 = self.database("es", SPANISH, "CP1252")
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        server = subprocess.Popen([ZELKDUMP, "serve", cp1252, "--port", str(port)],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            server.stdout.readline()  # the address: it is listening
+
+            def get(path, **query):
+                url = f"http://127.0.0.1:{port}/{path}?{urllib.parse.urlencode(query)}"
+                try:
+                    with urllib.request.urlopen(url, timeout=10) as r:
+                        return r.status, json.loads(r.read())
+                except urllib.error.HTTPError as e:
+                    return e.code, json.loads(e.read())
+
+            status, found = get("api/lookup", q="báltico")
+            self.assertEqual((status, found["entries"]),
+                             (200, [{"key": "báltico", "value": "del mar Báltico"}]))
+            self.assertEqual(get("api/keys", prefix="á")[1]["keys"], ["árbol"])
+            self.assertEqual(get("api/lookup", q="baltico")[1]["suggestions"], ["báltico"])
+            status, problem = get("api/lookup", q="ő")
+            self.assertEqual(status, 400)
+            self.assertIn("(U+0151) has no place in CP1252", problem["error"])
+        finally:
+            server.terminate()
+            server.wait(timeout=10)
 
 
 if __name__ == "__main__":

@@ -41,7 +41,9 @@ def free_port():
 class Server:
     def __init__(self, database, directory):
         self.port = free_port()
-        self.proc = subprocess.Popen([ZELKDUMP, "serve", database, "--port", str(self.port)],
+        # The test database is UTF-8 with stray bytes: said so, they are shown escaped.
+        self.proc = subprocess.Popen([ZELKDUMP, "serve", database, "--port", str(self.port),
+                                      "--charset", "UTF-8"],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      cwd=directory)
         self.banner = self.proc.stdout.readline().decode()
@@ -127,7 +129,8 @@ class Serve(unittest.TestCase):
         for path, command in (("api/info", "info"), ("api/chunks", "list")):
             with self.subTest(path=path):
                 _, _, body = self.server.get(path)
-                cli = subprocess.run([ZELKDUMP, command, "--json", "d.pdb"], cwd=self.dir,
+                cli = subprocess.run([ZELKDUMP, command, "--json", "--charset", "UTF-8", "d.pdb"],
+                                     cwd=self.dir,
                                      capture_output=True, check=True).stdout
                 self.assertEqual(body, cli)
 
