@@ -20,8 +20,11 @@ import urllib.request
 ZELKPACK = ZELKDUMP = ""
 
 DICTIONARY = (
-    b"apple\tthe round fruit of a tree\n"
+    b"apple\tthe round fruit of a tree; see {Apple blight} and {Malus nowhere}\n"
     b"Apple\ta company, capitalised\n"
+    b"Apple blight\ta disease of {apple} trees\n"
+    b"Absence\tbeing away\nabsolute\twhole\nAbsolute\tcomplete\nabsolute\tfree of limits\n"
+    b"\xc3\x84pfel\tapples\n\xc3\xa4pfelchen\tsmall apples\n"
     b"apricot\t<img src=x onerror=\"document.title='pwned'\">\n"
     b"evil\t<script>document.title='pwned'</script>\n"
     b"banana\ta long yellow fruit\n"
@@ -101,12 +104,12 @@ class Serve(unittest.TestCase):
              {"keys": ["over" + "".join("\\x%02X" % b for b in b"\xe0\x80\x80\xf0\x80\x80\x80"
                                                                  b"\xf4\x90\x80\x80\xed\xa0\x80")]}),
             ("api/lookup?q=apple", 200, {"entries": [{"key": "apple",
-                                                      "value": "the round fruit of a tree"}]}),
+                                                      "value": "the round fruit of a tree; see {Apple blight} and {Malus nowhere}"}]}),
             ("api/lookup?q=APPLE&s=nocase", 200,
              {"entries": [{"key": "Apple", "value": "a company, capitalised"},
-                          {"key": "apple", "value": "the round fruit of a tree"}]}),
+                          {"key": "apple", "value": "the round fruit of a tree; see {Apple blight} and {Malus nowhere}"}]}),
             ("api/lookup?q=aple&s=lev", 200, {"entries": [{"key": "apple",
-                                                           "value": "the round fruit of a tree"}]}),
+                                                           "value": "the round fruit of a tree; see {Apple blight} and {Malus nowhere}"}]}),
             ("api/lookup?q=aple", 200, {"entries": [], "suggestions": ["apple", "Apple"]}),
             ("api/lookup?q=bad%FF", 200, {"entries": [{"key": "bad\\xFF",
                                                        "value": "bytes \\xFE that are not UTF-8"}]}),
@@ -124,6 +127,22 @@ class Serve(unittest.TestCase):
                 self.assertEqual(got_status, status, answer)
                 for k, v in fields.items():
                     self.assertEqual(answer[k], v)
+
+    def test_icon(self):
+        status, headers, body = self.server.get("favicon.ico")
+        self.assertEqual((status, headers["Content-Type"]), (200, "image/svg+xml"))
+        self.assertTrue(body.startswith(b"<svg "))
+        _, _, page = self.server.get("")
+        self.assertIn(b'<link rel="icon" href="/favicon.ico" type="image/svg+xml">', page)
+
+    def test_nocase_keys_and_existing_keys(self):
+        status, answer = self.server.api("api/keys?prefix=ABS&nocase=1")
+        self.assertEqual((status, answer["keys"]), (200, ["Absence", "Absolute", "absolute"]))
+        status, answer = self.server.api("api/keys?prefix=ABS")
+        self.assertEqual(answer["keys"], [])
+        status, answer = self.server.api(
+            "api/exists?k=Apple%20blight&k=Malus%20nowhere&k=apple")
+        self.assertEqual(answer["keys"], ["Apple blight", "apple"])
 
     def test_info_and_chunks_are_the_json_of_the_command_line(self):
         for path, command in (("api/info", "info"), ("api/chunks", "list")):
@@ -228,10 +247,24 @@ class Serve(unittest.TestCase):
             self.assertIn("q=apricot", driver.current_url)
 
             box.clear()
-            box.send_keys("app")
-            wait.until(lambda d: texts("#results li") == ["apple"])
-            box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_UP, Keys.ENTER)
+            box.send_keys("app")  # without case, each key once, in dictionary order
+            wait.until(lambda d: texts("#results li") == ["Apple", "Apple blight", "apple"])
+            box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_DOWN, Keys.ARROW_UP, Keys.ARROW_DOWN,
+                          Keys.ENTER)
             wait.until(lambda d: texts("#entry .key") == ["apple"])
+            # Cross-references to keys the database has are links.
+            wait.until(lambda d: texts("#entry .value a.reference") == ["Apple blight"])
+            self.assertIn("{Malus nowhere}", texts("#entry .value")[0])
+            driver.find_element(By.CSS_SELECTOR, "#entry .value a.reference").click()
+            wait.until(lambda d: texts("#entry .key") == ["Apple blight"])
+            wait.until(lambda d: texts("#entry .value a.reference") == ["apple"])
+
+            box.clear()
+            box.send_keys("ABS")
+            wait.until(lambda d: texts("#results li") == ["Absence", "Absolute", "absolute"])
+            box.clear()
+            box.send_keys("äp")  # Unicode folding
+            wait.until(lambda d: texts("#results li") == ["\u00c4pfel", "\u00e4pfelchen"])
 
             driver.get(self.server.url + "?q=evil&s=exact")  # a deep link
             wait.until(lambda d: texts("#entry .value") ==
@@ -240,6 +273,8 @@ class Serve(unittest.TestCase):
 
             driver.get(self.server.url + "?q=APPLE&s=nocase")
             wait.until(lambda d: texts("#entry .key") == ["Apple", "apple"])
+            # The deep link fills the list as typing would, each key once.
+            wait.until(lambda d: texts("#results li") == ["Apple", "Apple blight", "apple"])
             driver.get(self.server.url + "?q=aple")
             wait.until(lambda d: texts(".suggestions button") == ["apple", "Apple"])
 
@@ -250,6 +285,22 @@ class Serve(unittest.TestCase):
             self.assertNotEqual(driver.title, "pwned")
             shot = os.environ.get("ZELK_SCREENSHOT", os.path.join(self.dir, "page.png"))
             driver.save_screenshot(shot)
+
+            # Counts of one are said in the singular.
+            with open(os.path.join(self.dir, "one.txt"), "wb") as f:
+                f.write(b"word\tits meaning\n")
+            subprocess.run([ZELKPACK, "-o", "one.pdb", "one.txt"], cwd=self.dir, check=True,
+                           capture_output=True)
+            one = Server("one.pdb", self.dir)
+            try:
+                driver.get(one.url)
+                wait.until(lambda d: texts("#summary"))
+                wait.until(lambda d: texts("#summary")[0].startswith("1 entry"))
+                self.assertTrue(texts("#summary")[0].startswith("1 entry in 1 chunk, "),
+                                texts("#summary"))
+                wait.until(lambda d: "1 chunk: " in " ".join(texts("#chunk-picture text")))
+            finally:
+                one.stop()
         finally:
             driver.quit()
             shutil.rmtree(profile, ignore_errors=True)

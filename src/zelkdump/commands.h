@@ -93,6 +93,12 @@ struct KeyPage {
   bool more = false;
 };
 KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset, size_t limit);
+// The same for a prefix typed in UTF-8, matched without case (Unicode simple
+// folding, as nocase does), each key once, in dictionary order.
+KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
+                         size_t limit);
+// The keys (in the database's set) that the database has, in the order given.
+std::vector<std::string> existing_keys(ChunkReader& reader, const std::vector<std::string>& keys);
 
 struct Request {
   std::string command;            // info, list, lookup, keys, extract or verify

@@ -99,6 +99,21 @@ std::string fold_case(std::string_view key) {
   return out;
 }
 
+std::vector<std::string> case_variants(char32_t c) {
+  char32_t folded = fold(c);
+  std::vector<char32_t> chars{c};
+  if (folded != c) chars.push_back(folded);
+  for (const CaseFolding& f : kCaseFoldings) {
+    if (f.to == folded && f.from != c) chars.push_back(f.from);
+  }
+  std::vector<std::string> out;
+  for (char32_t x : chars) {
+    out.emplace_back();
+    encode_utf8(x, out.back());
+  }
+  return out;
+}
+
 size_t edit_distance(std::string_view a, std::string_view b, size_t limit) {
   static thread_local std::u32string ca, cb;
   if (decode_utf8(a, ca) && decode_utf8(b, cb)) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelk {
 
@@ -15,6 +16,9 @@ bool decode_utf8(std::string_view text, std::u32string& out);
 // The key folded for comparing without case: ASCII letters always, and where
 // the key is valid UTF-8 every character by Unicode simple case folding.
 std::string fold_case(std::string_view key);
+
+// The characters that fold to the same as c (c among them), in UTF-8.
+std::vector<std::string> case_variants(char32_t c);
 
 // The edit distance (insertions, deletions, substitutions) between a and b,
 // counted in characters where both are valid UTF-8, else in bytes; any

@@ -8,6 +8,7 @@ const char kPageHtml[] = R"html(<!DOCTYPE html>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>zelkdump</title>
+<link rel="icon" href="/favicon.ico" type="image/svg+xml">
 <link rel="stylesheet" href="/app.css">
 <script src="/app.js" defer></script>
 </head>
@@ -60,6 +61,7 @@ const char kPageScript[] = R"js('use strict';
     return e;
   }
 
+  function count(n, one, many) { return `${n} ${n === 1 ? one : many}`; }
   function showProblems(list) {
     problems.replaceChildren();
     problems.hidden = !list || list.length === 0;
@@ -100,13 +102,14 @@ const char kPageScript[] = R"js('use strict';
     const mine = ++ticket;
     const text = query.value;
     const s = strategy.value;
-    if (s === 'nocase' || s === 'lev') {
+    if (s === 'lev') {
       list([], false);
       status.textContent = text ? 'Enter searches the whole dictionary' : '';
       return;
     }
     try {
-      const body = await api('/api/keys', { prefix: text, limit: 50 });
+      // Keys as the text is typed, without case, each once, in dictionary order.
+      const body = await api('/api/keys', { prefix: text, nocase: 1, limit: 50 });
       if (mine === ticket) list(body.keys, body.more);
     } catch (e) {
       if (mine === ticket) status.textContent = e.message;
@@ -136,16 +139,54 @@ const char kPageScript[] = R"js('use strict';
       article.append(element('p', e.value, 'value'));
       entry.append(article);
     }
+    linkReferences(body.entries);
     if (body.more) entry.append(element('p', 'More entries match; narrow the search.', 'hint'));
   }
 
+  // Cross-references as dictd dictionaries write them, {Apple blight}, become
+  // links that look the word up, where the database has that key: the value's
+  // text nodes are split, never parsed as markup.
+  const REFERENCE = /\{([^{}\n]{1,200})\}/g;
+  async function linkReferences(entries) {
+    const mine = ticket;
+    const words = new Set();
+    for (const e of entries) for (const m of e.value.matchAll(REFERENCE)) words.add(m[1]);
+    if (words.size === 0) return;
+    let known;
+    try {
+      const params = new URLSearchParams();
+      [...words].slice(0, 200).forEach((w) => params.append('k', w));
+      const response = await fetch('/api/exists?' + params.toString());
+      known = new Set((await response.json()).keys || []);
+    } catch (e) {
+      return;
+    }
+    if (mine !== ticket) return;
+    entry.querySelectorAll('.value').forEach((p) => {
+      const text = p.textContent;
+      const parts = [];
+      let at = 0;
+      for (const m of text.matchAll(REFERENCE)) {
+        if (!known.has(m[1])) continue;
+        parts.push(text.slice(at, m.index));
+        const a = element('a', m[1], 'reference');
+        a.href = '?' + new URLSearchParams({ q: m[1], s: 'exact' }).toString();
+        a.addEventListener('click', (ev) => { ev.preventDefault(); query.value = m[1]; open(m[1], 'exact'); });
+        parts.push(a);
+        at = m.index + m[0].length;
+      }
+      if (at === 0) return;
+      parts.push(text.slice(at));
+      p.replaceChildren(...parts);
+    });
+  }
   async function open(text, how) {
     const mine = ++ticket;
     try {
       const body = await api('/api/lookup', { q: text, s: how, limit: 50 });
       if (mine !== ticket) return;
       showEntries(body);
-      if (how === 'nocase' || how === 'lev') list(body.entries.map((e) => e.key), body.more);
+      if (how === 'lev') list([...new Set(body.entries.map((e) => e.key))], body.more);
       history.replaceState(null, '', '?' + new URLSearchParams({ q: text, s: how }).toString());
     } catch (e) {
       if (mine === ticket) {
@@ -210,7 +251,7 @@ const char kPageScript[] = R"js('use strict';
     root.append(svg('text', { x: left - 6, y: top + plotH, 'text-anchor': 'end', class: 'label' },
                     '0'));
     root.append(svg('text', { x: left, y: top + plotH + 14, class: 'label' },
-                    `${n} chunks: text bytes (light), stored bytes (dark)`));
+                    `${count(n, 'chunk', 'chunks')}: text bytes (light), stored bytes (dark)`));
     const limit = 65535, index = info.index_record_bytes;
     const iy = top + plotH + 34, full = Math.min(index / limit, 1.5);
     root.append(svg('rect', { x: left, y: iy, width: plotW * (2 / 3), height: 14,
@@ -228,11 +269,14 @@ const char kPageScript[] = R"js('use strict';
       const [info, chunks] = await Promise.all([api('/api/info', {}), api('/api/chunks', {})]);
       $('title').textContent = info.name;
       document.title = info.name + ' \u2014 zelkdump';
-      $('summary').textContent = `${info.entries} entries in ${info.chunks} chunks, ` +
+      $('summary').textContent = `${count(info.entries, 'entry', 'entries')} in ` +
+        `${count(info.chunks, 'chunk', 'chunks')}, ` +
         `${info.compressed ? 'compressed to ' + info.ratio.toFixed(1) + ' %' : 'not compressed'}; ` +
         `longest key ${info.longest_key} bytes, longest value ${info.longest_value} bytes` +
-        (info.damaged_chunks ? `; ${info.damaged_chunks} damaged chunks` : '');
-      if (info.damaged_chunks) showProblems([`${info.damaged_chunks} chunks are damaged`]);
+        (info.damaged_chunks ? `; ${count(info.damaged_chunks, 'damaged chunk', 'damaged chunks')}` : '');
+      if (info.damaged_chunks) {
+        showProblems([`${count(info.damaged_chunks, 'chunk is', 'chunks are')} damaged`]);
+      }
       picture(info, chunks.chunks);
     } catch (e) {
       showProblems(['Cannot read the database: ' + e.message]);
@@ -244,7 +288,8 @@ const char kPageScript[] = R"js('use strict';
     const s = params.get('s') || 'exact';
     query.value = params.get('q');
     if ([...strategy.options].some((o) => o.value === s)) strategy.value = s;
-    open(query.value, s);
+    // The list as typing the word would fill it, then the lookup.
+    suggest().then(() => open(query.value, s));
   } else {
     suggest();
   }
@@ -270,6 +315,7 @@ main { display: flex; gap: 16px; padding: 16px 20px; align-items: flex-start; }
 .entry .key { margin: 8px 0 4px; font-size: 19px; white-space: pre-wrap; word-break: break-all; }
 .entry .value { margin: 0 0 12px; white-space: pre-wrap; word-break: break-word; }
 .missing { color: #b32d2e; }
+.value a.reference { color: #2271b1; }
 .suggestions button { font: inherit; color: #2271b1; background: none; border: none; padding: 0;
   text-decoration: underline; cursor: pointer; }
 .problems { margin: 12px 20px 0; padding: 8px 12px; background: #fcf0f1; border: 1px solid #b32d2e;
@@ -285,5 +331,13 @@ main { display: flex; gap: 16px; padding: 16px 20px; align-items: flex-start; }
 .axis { stroke: #646970; }
 .label { font-size: 12px; fill: #3c434a; }
 )css";
+
+// An open book on the header's blue.
+const char kPageIcon[] = R"svg(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 32 32">
+<rect width="32" height="32" rx="6" fill="#23395d"/>
+<path d="M16 9c-3-2-7-2-10-1v15c3-1 7-1 10 1 3-2 7-2 10-1V8c-3-1-7-1-10 1z" fill="#fff"/>
+<path d="M16 9v15" stroke="#23395d" stroke-width="1.5"/>
+</svg>
+)svg";
 
 }  // namespace zelk

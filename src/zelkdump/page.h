@@ -7,5 +7,6 @@ namespace zelk {
 extern const char kPageHtml[];
 extern const char kPageScript[];
 extern const char kPageStyle[];
+extern const char kPageIcon[];  // SVG, served as /favicon.ico
 
 }  // namespace zelk

@@ -309,30 +309,90 @@ std::vector<std::string> nearest(ChunkReader& reader, const std::string& key) {
   return keys;
 }
 
-KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset, size_t limit) {
-  KeyPage page;
+namespace {
+
+// Adds to page the keys (each once) that begin with prefix and pass the
+// test, counting in seen the ones skipped for offset; false once the page is
+// full and more follow.
+template <class Test>
+bool page_keys(ChunkReader& reader, const std::string& prefix, Test test, size_t offset,
+               size_t limit, size_t& seen, KeyPage& page) {
   auto [lo, hi] = chunks_with_prefix(reader.db, prefix);
   std::unordered_set<std::string> run;  // keys sharing the current first 127 bytes
   std::string run_start;
-  size_t seen = 0;
+  bool any = false;
   for (size_t c = lo; c < hi; ++c) {
     if (!load(reader, c + 1)) continue;
     for (const Entry& e : reader.entries) {
-      if (!starts_with(e.key, prefix)) continue;
-      if (seen == 0 || compare_keys(e.key, run_start) != 0) {
+      if (!starts_with(e.key, prefix) || !test(e.key)) continue;
+      if (!any || compare_keys(e.key, run_start) != 0) {
         run.clear();
         run_start.assign(e.key);
       }
+      any = true;
       if (!run.insert(std::string(e.key)).second) continue;
       if (seen++ < offset) continue;
       if (page.keys.size() == limit) {
         page.more = true;
-        return page;
+        return false;
       }
       page.keys.emplace_back(e.key);
     }
   }
+  return true;
+}
+
+}  // namespace
+
+KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset, size_t limit) {
+  KeyPage page;
+  size_t seen = 0;
+  page_keys(
+      reader, prefix, [](std::string_view) { return true; }, offset, limit, seen, page);
   return page;
+}
+
+KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
+                         size_t limit) {
+  const Charset& charset = reader.cx.charset;
+  std::u32string chars;
+  std::string stored, problem;
+  if (typed.empty() || !decode_utf8(typed, chars)) {
+    to_stored(charset, typed, stored, problem);  // bytes that are not UTF-8 stay as they are
+    return keys_page(reader, stored, offset, limit);
+  }
+  // The keys that can match begin with the first character in one of its
+  // cases: a range of chunks each, taken in dictionary order.
+  std::vector<std::string> starts;
+  for (const std::string& variant : case_variants(chars[0])) {
+    if (to_stored(charset, variant, stored, problem)) starts.push_back(stored);
+  }
+  std::sort(starts.begin(), starts.end());
+  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  std::string folded = fold_case(typed), scratch;
+  auto matches = [&](std::string_view key) {
+    return fold_case(as_unicode(charset, key, scratch)).starts_with(folded);
+  };
+  KeyPage page;
+  size_t seen = 0;
+  for (const std::string& start : starts) {
+    if (!page_keys(reader, start, matches, offset, limit, seen, page)) break;
+  }
+  return page;
+}
+
+std::vector<std::string> existing_keys(ChunkReader& reader, const std::vector<std::string>& keys) {
+  std::vector<std::string> found;
+  for (const std::string& key : keys) {
+    auto [lo, hi] = chunks_holding(reader.db, key);
+    bool here = false;
+    for (size_t c = lo; c < hi && !here; ++c) {
+      if (!load(reader, c + 1)) continue;
+      for (const Entry& e : reader.entries) here = here || e.key == key;
+    }
+    if (here) found.push_back(key);
+  }
+  return found;
 }
 
 bool strategy_named(std::string_view name, Strategy& strategy) {

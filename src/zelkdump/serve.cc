@@ -188,19 +188,44 @@ void summary(Served& s, httplib::Response& res, bool info) {
 }
 
 void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res) {
-  std::string prefix;
+  std::string prefix, typed;
   size_t offset, limit;
-  if (!text_param(req, res, "prefix", &prefix) || !stored_param(s, res, &prefix) ||
+  bool nocase = req.has_param("nocase") && req.get_param_value("nocase") == "1";
+  if (!text_param(req, res, "prefix", &prefix) ||
       !number_param(req, res, "offset", 0, kMaxOffset, &offset) ||
       !number_param(req, res, "limit", 50, kMaxLimit, &limit)) {
     return;
   }
+  typed = prefix;
+  if (!nocase && !stored_param(s, res, &prefix)) return;
   Reading r(s);
-  KeyPage page = keys_page(r.reader, prefix, offset, limit);
+  KeyPage page = nocase ? keys_page_nocase(r.reader, typed, offset, limit)
+                        : keys_page(r.reader, prefix, offset, limit);
   Json keys = Json::array();
   for (const std::string& k : page.keys) keys.push_back(text_of(s, k));
-  Json answer{
-      {"prefix", text_of(s, prefix)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
+  Json answer{{"prefix", shown(typed)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
+  r.add_problems(answer);
+  send_json(res, 200, answer);
+}
+
+// Which of the keys k=... the database has: the page makes links of
+// cross-references only to those.
+void answer_exists(Served& s, const httplib::Request& req, httplib::Response& res) {
+  size_t n = req.get_param_value_count("k");
+  if (n > kMaxLimit) {
+    return send_error(res, 400, "at most " + std::to_string(kMaxLimit) + " keys at a time");
+  }
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < n; ++i) {
+    std::string typed = req.get_param_value("k", i), stored, problem;
+    if (typed.size() <= kMaxQuery && to_stored(s.cx.charset, typed, stored, problem)) {
+      keys.push_back(stored);
+    }
+  }
+  Reading r(s);
+  Json found = Json::array();
+  for (const std::string& k : existing_keys(r.reader, keys)) found.push_back(text_of(s, k));
+  Json answer{{"keys", found}};
   r.add_problems(answer);
   send_json(res, 200, answer);
 }
@@ -313,12 +338,18 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
   server.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kPageStyle, "text/css; charset=utf-8");
   });
+  server.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPageIcon, "image/svg+xml");
+  });
   server.Get("/api/info",
              [&s](const httplib::Request&, httplib::Response& res) { summary(s, res, true); });
   server.Get("/api/chunks",
              [&s](const httplib::Request&, httplib::Response& res) { summary(s, res, false); });
   server.Get("/api/keys", [&s](const httplib::Request& req, httplib::Response& res) {
     answer_keys(s, req, res);
+  });
+  server.Get("/api/exists", [&s](const httplib::Request& req, httplib::Response& res) {
+    answer_exists(s, req, res);
   });
   server.Get("/api/lookup", [&s](const httplib::Request& req, httplib::Response& res) {
     answer_lookup(s, req, res);
