@@ -22,8 +22,9 @@ struct Charset {
 // false.
 bool charset_named(const std::string& name, Charset& charset);
 
-// The set a database is most likely in: UTF-8 when its index keys and the
-// values of its first chunk are valid UTF-8, else CP1252.
+// The set a database is most likely in: UTF-8 when the index keys of up to
+// 256 chunks spread over it and the values of its first chunk are valid
+// UTF-8, else CP1252.
 Charset guess_charset(const Database& db);
 
 // Stored bytes as UTF-8 for display; a byte the set does not define becomes
