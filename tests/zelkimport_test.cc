@@ -14,6 +14,7 @@
 #include "helpers.h"
 #include "zelkimport/charset.h"
 #include "zelkimport/check.h"
+#include "zelkimport/database.h"
 #include "zelkimport/import.h"
 #include "zelkimport/layout.h"
 #include "zelkimport/markup.h"
@@ -629,5 +630,32 @@ TEST(Import, KeysKeepHalfALine) {
                        std::to_string(c.kept.size()) + " bytes";
     EXPECT_EQ(r.messages.find(said) != std::string::npos, cut) << r.messages;
     EXPECT_EQ(r.messages.empty(), !cut) << r.messages;
+  }
+}
+
+// The index record's size replayed on measured entry lengths is the size the
+// chunking stage gives at that K, for any K that cuts no line.
+TEST(Import, MeasuredIndexSizeIsTheChunkingStages) {
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::srand(seed);
+    std::string text;
+    for (int i = 0, n = 1 + std::rand() % 400; i < n; ++i) {
+      text += std::string(1 + std::rand() % 30, static_cast<char>('a' + std::rand() % 26)) + "\t" +
+              std::string(static_cast<size_t>(std::rand() % 90), 'v') + "\n";
+    }
+    zelk::LineTable table = zelk::scan_lines(text.data(), text.size(), 4096, nullptr);
+    zelk::SortedLines order = zelk::sort_lines(text.data(), table);
+    zelk::Stats stats;
+    zelk::ChunkIndex measured;
+    measured.measure = true;
+    plan_chunks(text, table.starts, order, 65535, stats, measured);
+    for (int k : {124, 125, 200, 333, 4096}) {
+      zelk::ChunkIndex real;
+      plan_chunks(text, table.starts, order, k, stats, real);
+      size_t chunks = 0;
+      EXPECT_EQ(zelk::index_size_at(measured, k, &chunks), zelk::index_record_size(real.entries))
+          << seed << " " << k;
+      EXPECT_EQ(chunks, real.entries.size()) << seed << " " << k;
+    }
   }
 }
