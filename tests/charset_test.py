@@ -18,7 +18,8 @@ ZELKIMPORT = ZELKDUMP = ""
 
 SPANISH = [("báltico", "del mar Báltico"), ("Árbol", "planta"), ("árbol", "planta leñosa"),
            ("café", "bebida"), ("niño", "chico")]
-JAPANESE = [("かな", "ひらがな"), ("カナ", "katakana"), ("日本", "Japan"), ("日本語", "Japanese")]
+JAPANESE = [("かな", "ひらがな"), ("カナ", "katakana"), ("日本", "Japan"), ("日本語", "Japanese"),
+            ("ＡＢＣ", "full-width letters")]
 
 
 class Charsets(Scratch):
@@ -50,6 +51,8 @@ class Charsets(Scratch):
             (sjis, ["--charset", "SHIFT_JIS", "-s", "prefix"], ["日本"], 0,
              "日本\tJapan\n日本語\tJapanese\n", ""),
             (sjis, ["--charset", "SHIFT_JIS", "-s", "lev"], ["かね"], 0, "かな\tひらがな\n", ""),
+            (sjis, ["--charset", "SHIFT_JIS", "-s", "nocase"], ["ａｂｃ"], 0,
+             "ＡＢＣ\tfull-width letters\n", ""),
             (sjis, ["--charset", "SHIFT_JIS"], ["日"], 1, "", nf.format(sjis, "日", "'日本'")),
         ]
         for db, options, keys, status, out, err in cases:
