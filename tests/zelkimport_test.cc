@@ -1,5 +1,6 @@
 // The importer's readers and its clean-up, fed from memory.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -10,8 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/error.h"
 #include "common/file.h"
 #include "helpers.h"
+#include "pdb/from_memory.h"
+#include "zelkdump/commands.h"
 #include "zelkimport/charset.h"
 #include "zelkimport/check.h"
 #include "zelkimport/database.h"
@@ -657,5 +661,74 @@ TEST(Import, MeasuredIndexSizeIsTheChunkingStages) {
           << seed << " " << k;
       EXPECT_EQ(chunks, real.entries.size()) << seed << " " << k;
     }
+  }
+}
+
+// The chunking stage takes a last line without its line feed whole, as the
+// sorted copy hands it over; an index record is 16 bytes and, per chunk, two
+// of size and each key with its NUL.
+TEST(Import, CheckMeasuresTheIndexRecord) {
+  struct Case {
+    std::string text;
+    int k;
+    size_t index;
+  } cases[] = {
+      {"b\t1\na\t2", 4096, 16 + 2 + 2 + 2},       // one chunk, a to b
+      {"b\t1\na\t2\n", 4096, 16 + 2 + 2 + 2},     //
+      {"bb\t1\naa\t2", 7, 16 + 2 * (2 + 3 + 3)},  // a chunk each
+  };
+  for (const Case& c : cases) {
+    TextSummary s = check_text(c.text.data(), c.text.size(), c.k);
+    EXPECT_EQ(s.refusal, "") << c.text;
+    EXPECT_EQ(s.index_size, c.index) << c.text;
+  }
+}
+
+// The database written from chunks in memory reads back, compressed or
+// plain, and without -l a large index record stops the run as zelkpack does.
+TEST(Import, DatabaseFromMemory) {
+  auto chunked = [](const std::string& text, int k, zelk::ChunkIndex& index) {
+    zelk::LineTable table = zelk::scan_lines(text.data(), text.size(), k, nullptr);
+    zelk::SortedLines order = zelk::sort_lines(text.data(), table);
+    zelk::Settings settings;
+    settings.chunksize = k;
+    zelk::Stats stats;
+    zelk::split_lines(text.data(), table.starts, order, settings, stats, index);
+  };
+  std::string text;
+  for (int i = 0; i < 300; ++i)
+    text += "key" + std::to_string(i) + "\tvalue " + std::to_string(i) + "\n";
+  for (bool compress : {true, false}) {
+    zelk::ChunkIndex index;
+    chunked(text, 200, index);
+    std::string expected(index.text.data(), index.text.size());
+    zelk::Settings settings;
+    settings.chunksize = 200;
+    settings.do_compress = compress;
+    zelk::File out(std::tmpfile(), "d.pdb");
+    int fd = dup(fileno(out.f));
+    zelk::write_from_memory(out, settings, index, nullptr);
+    zelk::Captured said;
+    std::string name = "d.pdb";
+    zelk::DumpContext cx{name, said.f, said.f, false, zelk::Charset()};
+    zelk::Request request;
+    request.command = "extract";
+    uint64_t size = static_cast<uint64_t>(lseek(fd, 0, SEEK_END));
+    EXPECT_EQ(zelk::run_dump(cx, request, fd, size), 0);
+    EXPECT_EQ(said.text(), expected) << compress;
+    close(fd);
+  }
+  std::string long_keys;
+  for (int i = 0; i < 600; ++i) long_keys += std::string(100, 'k') + std::to_string(i) + "\tv\n";
+  zelk::ChunkIndex index;
+  chunked(long_keys, 130, index);
+  zelk::Settings settings;
+  settings.chunksize = 130;
+  zelk::File out(std::tmpfile(), "big.pdb");
+  try {
+    zelk::write_from_memory(out, settings, index, nullptr);
+    ADD_FAILURE() << "a large index record without -l was written";
+  } catch (const zelk::Fatal& fatal) {
+    EXPECT_EQ(fatal.message, "Error: Too big Index Record...\nABORTED\n");
   }
 }
