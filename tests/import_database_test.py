@@ -238,6 +238,8 @@ class Database(Scratch):
             ([self.path("one.tab"), "-o", "X"], 0,
              "one.tab:3: 1 byte not valid UTF-8 replaced in 'fa\\xE7ade'",
              "café\tx\nnaïve\ty\nfa\ufffdade\tz\nok\tw\n"),
+            ([self.path("one.tab"), "-o", "X"], 0, "entries with bytes replaced    1\n",
+             "café\tx\nnaïve\ty\nfa\ufffdade\tz\nok\tw\n"),
             ([self.path("u16.tab"), "-o", "X"], 0, "read as UTF-16LE", "pear\tfruit\n"),
             ([self.path("bare16.tab"), "-o", "X"], 1, "if it is UTF-16 without a byte order "
              "mark, give --from UTF-16LE", None),

@@ -676,11 +676,14 @@ TEST(Import, CheckMeasuresTheIndexRecord) {
       {"b\t1\na\t2", 4096, 16 + 2 + 2 + 2},       // one chunk, a to b
       {"b\t1\na\t2\n", 4096, 16 + 2 + 2 + 2},     //
       {"bb\t1\naa\t2", 7, 16 + 2 * (2 + 3 + 3)},  // a chunk each
+      // One chunk whose keys fill the index record to 65535 bytes, and to 65536.
+      {std::string(32757, 'a') + "\t\n" + std::string(32758, 'b') + "\t\n", 65535, 65535},
+      {std::string(32758, 'a') + "\t\n" + std::string(32758, 'b') + "\t\n", 65535, 65536},
   };
   for (const Case& c : cases) {
     TextSummary s = check_text(c.text.data(), c.text.size(), c.k);
-    EXPECT_EQ(s.refusal, "") << c.text;
-    EXPECT_EQ(s.index_size, c.index) << c.text;
+    EXPECT_EQ(s.refusal, c.index > 65535 ? "Error: Too big Index Record... ABORTED" : "");
+    EXPECT_EQ(s.index_size, c.index) << c.text.size();
   }
 }
 
@@ -731,4 +734,19 @@ TEST(Import, DatabaseFromMemory) {
   } catch (const zelk::Fatal& fatal) {
     EXPECT_EQ(fatal.message, "Error: Too big Index Record...\nABORTED\n");
   }
+}
+
+// Stray bytes are named from both halves of a dictd index, in line order.
+TEST(Import, StrayBytesNamedFromBothHalves) {
+  std::string index, data = "Apple\n  a fruit\n";
+  for (int i = 1; i <= 100; ++i) {
+    index += "w" + std::to_string(i) + (i == 10 || i == 90 ? "\xff" : "") + "\tA\tQ\n";
+  }
+  std::string name = "x.index", dname = "x.dict";
+  Result r = import_with({}, [&](Sink& s) {
+    read_dictd(TextFile{name, index}, TextFile{dname, data}, s);
+  });
+  EXPECT_EQ(r.messages,
+            "zelkimport: x.index:10: 1 byte not valid UTF-8 replaced in 'w10\\xFF'\n"
+            "zelkimport: x.index:90: 1 byte not valid UTF-8 replaced in 'w90\\xFF'\n");
 }
