@@ -14,6 +14,12 @@
 
 namespace zelk {
 
+void show_progress(std::FILE* terminal, const char* text) {
+  if (!terminal) return;
+  std::fprintf(terminal, *text ? "\r%-40s" : "\r%-40s\r", text);
+  std::fflush(terminal);
+}
+
 File::File(File&& other) noexcept
     : f(std::exchange(other.f, nullptr)),
       path(std::move(other.path)),

@@ -36,6 +36,10 @@ void write_bytes(File& file, const void* data, size_t size);
 void seek_to(File& file, long long offset);
 void close_file(File& file);
 
+// Shows text on a terminal's progress line, rewritten in place ("" clears
+// it); nothing when terminal is null.
+void show_progress(std::FILE* terminal, const char* text);
+
 // A stream in memory, and what was written to it: for messages and output
 // held back until they can be shown, or kept for an answer.
 struct Captured {

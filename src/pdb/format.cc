@@ -20,6 +20,20 @@ std::vector<unsigned char> build_header(const std::string& name, size_t n) {
   return h;
 }
 
+std::vector<unsigned char> build_record_list(const std::vector<IndexEntry>& entries,
+                                             size_t index_size) {
+  size_t n = entries.size();
+  std::vector<unsigned char> list(kListEntrySize * (n + 1), 0);
+  uint64_t offset = record0_offset(n);
+  for (size_t r = 0; r <= n; ++r) {
+    put_long(&list[kListEntrySize * r], static_cast<uint32_t>(offset));
+    put_long(&list[kListEntrySize * r + kListAttributesField],  // attribute byte, then the id
+             kFirstRecordId + static_cast<uint32_t>(r));
+    offset += r == 0 ? index_size : entries[r - 1].size;
+  }
+  return list;
+}
+
 size_t index_record_size(const std::vector<IndexEntry>& entries) {
   size_t size = index_keys_offset(entries.size());
   for (const IndexEntry& e : entries) size += e.first.size() + 1 + e.last.size() + 1;

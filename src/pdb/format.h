@@ -81,6 +81,13 @@ struct IndexEntry {
 // The 78-byte header for a database of n chunks.
 std::vector<unsigned char> build_header(const std::string& name, size_t n);
 
+// The record list for these chunks and an index record of index_size bytes:
+// each record's offset (records follow each other with the entries' sizes)
+// and its attribute byte and unique id. The two NUL bytes after it are not
+// part of it.
+std::vector<unsigned char> build_record_list(const std::vector<IndexEntry>& entries,
+                                             size_t index_size);
+
 // Size of the index record for these chunks.
 size_t index_record_size(const std::vector<IndexEntry>& entries);
 

@@ -46,8 +46,9 @@ void compress_all(const ChunkIndex& index, const std::vector<size_t>& starts, Re
   for (size_t t = progress ? 0 : 1; t < threads; ++t) workers.emplace_back(work);
   if (progress) {
     while (done < n && !no_memory) {
-      std::fprintf(progress, "\rcompressing %zu of %zu chunks", done.load(), n);
-      std::fflush(progress);
+      char text[64];
+      std::snprintf(text, sizeof text, "compressing %zu of %zu chunks", done.load(), n);
+      show_progress(progress, text);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   } else {
@@ -80,19 +81,10 @@ void write_from_memory(File& out, const Settings& settings, ChunkIndex& index,
     entries[i].size = stored;
   }
 
-  if (progress) {
-    std::fprintf(progress, "\r%-40s", "writing");
-    std::fflush(progress);
-  }
+  show_progress(progress, "writing");
   std::vector<unsigned char> header = build_header(settings.storyName, n);
-  std::vector<unsigned char> list(kListEntrySize * (n + 1) + kListGap, 0);
-  uint64_t offset = record0_offset(n);
-  for (size_t r = 0; r <= n; ++r) {
-    put_long(&list[kListEntrySize * r], static_cast<uint32_t>(offset));
-    put_long(&list[kListEntrySize * r + kListAttributesField],
-             kFirstRecordId + static_cast<uint32_t>(r));
-    offset += r == 0 ? index_size : entries[r - 1].size;
-  }
+  std::vector<unsigned char> list = build_record_list(entries, index_size);
+  list.resize(list.size() + kListGap, 0);  // the two NUL bytes after it
   write_bytes(out, header.data(), header.size());
   write_bytes(out, list.data(), list.size());
   std::vector<unsigned char> record0 = build_index_record(entries, settings.do_compress);

@@ -30,11 +30,9 @@ void gen_header(Output& db) {
   std::vector<unsigned char> header = build_header(db.settings.storyName, n);
   write_bytes(db.out, header.data(), header.size());
 
-  uint64_t offset = record0_offset(n);
-  uint32_t id = kFirstRecordId;
-  db.list.assign(kListEntrySize * (n + 1), 0);
-  put_long(&db.list[0], static_cast<uint32_t>(offset));
-  put_long(&db.list[kListAttributesField], id);  // attribute byte, then the unique id
+  // The offsets of records 2 to N are provisional: the entries still hold the
+  // chunk files' text sizes.
+  db.list = build_record_list(entries, db.index_size);
   write_bytes(db.out, db.list.data(), kListEntrySize);
 
   std::fprintf(stderr, "Index record (Record 0) size = %zu bytes\n", db.index_size);
@@ -45,13 +43,6 @@ void gen_header(Output& db) {
                  "VFS)\n");
   }
 
-  offset += db.index_size;
-  for (size_t k = 0; k < n; ++k) {
-    unsigned char* entry = &db.list[kListEntrySize * (k + 1)];
-    put_long(entry, static_cast<uint32_t>(offset));
-    put_long(entry + kListAttributesField, ++id);
-    offset += entries[k].size;
-  }
   static const unsigned char gap[kListGap] = {0, 0};
   write_bytes(db.out, db.list.data() + kListEntrySize, db.list.size() - kListEntrySize);
   write_bytes(db.out, gap, kListGap);

@@ -72,19 +72,25 @@ void count_chunks(const char* data, size_t size, int chunksize, const Sorted* so
     s.refusal = "Error: Too many chunks (" + std::to_string(index.suffix) + "), at most 65534.";
     return;
   }
-  // The -k that packs every line whole, and whether its index fits in main memory.
+  // The least -k from K on that keeps the index record in main memory, and
+  // the -k that packs every line whole with it (the same when none is cut).
   std::string_view text(data, size);
+  int small_k = s.index_size > kMaxRecordSize
+                    ? chunksize_for_small_index(text, table.starts, order, chunksize)
+                    : chunksize;
+  if (s.index_size > kMaxRecordSize) {
+    s.refusal = "Error: Too big Index Record... ABORTED";
+    s.small_index_k = small_k;
+  }
   s.whole_k = s.cut_lines ? static_cast<int>(s.longest_cut + 2) : chunksize;
   if (s.long_input_lines || s.whole_k > kMaxChunkSize) {
     s.whole_k = 0;
-  } else if (int k = chunksize_for_small_index(text, table.starts, order, s.whole_k)) {
+  } else if (int k = s.whole_k == chunksize
+                         ? small_k
+                         : chunksize_for_small_index(text, table.starts, order, s.whole_k)) {
     s.whole_k = k;
   } else {
     s.whole_needs_large = true;
-  }
-  if (s.index_size > kMaxRecordSize) {
-    s.refusal = "Error: Too big Index Record... ABORTED";
-    s.small_index_k = chunksize_for_small_index(text, table.starts, order, chunksize);
   }
 }
 

@@ -86,12 +86,6 @@ struct Temporary {
   }
 };
 
-void say(std::FILE* progress, const char* what) {
-  if (!progress) return;
-  std::fprintf(progress, "\r%-40s", what);
-  std::fflush(progress);
-}
-
 // zelkdump verify's checks on the written file; fails with what they found.
 void check(const Temporary& t, const std::string& output) {
   struct stat st;
@@ -199,10 +193,9 @@ Packed write_database(const std::string& path, Bytes& text, Layout& layout,
     set_buffer(out, 1 << 20);
     write_from_memory(out, settings, index, progress);
     index = ChunkIndex();
-    say(progress, "checking");
+    show_progress(progress, "checking");
     check(t, path);
-    say(progress, "");
-    if (progress) std::fprintf(progress, "\r");
+    show_progress(progress, "");
     if (rename(t.path.c_str(), path.c_str()) != 0) {
       fail("cannot write '%s': %s", path.c_str(), std::strerror(errno));
     }

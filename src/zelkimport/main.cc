@@ -32,8 +32,6 @@ struct UsageError {
   std::string message;
 };
 
-bool ends_with(const std::string& s, const char* suffix) { return s.ends_with(suffix); }
-
 bool same_file(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -54,13 +52,13 @@ std::string resolve_source(const std::string& source, std::string& format) {
                                 {".syn", "stardict", ".ifo"},     {".syn.gz", "stardict", ".ifo"},
                                 {".syn.dz", "stardict", ".ifo"}};
   if (format.empty()) {
-    if (ends_with(source, ".index")) format = "dictd";
-    if (ends_with(source, ".ifo")) format = "stardict";
+    if (source.ends_with(".index")) format = "dictd";
+    if (source.ends_with(".ifo")) format = "stardict";
   }
   if (!format.empty() && format != "dictd" && format != "stardict") return source;
-  if (ends_with(source, ".index") || ends_with(source, ".ifo")) return source;
+  if (source.ends_with(".index") || source.ends_with(".ifo")) return source;
   for (const Part& part : kParts) {
-    if (!ends_with(source, part.suffix) || (!format.empty() && format != part.format)) continue;
+    if (!source.ends_with(part.suffix) || (!format.empty() && format != part.format)) continue;
     std::string main = source.substr(0, source.size() - std::strlen(part.suffix)) + part.main;
     if (!file_exists(main)) continue;
     std::fprintf(stderr, "zelkimport: '%s' is part of a %s dictionary: reading '%s'\n",
@@ -69,15 +67,14 @@ std::string resolve_source(const std::string& source, std::string& format) {
     return main;
   }
   for (const Part& part : kParts) {
-    if (ends_with(source, part.suffix) && file_exists(source)) {
+    if (source.ends_with(part.suffix) && file_exists(source)) {
       fail(
           "'%s' looks like part of a dictd or StarDict dictionary, but no %s stands beside it; "
           "name the dictionary's .index or .ifo",
           source.c_str(), part.main);
     }
   }
-  if (format.empty())
-    format = ends_with(source, ".csv") || ends_with(source, ".CSV") ? "csv" : "tab";
+  if (format.empty()) format = source.ends_with(".csv") || source.ends_with(".CSV") ? "csv" : "tab";
   return source;
 }
 
@@ -88,8 +85,8 @@ std::vector<std::string> source_files(const std::string& source, const std::stri
     std::string base = source.substr(0, source.size() - std::strlen(main));
     for (const char* s : suffixes) files.push_back(base + s);
   };
-  if (format == "dictd" && ends_with(source, ".index")) add(".index", {".dict.dz", ".dict"});
-  if (format == "stardict" && ends_with(source, ".ifo")) {
+  if (format == "dictd" && source.ends_with(".index")) add(".index", {".dict.dz", ".dict"});
+  if (format == "stardict" && source.ends_with(".ifo")) {
     add(".ifo", {".idx", ".idx.gz", ".dict.dz", ".dict", ".syn", ".syn.gz", ".syn.dz"});
   }
   return files;
@@ -123,7 +120,7 @@ void write_output(const std::string& path, std::string_view text) {
 std::string stem(const std::string& path) {
   std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
   for (const char* suffix : {".index", ".ifo", ".txt", ".tab", ".tsv", ".csv", ".CSV"}) {
-    if (s.size() > std::strlen(suffix) && ends_with(s, suffix)) {
+    if (s.size() > std::strlen(suffix) && s.ends_with(suffix)) {
       s.resize(s.size() - std::strlen(suffix));
       break;
     }
@@ -136,21 +133,17 @@ std::string stem(const std::string& path) {
 std::string database_name(Sink& sink, const std::string& given, const std::string& source) {
   std::string name = !given.empty() ? given : !sink.title.empty() ? sink.title : stem(source);
   std::string out;
+  size_t used;  // bytes of name that made it
   try {
-    fit_output(sink, name, 31, out);
+    used = fit_output(sink, name, 31, out);
   } catch (const ImportError&) {  // a name the output's set cannot write stays UTF-8
     out = name.substr(0, 31);
     while (!out.empty() && (static_cast<unsigned char>(name[out.size()]) & 0xC0) == 0x80) {
       out.pop_back();
     }
+    used = out.size();
   }
-  std::string whole;
-  try {
-    fit_output(sink, name, name.size() * 4 + 4, whole);
-  } catch (const ImportError&) {
-    whole = name;
-  }
-  if (out.size() < whole.size()) {
+  if (used < name.size()) {
     std::fprintf(stderr, "zelkimport: the name '%s' is cut to its first 31 bytes: '%s'\n",
                  name.c_str(), out.c_str());
   }
@@ -159,16 +152,9 @@ std::string database_name(Sink& sink, const std::string& given, const std::strin
 
 std::FILE* progress_stream() { return isatty(STDERR_FILENO) ? stderr : nullptr; }
 
-void say(const char* what) {
-  if (std::FILE* p = progress_stream()) {
-    std::fprintf(p, "\r%-40s", what);
-    std::fflush(p);
-  }
-}
+void say(const char* what) { zelk::show_progress(progress_stream(), what); }
 
-void done_saying() {
-  if (std::FILE* p = progress_stream()) std::fprintf(p, "\r%-40s\r", "");
-}
+void done_saying() { say(""); }
 
 // The summary of a database written: the text's counts as packed.
 TextSummary packed_summary(const Sink& sink, long repeated, const Packed& packed, int chunksize) {
