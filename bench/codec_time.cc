@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codec/codec.h"
-#include "common/file.h"
+#include "toolkit/file.h"
 
 int main(int argc, char** argv) {
   std::vector<std::vector<unsigned char>> chunks(static_cast<size_t>(argc > 1 ? argc - 1 : 0));

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "common/error.h"
-#include "common/file.h"
-#include "main/run.h"
+#include "toolkit/error.h"
+#include "toolkit/file.h"
+#include "zelkpack/run.h"
 
 namespace bench {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "common/file.h"
+#include "toolkit/file.h"
 #include "text/sort.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/file.h"
+#include "toolkit/file.h"
 #include "zelkdump/commands.h"
 #include "zelkimport/check.h"
 #include "zelkimport/database.h"

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "common/file.h"
+#include "toolkit/file.h"
 #include "helpers.h"
-#include "main/run.h"
+#include "zelkpack/run.h"
 #include "oracle.h"
 #include "zelkdump/commands.h"
 

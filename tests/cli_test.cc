@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
 #include "helpers.h"
-#include "pdb/format.h"
 
 namespace {
 

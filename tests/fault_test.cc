@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
 #include "helpers.h"
-#include "pdb/format.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "common/file.h"
 #include "helpers.h"
+#include "toolkit/file.h"
 #include "zelkdump/commands.h"
 
 namespace {

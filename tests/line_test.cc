@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "main/cmdline.h"
+#include "zelkpack/cmdline.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "common/file.h"
-#include "common/version.h"
+#include "format/byteorder.h"
 #include "helpers.h"
-#include "pdb/byteorder.h"
+#include "toolkit/file.h"
+#include "toolkit/version.h"
 #include "zelkdump/commands.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/error.h"
-#include "common/file.h"
 #include "helpers.h"
-#include "pdb/from_memory.h"
+#include "toolkit/error.h"
+#include "toolkit/file.h"
+#include "writer/from_memory.h"
 #include "zelkdump/commands.h"
 #include "zelkimport/charset.h"
 #include "zelkimport/check.h"

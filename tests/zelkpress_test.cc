@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "codec/codec.h"
-#include "common/version.h"
 #include "helpers.h"
+#include "toolkit/version.h"
 
 namespace {
 

@@ -1,8 +1,11 @@
 #include "codec/codec.h"
 
 #include <libdeflate.h>
+#include <sched.h>
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -144,5 +147,17 @@ bool expand_record(const unsigned char* record, size_t size, size_t max_size,
 }
 
 const char* codec_version() { return LIBDEFLATE_VERSION_STRING; }
+
+int compress_threads() {
+  cpu_set_t set;
+  int cores = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+  if (const char* cap = std::getenv("ZELKPACK_THREADS")) {
+    char* end;
+    errno = 0;
+    long n = std::strtol(cap, &end, 10);
+    if (errno == 0 && end != cap && *end == '\0' && n > 0 && n < cores) cores = static_cast<int>(n);
+  }
+  return std::max(cores, 1);
+}
 
 }  // namespace zelk

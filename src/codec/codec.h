@@ -38,6 +38,10 @@ std::vector<unsigned char> compress_chunk(const unsigned char* text, size_t size
 bool expand_record(const unsigned char* record, size_t size, size_t max_size,
                    std::vector<unsigned char>& text, std::string& error);
 
+// The number of threads that compress chunks: the cores this process may
+// use, capped by ZELKPACK_THREADS when that is a positive number.
+int compress_threads();
+
 // The compression library's version.
 const char* codec_version();
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/identity.h"
-#include "common/file.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "common/error.h"
-#include "common/settings.h"
 #include "text/line.h"
+#include "text/settings.h"
+#include "toolkit/error.h"
 
 namespace zelk {
 

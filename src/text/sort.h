@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/big_alloc.h"
-#include "common/file.h"
-#include "common/settings.h"
+#include "text/settings.h"
+#include "toolkit/big_alloc.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

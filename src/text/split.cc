@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/error.h"
-#include "common/file.h"
 #include "text/line.h"
+#include "toolkit/error.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common/big_alloc.h"
-#include "common/settings.h"
-#include "pdb/format.h"
+#include "format/format.h"
+#include "text/settings.h"
+#include "toolkit/big_alloc.h"
 
 namespace zelk {
 

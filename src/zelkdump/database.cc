@@ -10,7 +10,7 @@
 #include <new>
 
 #include "codec/codec.h"
-#include "pdb/byteorder.h"
+#include "format/byteorder.h"
 
 namespace zelk {
 

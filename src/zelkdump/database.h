@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdb/format.h"
+#include "format/format.h"
 
 namespace zelk {
 

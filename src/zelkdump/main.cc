@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/version.h"
+#include "toolkit/version.h"
 #include "zelkdump/arguments.h"
 #include "zelkdump/commands.h"
 

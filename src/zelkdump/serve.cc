@@ -16,7 +16,7 @@
 #include <semaphore>
 #include <thread>
 
-#include "common/file.h"
+#include "toolkit/file.h"
 #include "zelkdump/commands.h"
 #include "zelkdump/page.h"
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "pdb/byteorder.h"
+#include "format/byteorder.h"
 #include "zelkdump/commands.h"
 
 namespace zelk {

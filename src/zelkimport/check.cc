@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "common/error.h"
-#include "common/file.h"
-#include "common/settings.h"
 #include "text/line.h"
+#include "text/settings.h"
 #include "text/sort.h"
 #include "text/split.h"
+#include "toolkit/error.h"
+#include "toolkit/file.h"
 #include "zelkimport/database.h"
 #include "zelkimport/import.h"
 

@@ -10,11 +10,11 @@
 #include <csignal>
 #include <cstring>
 
-#include "common/error.h"
-#include "common/file.h"
-#include "pdb/format.h"
-#include "pdb/from_memory.h"
+#include "format/format.h"
 #include "text/split.h"
+#include "toolkit/error.h"
+#include "toolkit/file.h"
+#include "writer/from_memory.h"
 #include "zelkdump/commands.h"
 
 namespace zelk::import {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/settings.h"
+#include "text/settings.h"
 #include "text/split.h"
 #include "zelkimport/layout.h"
 

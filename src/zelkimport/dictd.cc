@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "common/file.h"
+#include "toolkit/file.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/big_alloc.h"
+#include "toolkit/big_alloc.h"
 #include "zelkimport/charset.h"
 
 namespace zelk::import {

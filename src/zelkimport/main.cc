@@ -12,8 +12,8 @@
 #include <future>
 #include <new>
 
-#include "common/version.h"
-#include "pdb/format.h"
+#include "format/format.h"
+#include "toolkit/version.h"
 #include "zelkimport/check.h"
 #include "zelkimport/database.h"
 #include "zelkimport/import.h"

@@ -10,8 +10,8 @@
 
 #include "codec/codec.h"
 #include "codec/identity.h"
-#include "codec/press.h"
-#include "common/version.h"
+#include "codec/steps.h"
+#include "toolkit/version.h"
 
 // zelkpack finds this text in ./zelkpress and then compresses built in,
 // knowing the bytes would be the same. It names the build: the sources and

@@ -36,8 +36,4 @@ Press start_press(int chunks);
 // would. Standard output is flushed first: it is shared with the program.
 void press_chunk(Press& press, int i);
 
-// The number of compressing threads: the cores this process may use, capped by
-// ZELKPACK_THREADS when that is a positive number.
-int press_threads();
-
 }  // namespace zelk

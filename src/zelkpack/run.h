@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "common/file.h"
-#include "common/settings.h"
+#include "text/settings.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

@@ -6,9 +6,9 @@
 
 #include <cstdio>
 
-#include "common/file.h"
-#include "common/settings.h"
+#include "text/settings.h"
 #include "text/split.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

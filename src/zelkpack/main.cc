@@ -1,7 +1,7 @@
 // zelkpack: turns a text dictionary into a dictionary database file.
 #include <csignal>
 
-#include "main/run.h"
+#include "zelkpack/run.h"
 
 int main(int argc, char** argv) {
   // A file size limit must show up as a failed write, not end the process.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/settings.h"
+#include "text/settings.h"
 
 namespace zelk {
 

@@ -1,4 +1,4 @@
-#include "pdb/from_memory.h"
+#include "writer/from_memory.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "codec/codec.h"
-#include "common/error.h"
-#include "pdb/byteorder.h"
-#include "pdb/format.h"
-#include "pdb/press.h"
+#include "format/byteorder.h"
+#include "format/format.h"
+#include "toolkit/error.h"
 
 namespace zelk {
 
@@ -19,7 +18,7 @@ namespace {
 
 using Records = std::vector<std::vector<unsigned char>>;
 
-// Compresses every chunk into records, on press_threads() threads that take
+// Compresses every chunk into records, on compress_threads() threads that take
 // chunks in turn.
 void compress_all(const ChunkIndex& index, const std::vector<size_t>& starts, Records& records,
                   std::FILE* progress) {
@@ -41,7 +40,7 @@ void compress_all(const ChunkIndex& index, const std::vector<size_t>& starts, Re
       no_memory = true;
     }
   };
-  size_t threads = std::min<size_t>(static_cast<size_t>(press_threads()), n);
+  size_t threads = std::min<size_t>(static_cast<size_t>(compress_threads()), n);
   std::vector<std::thread> workers;
   for (size_t t = progress ? 0 : 1; t < threads; ++t) workers.emplace_back(work);
   if (progress) {
@@ -62,7 +61,6 @@ void compress_all(const ChunkIndex& index, const std::vector<size_t>& starts, Re
 
 void write_from_memory(File& out, const Settings& settings, ChunkIndex& index,
                        std::FILE* progress) {
-  if (!SwapChoose()) die("Fail to determine byte order.\n");
   std::vector<IndexEntry>& entries = index.entries;
   size_t n = entries.size();
   size_t index_size = index_record_size(entries);

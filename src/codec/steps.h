@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/codec.h"
-#include "common/file.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

@@ -1,4 +1,4 @@
-#include "common/settings.h"
+#include "text/settings.h"
 
 #include <cstdio>
 

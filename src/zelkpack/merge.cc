@@ -1,9 +1,9 @@
-#include "pdb/writer.h"
+#include "zelkpack/merge.h"
 
-#include "common/error.h"
-#include "pdb/byteorder.h"
-#include "pdb/format.h"
-#include "pdb/press.h"
+#include "format/byteorder.h"
+#include "format/format.h"
+#include "toolkit/error.h"
+#include "zelkpack/pool.h"
 
 namespace zelk {
 

@@ -1,4 +1,4 @@
-#include "pdb/press.h"
+#include "zelkpack/pool.h"
 
 #include <sched.h>
 #include <sys/stat.h>
@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "codec/companion.h"
-#include "codec/press.h"
-#include "common/settings.h"
+#include "codec/steps.h"
+#include "text/settings.h"
 
 namespace zelk {
 
@@ -133,7 +133,7 @@ void work(PressPool& pool, Compressor compressor) {
 std::unique_ptr<PressPool> start_pool(int chunks) {
   auto pool = std::make_unique<PressPool>();
   pool->compressor = make_compressor();
-  int threads = std::min(press_threads(), chunks);
+  int threads = std::min(compress_threads(), chunks);
   pool->chunks = chunks;
   pool->window = kWindowPerThread * threads;
   pool->slots.resize(static_cast<size_t>(pool->window));
@@ -203,18 +203,6 @@ Press::Press() = default;
 Press::Press(Press&&) noexcept = default;
 Press& Press::operator=(Press&&) noexcept = default;
 Press::~Press() = default;
-
-int press_threads() {
-  cpu_set_t set;
-  int cores = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
-  if (const char* cap = std::getenv("ZELKPACK_THREADS")) {
-    char* end;
-    errno = 0;
-    long n = std::strtol(cap, &end, 10);
-    if (errno == 0 && end != cap && *end == '\0' && n > 0 && n < cores) cores = static_cast<int>(n);
-  }
-  return std::max(cores, 1);
-}
 
 Press start_press(int chunks) {
   Press press;

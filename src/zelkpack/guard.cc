@@ -1,11 +1,11 @@
-#include "main/guard.h"
+#include "zelkpack/guard.h"
 
 #include <sys/stat.h>
 
 #include <string_view>
 
-#include "common/error.h"
-#include "common/settings.h"
+#include "text/settings.h"
+#include "toolkit/error.h"
 
 namespace zelk {
 

@@ -1,12 +1,12 @@
-// Database writer: header and record list first, with room left for the
-// index record; then one record per chunk (compressed first unless records
-// are stored plain: see pdb/press.h); last the index record, once the stored
-// sizes are known.
+// zelkpack's last stage, the database from the chunk files: header and
+// record list first, with room left for the index record; then one record
+// per chunk (compressed first unless records are stored plain: see
+// zelkpack/pool.h); last the index record, once the stored sizes are known.
 #pragma once
 
-#include "common/file.h"
-#include "common/settings.h"
+#include "text/settings.h"
 #include "text/split.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 

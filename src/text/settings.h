@@ -1,5 +1,6 @@
-// The run settings read from the command line, the closing statistics kept by
-// the chunking stage, and the names of the work files.
+// The converter's run settings (zelkpack reads them from its command line,
+// zelkimport sets them for its database output), the statistics the sorting
+// and chunking stages keep, and the names of the work files those stages write.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "main/cmdline.h"
+#include "zelkpack/cmdline.h"
 
 #include <climits>
 
-#include "common/error.h"
+#include "toolkit/error.h"
 
 namespace zelk {
 

@@ -1,9 +1,9 @@
-#include "pdb/format.h"
+#include "format/format.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "pdb/byteorder.h"
+#include "format/byteorder.h"
 
 namespace zelk {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/big_alloc.h"
+#include "toolkit/big_alloc.h"
 
 namespace zelk {
 

@@ -1,4 +1,4 @@
-#include "common/file.h"
+#include "toolkit/file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-#include "common/error.h"
+#include "toolkit/error.h"
 
 namespace zelk {
 

@@ -1,19 +1,19 @@
-#include "main/run.h"
+#include "zelkpack/run.h"
 
 #include <sys/stat.h>
 
 #include <new>
 #include <stdexcept>
 
-#include "common/error.h"
-#include "common/file.h"
-#include "main/cmdline.h"
-#include "main/guard.h"
-#include "pdb/byteorder.h"
-#include "pdb/format.h"
-#include "pdb/writer.h"
+#include "format/format.h"
 #include "text/sort.h"
 #include "text/split.h"
+#include "toolkit/error.h"
+#include "toolkit/file.h"
+#include "zelkpack/cmdline.h"
+#include "zelkpack/guard.h"
+#include "zelkpack/host.h"
+#include "zelkpack/merge.h"
 
 namespace zelk {
 
@@ -67,7 +67,7 @@ File open_run(const Settings& settings, const std::string& dic_file) {
   File input = open_file(dic_file, "rb");
   if (!input.f || !is_readable_stream(input.f)) die("Can not open '%s'\n", dic_file.c_str());
   check_output_path(settings.outFileName, input.f);
-  if (!SwapChoose()) die("Fail to determine byte order.\n");
+  if (!host_order_known()) die("Fail to determine byte order.\n");
   mkdir(kWorkDir, 0777);  // an existing directory, or any failure, shows up later
   return input;
 }

@@ -1,4 +1,4 @@
-#include "common/big_alloc.h"
+#include "toolkit/big_alloc.h"
 
 #include <sys/mman.h>
 

@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "toolkit/error.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "codec/press.h"
+#include "codec/steps.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
