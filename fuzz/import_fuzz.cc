@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     check_output(sink);
     if (reader == "dictd" || reader == "tab") check_database(sink);
-  } catch (const ImportError& e) {
+  } catch (const zelk::Fatal& e) {
     require(!e.message.empty(), "an error says what");
   }
   return 0;

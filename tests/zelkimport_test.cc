@@ -48,7 +48,7 @@ Result import_with(const Options& options, Read read) {
     r.out = view(sink.out);
     r.repaired = sink.repaired;
     for (const auto& [reason, count] : sink.skipped) r.skipped += count;
-  } catch (const ImportError& e) {
+  } catch (const zelk::Fatal& e) {
     r.error = e.message;
   }
   r.messages = messages.text();
@@ -468,7 +468,7 @@ TEST(Import, Gzip) {
     std::string error;
     try {
       gunzip("f.dz", c.data);
-    } catch (const ImportError& e) {
+    } catch (const zelk::Fatal& e) {
       error = e.message;
     }
     EXPECT_EQ(error.substr(0, std::strlen(c.error)), c.error);

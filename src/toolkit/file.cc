@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -95,7 +96,8 @@ bool append_stream(std::FILE* f, Bytes& bytes) {
 
 bool load_input(std::FILE* f, UninitVector<char>& in) { return append_stream(f, in); }
 
-FileRead read_file(const char* path, std::vector<unsigned char>& bytes) {
+template <class Bytes>
+FileRead read_file(const char* path, Bytes& bytes) {
   bytes.clear();
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {false, "cannot open", errno};
@@ -108,7 +110,7 @@ FileRead read_file(const char* path, std::vector<unsigned char>& bytes) {
   FileRead result;
   for (;;) {
     size_t used = bytes.size();
-    size_t room = bytes.capacity() > used ? bytes.capacity() - used : 65536;
+    size_t room = bytes.capacity() > used ? bytes.capacity() - used : std::max<size_t>(used, 65536);
     bytes.resize(used + room);
     ssize_t n = read(fd, bytes.data() + used, room);
     bytes.resize(used + static_cast<size_t>(n > 0 ? n : 0));
@@ -118,6 +120,32 @@ FileRead read_file(const char* path, std::vector<unsigned char>& bytes) {
   }
   close(fd);
   return result;
+}
+
+template FileRead read_file(const char*, std::vector<unsigned char>&);
+template FileRead read_file(const char*, UninitVector<char>&);
+
+void read_whole_file(const std::string& path, UninitVector<char>& bytes) {
+  FileRead read = read_file(path.c_str(), bytes);
+  if (!read.ok) die("%s '%s': %s", read.what, path.c_str(), std::strerror(read.error));
+}
+
+namespace {
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && same_file(sa, sb);
+}
+
+bool same_file(int fd, const std::string& path) {
+  struct stat sa, sb;
+  return fstat(fd, &sa) == 0 && stat(path.c_str(), &sb) == 0 && same_file(sa, sb);
 }
 
 bool is_readable_stream(std::FILE* f) {

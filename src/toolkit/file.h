@@ -61,7 +61,17 @@ struct FileRead {
   const char* what = nullptr;
   int error = 0;
 };
-FileRead read_file(const char* path, std::vector<unsigned char>& bytes);
+template <class Bytes>  // std::vector<unsigned char> or UninitVector<char>
+FileRead read_file(const char* path, Bytes& bytes);
+
+// The same, raising "cannot open 'PATH': REASON" or "cannot read ..." on
+// failure.
+void read_whole_file(const std::string& path, UninitVector<char>& bytes);
+
+// True when both paths name one file (links followed); false when either
+// cannot be looked at.
+bool same_file(const std::string& a, const std::string& b);
+bool same_file(int fd, const std::string& path);  // the open file fd and path
 
 // Takes in the whole stream (positioned at its start) as one block, on huge
 // pages where the system grants them: far fewer page faults than mapping the

@@ -208,6 +208,7 @@ int dump_extract(const DumpContext& cx, const Database& db) {
 
 int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size) {
   Database db;
+  db.path = cx.file;
   Problem p;
   bool verify = request.command == "verify";
   if (!read_header(fd, size, db, p) || (!verify && !is_dictionary(db))) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/error.h"
 #include "zelkdump/charset.h"
 #include "zelkdump/database.h"
 
@@ -109,7 +110,7 @@ struct Request {
   std::string charset;  // the database's character set; empty: found from the database
 };
 // Opens the database in the regular file fd (size bytes) and runs the
-// request. Throws ReadFailure and std::bad_alloc.
+// request. Raises Fatal and std::bad_alloc.
 int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size);
 
 // Stored bytes in the database's set as UTF-8 text, for display.

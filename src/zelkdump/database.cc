@@ -11,6 +11,7 @@
 
 #include "codec/codec.h"
 #include "format/byteorder.h"
+#include "toolkit/error.h"
 
 namespace zelk {
 
@@ -22,6 +23,10 @@ std::string hex(uint64_t v) {
   return buf;
 }
 
+[[noreturn]] void cannot_read(const Database& db, int error) {
+  die_with(2, "cannot read '%s': %s", db.path.c_str(), std::strerror(error));
+}
+
 // Maps n > 0 bytes of the file from offset on.
 Mapped map_part(const Database& db, uint64_t offset, size_t n) {
   static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -31,7 +36,7 @@ Mapped map_part(const Database& db, uint64_t offset, size_t n) {
                  static_cast<off_t>(start));
   if (p == MAP_FAILED) {
     if (errno == ENOMEM) throw std::bad_alloc();
-    throw ReadFailure{errno};
+    cannot_read(db, errno);
   }
   return Mapped(static_cast<const unsigned char*>(p) + skip, Unmap{length, skip});
 }
@@ -115,8 +120,8 @@ void read_at(const Database& db, uint64_t offset, size_t n, unsigned char* out) 
   while (done < n) {
     ssize_t got = pread(db.fd, out + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw ReadFailure{errno};
-    if (got == 0) throw ReadFailure{EIO};  // the file shrank under us
+    if (got < 0) cannot_read(db, errno);
+    if (got == 0) cannot_read(db, EIO);  // the file shrank under us
     done += static_cast<size_t>(got);
   }
 }

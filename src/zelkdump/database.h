@@ -41,7 +41,8 @@ using Mapped = std::unique_ptr<const unsigned char[], Unmap>;
 inline constexpr size_t kKeySample = 8;
 
 struct Database {
-  int fd = -1;  // read with pread, never moved
+  std::string path;  // for messages
+  int fd = -1;       // read with pread, never moved
   uint64_t size = 0;
   unsigned char header[kHeaderSize] = {};
   std::string name;  // up to the first NUL of the 32-byte field
@@ -84,14 +85,10 @@ struct Problem {
   bool warning = false;
 };
 
-// A read of the file that failed (an I/O error, or a file that shrank). A
-// file that shrinks under a mapping raises SIGBUS instead.
-struct ReadFailure {
-  int error;  // errno
-};
-
-// Reads n bytes at offset, which the file is known to hold. Throws
-// ReadFailure.
+// Reads n bytes at offset, which the file is known to hold. A read that
+// fails (an I/O error, or a file that shrank) raises Fatal "cannot read
+// 'PATH': REASON" with status 2; a file that shrinks under a mapping raises
+// SIGBUS instead.
 void read_at(const Database& db, uint64_t offset, size_t n, unsigned char* out);
 
 // Reads the header alone; false when the file is shorter than one.
@@ -101,7 +98,7 @@ bool is_dictionary(const Database& db);
 
 // Reads the record list and the index record after read_header. Returns
 // false, with the reason in problem, when they are too damaged to go on.
-// Throws ReadFailure and std::bad_alloc.
+// Raises Fatal and std::bad_alloc.
 bool open_database(Database& db, Problem& problem);
 
 // The bytes of record r (1..N): from its offset to the next record's offset or

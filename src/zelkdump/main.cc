@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/error.h"
 #include "toolkit/version.h"
 #include "zelkdump/arguments.h"
 #include "zelkdump/commands.h"
@@ -44,43 +45,35 @@ int finish(int status) {
   return zelk::kStatusTrouble;
 }
 
+// Closes the database's descriptor however the run ends.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
 int run(const std::string& file, const zelk::Request& request, bool json) {
   std::snprintf(bus_message, sizeof bus_message, "zelkdump: cannot read '%s': it shrank\n",
                 file.c_str());
   std::signal(SIGBUS, on_bus_error);
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  Descriptor d{open(file.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    int error = fd < 0 ? errno : EISDIR;
-    std::fprintf(stderr, "zelkdump: cannot read '%s': %s\n", file.c_str(), std::strerror(error));
-    if (fd >= 0) close(fd);
-    return zelk::kStatusTrouble;
+  if (d.fd < 0 || fstat(d.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int error = d.fd < 0 ? errno : EISDIR;
+    zelk::die_with(zelk::kStatusTrouble, "cannot read '%s': %s", file.c_str(),
+                   std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
-    std::fprintf(stderr, "zelkdump: '%s' is not a regular file\n", file.c_str());
-    close(fd);
-    return zelk::kStatusTrouble;
+    zelk::die_with(zelk::kStatusTrouble, "'%s' is not a regular file", file.c_str());
   }
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > zelk::kMaxDatabaseSize) {
-    std::fprintf(stderr,
-                 "zelkdump: '%s' is not a Dict/Zelk database (%llu bytes, more than any database "
-                 "can be)\n",
-                 file.c_str(), static_cast<unsigned long long>(size));
-    close(fd);
-    return zelk::kStatusFailed;
+    zelk::die("'%s' is not a Dict/Zelk database (%llu bytes, more than any database can be)",
+              file.c_str(), static_cast<unsigned long long>(size));
   }
   zelk::DumpContext cx{file, stdout, stderr, json, zelk::Charset()};
-  try {
-    int status = zelk::run_dump(cx, request, fd, size);
-    close(fd);
-    return status;
-  } catch (const zelk::ReadFailure& failure) {
-    std::fprintf(stderr, "zelkdump: cannot read '%s': %s\n", file.c_str(),
-                 std::strerror(failure.error));
-  }
-  close(fd);
-  return zelk::kStatusTrouble;
+  return zelk::run_dump(cx, request, d.fd, size);
 }
 
 int dump_main(int argc, char** argv) {
@@ -151,15 +144,17 @@ int dump_main(int argc, char** argv) {
 int main(int argc, char** argv) {
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  // The one place where what happened becomes the exit status.
+  const zelk::Fatal no_memory{"out of memory", zelk::kStatusTrouble};
   int status;
   try {
     status = dump_main(argc, argv);
+  } catch (const zelk::Fatal& fatal) {
+    status = zelk::report(fatal, "zelkdump", stderr);
   } catch (const std::bad_alloc&) {
-    std::fputs("zelkdump: out of memory\n", stderr);
-    status = zelk::kStatusTrouble;
+    status = zelk::report(no_memory, "zelkdump", stderr);
   } catch (const std::length_error&) {
-    std::fputs("zelkdump: out of memory\n", stderr);
-    status = zelk::kStatusTrouble;
+    status = zelk::report(no_memory, "zelkdump", stderr);
   }
   return finish(status);
 }

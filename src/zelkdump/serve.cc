@@ -318,8 +318,8 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
         std::string message = "the server failed";
         try {
           std::rethrow_exception(e);
-        } catch (const ReadFailure& failure) {
-          message = std::string("cannot read the database: ") + std::strerror(failure.error);
+        } catch (const Fatal& fatal) {
+          message = fatal.message;
         } catch (const std::bad_alloc&) {
           message = "out of memory";
         } catch (...) {

@@ -14,7 +14,7 @@ void open_converter(Converter& c, const std::string& from, const std::string& to
   std::string target = translit ? to + "//TRANSLIT" : to;
   c.cd = iconv_open(target.c_str(), from.c_str());
   if (!is_open(c)) {
-    fail("cannot convert from %s to %s: unknown character set", from.c_str(), to.c_str());
+    die("cannot convert from %s to %s: unknown character set", from.c_str(), to.c_str());
   }
   c.from = from;
   c.to = to;

@@ -44,7 +44,7 @@ struct Temporary {
     std::string dir = slash == std::string::npos ? "" : output.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
     path = dir + "." + base + ".XXXXXX";
-    if (path.size() > PATH_MAX) fail("cannot create '%s': name too long", output.c_str());
+    if (path.size() > PATH_MAX) die("cannot create '%s': name too long", output.c_str());
     std::memcpy(g_temporary, path.c_str(), path.size() + 1);
     struct sigaction sa {};
     sa.sa_handler = remove_temporary;
@@ -66,7 +66,7 @@ struct Temporary {
     sigprocmask(SIG_SETMASK, &saved, nullptr);
     if (fd < 0) {
       restore();
-      fail("cannot create a file beside '%s': %s", output.c_str(), std::strerror(error));
+      die("cannot create a file beside '%s': %s", output.c_str(), std::strerror(error));
     }
     mode_t mask = umask(0);
     umask(mask);
@@ -89,7 +89,7 @@ struct Temporary {
 // zelkdump verify's checks on the written file; fails with what they found.
 void check(const Temporary& t, const std::string& output) {
   struct stat st;
-  if (fstat(t.fd, &st) != 0) fail("cannot read '%s': %s", t.path.c_str(), std::strerror(errno));
+  if (fstat(t.fd, &st) != 0) die("cannot read '%s': %s", t.path.c_str(), std::strerror(errno));
   Captured said;
   DumpContext cx{output, said.f, said.f, false, Charset()};
   Request request;
@@ -97,12 +97,13 @@ void check(const Temporary& t, const std::string& output) {
   int status;
   try {
     status = run_dump(cx, request, t.fd, static_cast<uint64_t>(st.st_size));
-  } catch (const ReadFailure& f) {
-    fail("cannot read '%s': %s", t.path.c_str(), std::strerror(f.error));
+  } catch (Fatal& fatal) {
+    fatal.status = 1;  // the import's own file: a failed import
+    throw;
   }
   if (status != kStatusOk) {
     std::string text = said.text();
-    fail("the database failed its check, and was not written:\n%s", text.c_str());
+    die("the database failed its check, and was not written:\n%s", text.c_str());
   }
 }
 
@@ -197,13 +198,13 @@ Packed write_database(const std::string& path, Bytes& text, Layout& layout,
     check(t, path);
     show_progress(progress, "");
     if (rename(t.path.c_str(), path.c_str()) != 0) {
-      fail("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+      die("cannot write '%s': %s", path.c_str(), std::strerror(errno));
     }
     g_have_temporary = 0;
   } catch (const Fatal& fatal) {
     std::string message = fatal.message;
     while (!message.empty() && message.back() == '\n') message.pop_back();
-    fail("%s", message.c_str());
+    die("%s", message.c_str());
   }
   return p;
 }

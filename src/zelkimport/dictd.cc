@@ -73,8 +73,8 @@ void read_index_lines(std::string_view text, long first_line, const TextFile& in
     size_t tab1 = line.find('\t');
     size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
     if (tab2 == std::string_view::npos) {
-      fail("%s: not an index line (headword, offset and length separated by tabs): %s",
-           describe(where).c_str(), quote(line).c_str());
+      die("%s: not an index line (headword, offset and length separated by tabs): %s",
+          describe(where).c_str(), quote(line).c_str());
     }
     size_t tab3 = line.find('\t', tab2 + 1);
     std::string_view headword = line.substr(0, tab1);
@@ -83,17 +83,17 @@ void read_index_lines(std::string_view text, long first_line, const TextFile& in
         line.substr(tab2 + 1, tab3 == std::string_view::npos ? tab3 : tab3 - tab2 - 1);
     unsigned long long offset, length;
     if (!decode_dictd_number(off_digits, &offset)) {
-      fail("%s: bad offset %s (base64 digits expected)", describe(where).c_str(),
-           quote(off_digits).c_str());
+      die("%s: bad offset %s (base64 digits expected)", describe(where).c_str(),
+          quote(off_digits).c_str());
     }
     if (!decode_dictd_number(len_digits, &length)) {
-      fail("%s: bad length %s (base64 digits expected)", describe(where).c_str(),
-           quote(len_digits).c_str());
+      die("%s: bad length %s (base64 digits expected)", describe(where).c_str(),
+          quote(len_digits).c_str());
     }
     if (offset > data.data.size() || length > data.data.size() - offset) {
-      fail("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
-           describe(where, headword).c_str(), offset, offset + length, data.name.c_str(),
-           data.data.size());
+      die("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
+          describe(where, headword).c_str(), offset, offset + length, data.name.c_str(),
+          data.data.size());
     }
     if (headword == "00-database-short" || headword == "00databaseshort") {
       // Its first line names the entry (00-database-short, as some write it).
@@ -163,8 +163,8 @@ void import_dictd(const std::string& index_path, Sink& sink) {
   std::string data_path = base + ".dict.dz";
   if (!file_exists(data_path)) data_path = base + ".dict";
   if (!file_exists(data_path)) {
-    fail("%s: no definitions beside it (%s.dict.dz or %s.dict)", index_path.c_str(), base.c_str(),
-         base.c_str());
+    die("%s: no definitions beside it (%s.dict.dz or %s.dict)", index_path.c_str(), base.c_str(),
+        base.c_str());
   }
   Bytes index = read_whole(index_path);
   Bytes data = read_maybe_gzip(data_path);

@@ -7,15 +7,6 @@
 
 namespace zelk::import {
 
-void fail(const char* format, ...) {
-  char buf[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  throw ImportError{buf};
-}
-
 std::string describe(const Where& where) {
   return *where.file + (where.is_line ? ":" : ": entry ") + std::to_string(where.number);
 }
@@ -63,7 +54,7 @@ Sink::Sink(const Options& o) : options(o) {
     if (o.translit) open_converter(translit, "UTF-8", o.to, true);
     if (!o.replace.empty()) {
       if (!convert(to_output, o.replace, replacement, nullptr).ok || replacement.empty()) {
-        fail("the replacement %s cannot be written in %s", quote(o.replace).c_str(), o.to.c_str());
+        die("the replacement %s cannot be written in %s", quote(o.replace).c_str(), o.to.c_str());
       }
     }
     std::string probe;
@@ -149,9 +140,9 @@ void to_output(Sink& sink, std::string_view text, std::string& out, const Where&
   if (!r.ok) {
     size_t length = 1;
     char32_t cp = utf8_at(text, r.at, &length);
-    fail("%s: '%.*s' (U+%04X) cannot be written in %s; give --translit or --replace CHAR",
-         describe(where, key).c_str(), static_cast<int>(length), text.data() + r.at,
-         static_cast<unsigned>(cp), sink.to_output.to.c_str());
+    die("%s: '%.*s' (U+%04X) cannot be written in %s; give --translit or --replace CHAR",
+        describe(where, key).c_str(), static_cast<int>(length), text.data() + r.at,
+        static_cast<unsigned>(cp), sink.to_output.to.c_str());
   }
 }
 
@@ -239,8 +230,8 @@ void write_entry(Sink& sink, std::string_view key, std::string_view value, const
         n = blank;
         next = blank + 1;
       } else if (n == 0) {
-        fail("%s: -k %d leaves no room for a character of the definition",
-             describe(where, key).c_str(), sink.options.chunksize);
+        die("%s: -k %d leaves no room for a character of the definition",
+            describe(where, key).c_str(), sink.options.chunksize);
       }
     }
     write_line(sink, k, sink.piece_buf);
@@ -389,8 +380,7 @@ void finish_reading(Sink& sink, const std::string& source) {
   // A handful: a few stray bytes, or one entry in a thousand.
   long handful = std::max<long>(3, (sink.written + sink.invalid) / 1000);
   if (sink.invalid > handful) {
-    fail(
-        "%s is not UTF-8: %ld entries hold bytes that are not, the first %s; give --from %s "
+    die("%s is not UTF-8: %ld entries hold bytes that are not, the first %s; give --from %s "
         "(or the character set it was saved in)",
         source.c_str(), sink.invalid, sink.first_invalid.c_str(),
         likely_charset(sink.invalid_bytes));
@@ -402,7 +392,7 @@ void finish_reading(Sink& sink, const std::string& source) {
     std::fprintf(sink.messages, "zelkimport: ... and %zu more entries with bytes replaced\n",
                  static_cast<size_t>(sink.invalid) - sink.invalid_notes.size());
   }
-  if (sink.written == 0) fail("%s: no entries to write", source.c_str());
+  if (sink.written == 0) die("%s: no entries to write", source.c_str());
 }
 
 }  // namespace zelk::import

@@ -15,16 +15,10 @@
 #include <vector>
 
 #include "toolkit/big_alloc.h"
+#include "toolkit/error.h"
 #include "zelkimport/charset.h"
 
 namespace zelk::import {
-
-// A problem that ends the import: main prints "zelkimport: " and the message,
-// then exits with status 1.
-struct ImportError {
-  std::string message;
-};
-[[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A file's bytes or expanded data, in memory that is not zeroed first and
 // comes in huge pages when large: dictionaries run to hundreds of megabytes.

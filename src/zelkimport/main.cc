@@ -20,6 +20,10 @@
 #include "zelkimport/layout.h"
 
 using namespace zelk::import;
+using zelk::die;
+using zelk::Fatal;
+using zelk::report;
+using zelk::same_file;
 
 namespace {
 
@@ -28,14 +32,8 @@ constexpr char kForms[] =
     "  zelkimport --check FILE [-k K]";
 
 // A usage mistake: said as the parser says its own, with status 2.
-struct UsageError {
-  std::string message;
-};
-
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+[[noreturn]] void usage_error(const std::string& mistake) {
+  throw Fatal{mistake + "\n" + kForms + "\nRun with --help for more information.", 2};
 }
 
 // The source as named, or the .index / .ifo of the dictionary a file named
@@ -68,8 +66,7 @@ std::string resolve_source(const std::string& source, std::string& format) {
   }
   for (const Part& part : kParts) {
     if (source.ends_with(part.suffix) && file_exists(source)) {
-      fail(
-          "'%s' looks like part of a dictd or StarDict dictionary, but no %s stands beside it; "
+      die("'%s' looks like part of a dictd or StarDict dictionary, but no %s stands beside it; "
           "name the dictionary's .index or .ifo",
           source.c_str(), part.main);
     }
@@ -96,12 +93,12 @@ void write_output(const std::string& path, std::string_view text) {
   if (path.empty() || path == "-") {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
-      fail("cannot write standard output: %s", std::strerror(errno));
+      die("cannot write standard output: %s", std::strerror(errno));
     }
     return;
   }
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) fail("cannot create '%s': %s", path.c_str(), std::strerror(errno));
+  if (!f) die("cannot create '%s': %s", path.c_str(), std::strerror(errno));
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   int error = errno;
   if (std::fclose(f) != 0 && ok) {
@@ -112,7 +109,7 @@ void write_output(const std::string& path, std::string_view text) {
     // A partial file goes; a device or anything else written through stays.
     struct stat st;
     if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
-    fail("cannot write '%s': %s", path.c_str(), std::strerror(error));
+    die("cannot write '%s': %s", path.c_str(), std::strerror(error));
   }
 }
 
@@ -136,7 +133,7 @@ std::string database_name(Sink& sink, const std::string& given, const std::strin
   size_t used;  // bytes of name that made it
   try {
     used = fit_output(sink, name, 31, out);
-  } catch (const ImportError&) {  // a name the output's set cannot write stays UTF-8
+  } catch (const Fatal&) {  // a name the output's set cannot write stays UTF-8
     out = name.substr(0, 31);
     while (!out.empty() && (static_cast<unsigned char>(name[out.size()]) & 0xC0) == 0x80) {
       out.pop_back();
@@ -177,21 +174,21 @@ struct Command {
 int import(Command& c) {
   Options& o = c.o;
   if (o.chunksize < kMinImportChunkSize) {
-    throw UsageError{"-k " + std::to_string(o.chunksize) +
-                     " leaves no room for entries: an import takes -k " +
-                     std::to_string(kMinImportChunkSize) + " to 65535"};
+    usage_error("-k " + std::to_string(o.chunksize) +
+                " leaves no room for entries: an import takes -k " +
+                std::to_string(kMinImportChunkSize) + " to 65535");
   }
   struct stat st;
   if (stat(c.source.c_str(), &st) != 0) {
-    fail("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
+    die("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
   }
   std::string source = resolve_source(c.source, o.format);
   if (!c.output.empty() && c.output != "-") {
     for (const std::string& file : source_files(source, o.format)) {
       if (same_file(file, c.output)) {
-        if (file == c.source) fail("output '%s' is the source", c.output.c_str());
+        if (file == c.source) die("output '%s' is the source", c.output.c_str());
         std::string which = file == c.output ? "" : " (it is '" + file + "')";
-        fail("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
+        die("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
       }
     }
   }
@@ -295,12 +292,12 @@ int run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int status = app.exit(e);  // prints the help, the version or the complaint
     if (status == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-      fail("cannot write standard output");
+      die("cannot write standard output");
     }
     return status == 0 ? 0 : 2;
   }
   if (delimiter.size() != 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
-    throw UsageError{"--delimiter takes one character other than a quote or a line break"};
+    usage_error("--delimiter takes one character other than a quote or a line break");
   }
   o.delimiter = delimiter[0];
   o.bad_keys = bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
@@ -309,19 +306,18 @@ int run(int argc, char** argv) {
                                               : Long::kSplit;
   o.markup = markup == "html";
   o.markup_given = !markup.empty();
-  if (o.translit && !o.replace.empty())
-    throw UsageError{"--translit and --replace exclude each other"};
-  if (o.translit && o.to.empty()) throw UsageError{"--translit needs --to"};
+  if (o.translit && !o.replace.empty()) usage_error("--translit and --replace exclude each other");
+  if (o.translit && o.to.empty()) usage_error("--translit needs --to");
 
   if (!c.check_file.empty()) {
-    if (!c.source.empty()) throw UsageError{"--check takes one file and no SOURCE"};
+    if (!c.source.empty()) usage_error("--check takes one file and no SOURCE");
     Bytes text = read_whole(c.check_file);
     TextSummary s = check_text(text.data(), text.size(), o.chunksize);
     bool whole = print_summary(stdout, c.check_file, s, o.chunksize, nullptr);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("cannot write standard output");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) die("cannot write standard output");
     return whole ? 0 : 1;
   }
-  if (c.source.empty()) throw UsageError{"a SOURCE is required"};
+  if (c.source.empty()) usage_error("a SOURCE is required");
   return import(c);
 }
 
@@ -330,14 +326,9 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return run(argc, argv);
-  } catch (const UsageError& e) {
-    std::fprintf(stderr, "zelkimport: %s\n%s\nRun with --help for more information.\n",
-                 e.message.c_str(), kForms);
-    return 2;
-  } catch (const ImportError& e) {
-    std::fprintf(stderr, "zelkimport: %s\n", e.message.c_str());
+  } catch (const Fatal& fatal) {
+    return report(fatal, "zelkimport", stderr);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "zelkimport: out of memory\n");
+    return report(Fatal{"out of memory"}, "zelkimport", stderr);
   }
-  return 1;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "toolkit/file.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {
@@ -23,31 +24,8 @@ bool file_exists(const std::string& path) {
 }
 
 Bytes read_whole(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fail("cannot open '%s': %s", path.c_str(), std::strerror(errno));
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    close(fd);
-    fail("cannot read '%s': %s", path.c_str(), std::strerror(error));
-  }
   Bytes data;
-  data.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 65536);
-  size_t used = 0;
-  for (;;) {
-    if (used == data.size()) data.resize(data.size() * 2);
-    ssize_t n = read(fd, data.data() + used, data.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      close(fd);
-      fail("cannot read '%s': %s", path.c_str(), std::strerror(error));
-    }
-    if (n == 0) break;
-    used += static_cast<size_t>(n);
-  }
-  close(fd);
-  data.resize(used);
+  read_whole_file(path, data);
   return data;
 }
 
@@ -209,13 +187,13 @@ Bytes gunzip(const std::string& path, std::string_view data) {
     if (status == Z_BUF_ERROR) break;                           // input cut short
     inflateEnd(&z);
     if (status == Z_MEM_ERROR) throw std::bad_alloc();
-    fail("%s: damaged compressed data at byte %zu (%s)", path.c_str(), consumed,
-         z.msg ? z.msg : "inflate failed");
+    die("%s: damaged compressed data at byte %zu (%s)", path.c_str(), consumed,
+        z.msg ? z.msg : "inflate failed");
   }
   inflateEnd(&z);
   if (status != Z_STREAM_END) {
-    fail("%s: compressed data cut short after %zu bytes (%zu expanded)", path.c_str(), data.size(),
-         used);
+    die("%s: compressed data cut short after %zu bytes (%zu expanded)", path.c_str(), data.size(),
+        used);
   }
   out.resize(used);
   return out;
@@ -225,7 +203,7 @@ Bytes read_maybe_gzip(const std::string& path) {
   Bytes data = read_whole(path);
   if (!is_gzip(view(data))) {
     bool named = path.size() > 3 && (path.ends_with(".gz") || path.ends_with(".dz"));
-    if (named) fail("%s: not gzip data", path.c_str());
+    if (named) die("%s: not gzip data", path.c_str());
     return data;
   }
   return gunzip(path, view(data));

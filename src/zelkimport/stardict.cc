@@ -28,8 +28,8 @@ long long ifo_number(const TextFile& ifo, long line_no, std::string_view key,
     v = value[i] >= '0' && value[i] <= '9' ? v * 10 + (value[i] - '0') : -1;
   }
   if (v < 0) {
-    fail("%s:%ld: %.*s=%s is not a number", ifo.name.c_str(), line_no, static_cast<int>(key.size()),
-         key.data(), quote(value).c_str());
+    die("%s:%ld: %.*s=%s is not a number", ifo.name.c_str(), line_no, static_cast<int>(key.size()),
+        key.data(), quote(value).c_str());
   }
   return v;
 }
@@ -49,8 +49,8 @@ Ifo parse_ifo(const TextFile& ifo) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line_no == 1) {
       if (line != "StarDict's dict ifo file") {
-        fail("%s:1: not a StarDict .ifo file (it must start with \"StarDict's dict ifo file\")",
-             ifo.name.c_str());
+        die("%s:1: not a StarDict .ifo file (it must start with \"StarDict's dict ifo file\")",
+            ifo.name.c_str());
       }
       continue;
     }
@@ -62,8 +62,8 @@ Ifo parse_ifo(const TextFile& ifo) {
     } else if (key == "version") {
       info.version = value;
       if (value != "2.4.2" && value != "3.0.0") {
-        fail("%s:%ld: version %s is not one this reader knows (2.4.2 or 3.0.0)", ifo.name.c_str(),
-             line_no, quote(value).c_str());
+        die("%s:%ld: version %s is not one this reader knows (2.4.2 or 3.0.0)", ifo.name.c_str(),
+            line_no, quote(value).c_str());
       }
     } else if (key == "wordcount") {
       info.wordcount = ifo_number(ifo, line_no, key, value);
@@ -74,17 +74,17 @@ Ifo parse_ifo(const TextFile& ifo) {
     } else if (key == "idxoffsetbits") {
       long long bits = ifo_number(ifo, line_no, key, value);
       if (bits != 32 && bits != 64) {
-        fail("%s:%ld: idxoffsetbits=%lld (32 or 64 expected)", ifo.name.c_str(), line_no, bits);
+        die("%s:%ld: idxoffsetbits=%lld (32 or 64 expected)", ifo.name.c_str(), line_no, bits);
       }
       info.offset_bits = static_cast<int>(bits);
     } else if (key == "sametypesequence") {
       info.types = value;
     }
   }
-  if (line_no == 0) fail("%s: empty file", ifo.name.c_str());
-  if (info.version.empty()) fail("%s: no version=", ifo.name.c_str());
-  if (info.wordcount < 0) fail("%s: no wordcount=", ifo.name.c_str());
-  if (info.idxfilesize < 0) fail("%s: no idxfilesize=", ifo.name.c_str());
+  if (line_no == 0) die("%s: empty file", ifo.name.c_str());
+  if (info.version.empty()) die("%s: no version=", ifo.name.c_str());
+  if (info.wordcount < 0) die("%s: no wordcount=", ifo.name.c_str());
+  if (info.idxfilesize < 0) die("%s: no idxfilesize=", ifo.name.c_str());
   return info;
 }
 
@@ -102,8 +102,8 @@ struct Word {
 
 std::vector<Word> parse_idx(const TextFile& idx, const Ifo& info) {
   if (static_cast<long long>(idx.data.size()) != info.idxfilesize) {
-    fail("%s: %zu bytes, but the .ifo says idxfilesize=%lld", idx.name.c_str(), idx.data.size(),
-         info.idxfilesize);
+    die("%s: %zu bytes, but the .ifo says idxfilesize=%lld", idx.name.c_str(), idx.data.size(),
+        info.idxfilesize);
   }
   const int offset_bytes = info.offset_bits / 8;
   std::vector<Word> words;
@@ -114,13 +114,13 @@ std::vector<Word> parse_idx(const TextFile& idx, const Ifo& info) {
     long number = static_cast<long>(words.size()) + 1;
     size_t nul = d.find('\0', pos);
     if (nul == std::string_view::npos) {
-      fail("%s: entry %ld: word without its closing NUL byte", idx.name.c_str(), number);
+      die("%s: entry %ld: word without its closing NUL byte", idx.name.c_str(), number);
     }
     std::string_view word = d.substr(pos, nul - pos);
     pos = nul + 1;
     if (d.size() - pos < static_cast<size_t>(offset_bytes) + 4) {
-      fail("%s: entry %ld %s: cut short (offset and size missing)", idx.name.c_str(), number,
-           quote(word).c_str());
+      die("%s: entry %ld %s: cut short (offset and size missing)", idx.name.c_str(), number,
+          quote(word).c_str());
     }
     uint64_t offset = big_endian(d.data() + pos, offset_bytes);
     uint64_t size = big_endian(d.data() + pos + offset_bytes, 4);
@@ -128,8 +128,8 @@ std::vector<Word> parse_idx(const TextFile& idx, const Ifo& info) {
     words.push_back(Word{word, offset, size});
   }
   if (static_cast<long long>(words.size()) != info.wordcount) {
-    fail("%s: %zu words, but the .ifo says wordcount=%lld", idx.name.c_str(), words.size(),
-         info.wordcount);
+    die("%s: %zu words, but the .ifo says wordcount=%lld", idx.name.c_str(), words.size(),
+        info.wordcount);
   }
   return words;
 }
@@ -229,14 +229,14 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
     const Word& w = words[i];
     Where where{&idx.name, static_cast<long>(i) + 1, false};
     if (w.offset > dict.data.size() || w.size > dict.data.size() - w.offset) {
-      fail("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
-           describe(where, w.word).c_str(), static_cast<unsigned long long>(w.offset),
-           static_cast<unsigned long long>(w.offset + w.size), dict.name.c_str(), dict.data.size());
+      die("%s: bytes %llu to %llu are past the end of %s (%zu bytes)",
+          describe(where, w.word).c_str(), static_cast<unsigned long long>(w.offset),
+          static_cast<unsigned long long>(w.offset + w.size), dict.name.c_str(), dict.data.size());
     }
     Fields f = parse_data(dict.data.substr(w.offset, w.size), info.types);
     if (!f.error.empty()) {
-      fail("%s: %s in its data in %s", describe(where, w.word).c_str(), f.error.c_str(),
-           dict.name.c_str());
+      die("%s: %s in its data in %s", describe(where, w.word).c_str(), f.error.c_str(),
+          dict.name.c_str());
     }
     if (!f.any_text) {
       skip_entry(sink, where, w.word, "no text (binary data only)");
@@ -255,14 +255,14 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
     Where where{&syn.name, count, false};
     size_t nul = d.find('\0', pos);
     if (nul == std::string_view::npos || d.size() - nul - 1 < 4) {
-      fail("%s: cut short", describe(where).c_str());
+      die("%s: cut short", describe(where).c_str());
     }
     std::string_view word = d.substr(pos, nul - pos);
     uint64_t target = big_endian(d.data() + nul + 1, 4);
     pos = nul + 5;
     if (target >= words.size()) {
-      fail("%s: points to word %llu, but %s has %zu words", describe(where, word).c_str(),
-           static_cast<unsigned long long>(target), idx.name.c_str(), words.size());
+      die("%s: points to word %llu, but %s has %zu words", describe(where, word).c_str(),
+          static_cast<unsigned long long>(target), idx.name.c_str(), words.size());
     }
     if (!usable[target]) {
       skip_entry(sink, where, word, "no text (binary data only)");
@@ -271,8 +271,8 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
     add_entry(sink, word, texts[target], where);
   }
   if (info.synwordcount >= 0 && count != info.synwordcount) {
-    fail("%s: %ld synonyms, but the .ifo says synwordcount=%lld", syn.name.c_str(), count,
-         info.synwordcount);
+    die("%s: %ld synonyms, but the .ifo says synwordcount=%lld", syn.name.c_str(), count,
+        info.synwordcount);
   }
 }
 
@@ -284,7 +284,7 @@ void import_stardict(const std::string& ifo_path, Sink& sink) {
       if (file_exists(base + s)) return base + s;
     }
     if (required) {
-      fail("%s: no %s%s beside it", ifo_path.c_str(), base.c_str(), *suffixes.begin());
+      die("%s: no %s%s beside it", ifo_path.c_str(), base.c_str(), *suffixes.begin());
     }
     return std::string();
   };

@@ -86,7 +86,7 @@ void read_csv_text(const TextFile& file, Sink& sink) {
         ++pos;
         for (;;) {
           if (pos >= text.size()) {
-            fail("%s:%ld: quoted field never closed", file.name.c_str(), first_line);
+            die("%s:%ld: quoted field never closed", file.name.c_str(), first_line);
           }
           char ch = text[pos++];
           if (ch == '"') {
@@ -158,8 +158,7 @@ Bytes read_as_utf8(const std::string& path, Sink& sink) {
       long line = 1 + static_cast<long>(
                           std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n'));
       const char* guess = nul % 2 ? "UTF-16LE" : "UTF-16BE";
-      fail(
-          "%s:%ld: a NUL byte: the file is not UTF-8 text; if it is UTF-16 without a byte order "
+      die("%s:%ld: a NUL byte: the file is not UTF-8 text; if it is UTF-16 without a byte order "
           "mark, give --from %s",
           path.c_str(), line, guess);
     }
@@ -175,12 +174,11 @@ Bytes read_as_utf8(const std::string& path, Sink& sink) {
   }
   Conversion r = convert(*from, text, utf8, nullptr);
   if (!r.ok && wide)
-    fail("%s: not valid %s at byte %zu", path.c_str(), wide,
-         r.at + 1 + (data.size() - text.size()));
+    die("%s: not valid %s at byte %zu", path.c_str(), wide, r.at + 1 + (data.size() - text.size()));
   if (!r.ok) {
     long line = 1;
     for (size_t i = 0; i < r.at; ++i) line += data[i] == '\n';
-    fail("%s:%ld: not valid %s", path.c_str(), line, sink.options.from.c_str());
+    die("%s:%ld: not valid %s", path.c_str(), line, sink.options.from.c_str());
   }
   if (wide)
     std::fprintf(sink.messages, "zelkimport: %s: read as %s (its byte order mark)\n", path.c_str(),

@@ -6,14 +6,11 @@
 
 #include "text/settings.h"
 #include "toolkit/error.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 
 namespace {
-
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
 
 // The directory part of a path: "." when it has none.
 std::string parent_of(const std::string& path) {
@@ -42,14 +39,11 @@ bool names_work_dir(std::string_view dir) {
 }  // namespace
 
 void check_output_path(const std::string& output, std::FILE* input) {
-  struct stat in, out;
-  if (fstat(fileno(input), &in) == 0 && stat(output.c_str(), &out) == 0 && same_file(in, out)) {
+  if (same_file(fileno(input), output)) {
     die("Error: Output file '%s' is the input file.\n", output.c_str());
   }
   std::string parent = parent_of(output);
-  struct stat dir, work;
-  if (names_work_dir(parent) ||
-      (stat(parent.c_str(), &dir) == 0 && stat(kWorkDir, &work) == 0 && same_file(dir, work))) {
+  if (names_work_dir(parent) || same_file(parent, kWorkDir)) {
     die("Error: Output file '%s' is in the work directory.\n", output.c_str());
   }
 }

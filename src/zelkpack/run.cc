@@ -91,13 +91,12 @@ int zelkpack_main(int argc, const char* const* argv) {
     run(argc, argv);
     return 0;
   } catch (const Fatal& fatal) {
-    std::fwrite(fatal.message.data(), 1, fatal.message.size(), stderr);
+    return report(fatal, nullptr, stderr);
   } catch (const std::bad_alloc&) {
-    std::fputs(kNoMemory, stderr);
+    return report(Fatal{kNoMemory}, nullptr, stderr);
   } catch (const std::length_error&) {
-    std::fputs(kNoMemory, stderr);
+    return report(Fatal{kNoMemory}, nullptr, stderr);
   }
-  return 1;
 }
 
 }  // namespace zelk
