@@ -67,7 +67,7 @@ void check_output(const Sink& sink) {
             "no CR or NUL in a line");
   }
   require(lines == sink.written, "one line per entry written");
-  if (sink.options.to.empty()) require(utf8_valid_prefix(out) == out.size(), "valid UTF-8");
+  if (sink.options.to.empty()) require(zelk::utf8_valid_prefix(out) == out.size(), "valid UTF-8");
   TextSummary s = check_text(out.data(), out.size(), 4096);
   require(s.entries == sink.written && s.no_separator == 0 && s.nul_lines == 0,
           "the check sees the entries written");
@@ -138,8 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     const std::string_view reader = IMPORT_READER;
     if (reader == "markup") {
       std::string text = markup_to_text(data);
-      if (utf8_valid_prefix(data) == data.size()) {
-        require(utf8_valid_prefix(text) == text.size(), "markup of UTF-8 gives UTF-8");
+      if (zelk::utf8_valid_prefix(data) == data.size()) {
+        require(zelk::utf8_valid_prefix(text) == text.size(), "markup of UTF-8 gives UTF-8");
       }
       return 0;
     }

@@ -16,13 +16,14 @@
 #include "toolkit/file.h"
 #include "writer/from_memory.h"
 #include "zelkdump/commands.h"
-#include "zelkimport/charset.h"
+#include "text/charset.h"
 #include "zelkimport/check.h"
 #include "zelkimport/database.h"
 #include "zelkimport/import.h"
 #include "zelkimport/layout.h"
 #include "zelkimport/markup.h"
 
+using namespace zelk;
 using namespace zelk::import;
 
 namespace {

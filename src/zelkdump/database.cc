@@ -11,6 +11,7 @@
 
 #include "codec/codec.h"
 #include "format/byteorder.h"
+#include "text/utf8.h"
 #include "toolkit/error.h"
 
 namespace zelk {
@@ -274,41 +275,12 @@ int compare_keys(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-namespace {
-
-void append_escaped(std::string& out, unsigned char c) {
-  if (c == '\\') {
-    out += "\\\\";
-  } else if (c == '\t') {
-    out += "\\t";
-  } else if (c == '\n') {
-    out += "\\n";
-  } else if (c == '\r') {
-    out += "\\r";
-  } else if (c < 0x20 || c == 0x7F) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-    out += buf;
-  } else {
-    out += static_cast<char>(c);
-  }
-}
-
-}  // namespace
-
-std::string escape(std::string_view key) {
-  std::string out;
-  for (unsigned char c : key) append_escaped(out, c);
-  return out;
-}
+std::string escape(std::string_view key) { return escape_bytes(key); }
 
 std::string escape_short(std::string_view key, size_t max) {
-  std::string out;
-  for (unsigned char c : key) {
-    if (out.size() >= max && (c & 0xC0) != 0x80) return out + "...";
-    append_escaped(out, c);
-  }
-  return out;
+  Escaping how;
+  how.max = max;
+  return escape_bytes(key, how);
 }
 
 }  // namespace zelk

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "text/utf8.h"
 #include "zelkdump/case_folding.h"
 
 namespace zelk {
@@ -16,24 +17,6 @@ char32_t fold(char32_t c) {
       std::lower_bound(std::begin(kCaseFoldings), end, c,
                        [](const CaseFolding& f, char32_t x) { return f.from < x; });
   return it != end && it->from == c ? it->to : c;
-}
-
-void encode_utf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // Levenshtein distance over two sequences, row by row; limit + 1 as soon as
@@ -61,32 +44,6 @@ size_t distance(const T* a, size_t n, const T* b, size_t m, size_t limit) {
 
 }  // namespace
 
-bool decode_utf8(std::string_view text, std::u32string& out) {
-  out.clear();
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    unsigned char c = *p;
-    if (c < 0x80) {
-      out += c;
-      ++p;
-      continue;
-    }
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-    if (extra < 0 || c > 0xF4 || end - p <= extra) return false;
-    char32_t v = c & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      if ((p[k] & 0xC0) != 0x80) return false;
-      v = v << 6 | (p[k] & 0x3F);
-    }
-    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    if (v < kLeast[extra] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return false;
-    out += v;
-    p += extra + 1;
-  }
-  return true;
-}
-
 std::string fold_case(std::string_view key) {
   static thread_local std::u32string chars;
   std::string out;
@@ -95,7 +52,7 @@ std::string fold_case(std::string_view key) {
     for (char c : key) out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
     return out;
   }
-  for (char32_t c : chars) encode_utf8(fold(c), out);
+  for (char32_t c : chars) append_utf8(fold(c), out);
   return out;
 }
 
@@ -109,7 +66,7 @@ std::vector<std::string> case_variants(char32_t c) {
   std::vector<std::string> out;
   for (char32_t x : chars) {
     out.emplace_back();
-    encode_utf8(x, out.back());
+    append_utf8(x, out.back());
   }
   return out;
 }

@@ -7,11 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace zelk {
+#include "text/utf8.h"
 
-// The characters of valid UTF-8 text into out; false for other bytes
-// (overlong forms, surrogates and values above U+10FFFF included).
-bool decode_utf8(std::string_view text, std::u32string& out);
+namespace zelk {
 
 // The key folded for comparing without case: ASCII letters always, and where
 // the key is valid UTF-8 every character by Unicode simple case folding.

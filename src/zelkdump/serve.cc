@@ -16,6 +16,7 @@
 #include <semaphore>
 #include <thread>
 
+#include "text/utf8.h"
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"
 #include "zelkdump/page.h"
@@ -31,38 +32,6 @@ constexpr size_t kMaxLimit = 500;       // entries or keys in one answer
 constexpr size_t kMaxOffset = 1000000;  // how far one may page
 constexpr int kWorkers = 32;            // threads answering requests
 constexpr int kScanners = 2;            // of them, at most this many reading every chunk
-
-// Bytes as text for JSON: valid UTF-8 as it is, any other byte as \xNN.
-std::string shown(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t n = bytes.size();
-  for (size_t i = 0; i < n;) {
-    unsigned char b = p[i];
-    size_t len = b < 0x80                   ? 1
-                 : (b >= 0xC2 && b <= 0xDF) ? 2
-                 : (b >= 0xE0 && b <= 0xEF) ? 3
-                 : (b >= 0xF0 && b <= 0xF4) ? 4
-                                            : 0;
-    bool ok = len > 0 && i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
-    if (ok && len == 3) {
-      ok = !(b == 0xE0 && p[i + 1] < 0xA0) && !(b == 0xED && p[i + 1] > 0x9F);
-    }
-    if (ok && len == 4) ok = !(b == 0xF0 && p[i + 1] < 0x90) && !(b == 0xF4 && p[i + 1] > 0x8F);
-    if (!ok) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", b);
-      out += hex;
-      ++i;
-      continue;
-    }
-    out.append(bytes.data() + i, len);
-    i += len;
-  }
-  return out;
-}
 
 struct Served {
   Served(const DumpContext& context, const Database& database) : cx(context), db(database) {}
@@ -86,7 +55,7 @@ struct Reading {
     for (size_t pos = 0; pos < text.size();) {
       size_t end = text.find('\n', pos);
       if (end == std::string::npos) end = text.size();
-      lines.push_back(shown(text.substr(pos, end - pos)));
+      lines.push_back(printable_utf8(text.substr(pos, end - pos)));
       pos = end + 1;
     }
     answer["problems"] = lines;
@@ -106,7 +75,7 @@ void send_error(httplib::Response& res, int status, const std::string& message) 
 // Stored bytes as the page shows them: converted from the database's set,
 // then whatever is still not UTF-8 escaped.
 std::string text_of(const Served& s, std::string_view stored) {
-  return shown(to_utf8(s.cx.charset, stored));
+  return printable_utf8(to_utf8(s.cx.charset, stored));
 }
 
 // A query from the page (UTF-8) in the database's set; false, with the
@@ -114,7 +83,7 @@ std::string text_of(const Served& s, std::string_view stored) {
 bool stored_param(const Served& s, httplib::Response& res, std::string* value) {
   std::string stored, problem;
   if (!to_stored(s.cx.charset, *value, stored, problem)) {
-    send_error(res, 400, shown(*value) + ": " + problem);
+    send_error(res, 400, printable_utf8(*value) + ": " + problem);
     return false;
   }
   *value = stored;
@@ -203,7 +172,8 @@ void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res)
                         : keys_page(r.reader, prefix, offset, limit);
   Json keys = Json::array();
   for (const std::string& k : page.keys) keys.push_back(text_of(s, k));
-  Json answer{{"prefix", shown(typed)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
+  Json answer{
+      {"prefix", printable_utf8(typed)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
   r.add_problems(answer);
   send_json(res, 200, answer);
 }

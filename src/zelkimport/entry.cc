@@ -16,30 +16,12 @@ std::string describe(const Where& where, std::string_view key) {
 }
 
 std::string quote(std::string_view text) {
-  bool utf8 = utf8_valid_prefix(text) == text.size();
-  std::string q = "'";
-  size_t shown = 0;
-  for (char ch : text) {
-    if (++shown > 60) {
-      q += "...";
-      break;
-    }
-    auto b = static_cast<unsigned char>(ch);
-    if (ch == '\t') {
-      q += "\\t";
-    } else if (ch == '\n') {
-      q += "\\n";
-    } else if (ch == '\r') {
-      q += "\\r";
-    } else if (b < 0x20 || b == 0x7F || (b >= 0x80 && !utf8)) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", b);
-      q += hex;
-    } else {
-      q += ch;
-    }
-  }
-  return q + "'";
+  Escaping how;
+  how.double_backslash = false;
+  how.upper_hex = true;
+  how.high_bytes = !is_utf8(text);
+  how.max = 60;
+  return "'" + escape_bytes(text, how) + "'";
 }
 
 int layout_budget(const Options& o) {

@@ -14,9 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "text/charset.h"
+#include "text/utf8.h"
 #include "toolkit/big_alloc.h"
 #include "toolkit/error.h"
-#include "zelkimport/charset.h"
 
 namespace zelk::import {
 

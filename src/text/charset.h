@@ -1,4 +1,5 @@
-// Character set conversion with iconv, entry by entry.
+// Character set conversion with iconv, one text at a time: zelkimport's
+// entries into and out of UTF-8, zelkdump's keys and values for display.
 #pragma once
 
 #include <iconv.h>
@@ -6,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace zelk::import {
+namespace zelk {
 
 struct Converter {
   Converter() = default;
@@ -17,7 +18,10 @@ struct Converter {
   std::string from, to;  // as the user named them
 };
 
-// Opens a conversion; fails with "unknown character set" when iconv has none.
+// Opens a conversion; false when iconv has none.
+bool try_open(Converter& c, const std::string& from, const std::string& to, bool translit = false);
+
+// The same, raising "cannot convert from X to Y: unknown character set".
 void open_converter(Converter& c, const std::string& from, const std::string& to, bool translit);
 inline bool is_open(const Converter& c) { return c.cd != reinterpret_cast<iconv_t>(-1); }
 
@@ -39,12 +43,8 @@ struct Unmappable {
 };
 
 // Converts in; on a character the output set has not, returns its offset in
-// in (unless unmappable says what to write instead).
+// in (unless unmappable says what to write instead), out then holding what
+// came before it.
 Conversion convert(Converter& c, std::string_view in, std::string& out, Unmappable* unmappable);
 
-// Offset of the first byte that is not part of valid UTF-8, or in.size().
-size_t utf8_valid_prefix(std::string_view in);
-// The code point of the (valid) UTF-8 character at in[at], and its length.
-char32_t utf8_at(std::string_view in, size_t at, size_t* length);
-
-}  // namespace zelk::import
+}  // namespace zelk

@@ -1,23 +1,28 @@
-#include "zelkimport/charset.h"
+#include "text/charset.h"
 
 #include <cerrno>
 
-#include "zelkimport/import.h"
+#include "text/utf8.h"
+#include "toolkit/error.h"
 
-namespace zelk::import {
+namespace zelk {
 
 Converter::~Converter() {
   if (is_open(*this)) iconv_close(cd);
 }
 
-void open_converter(Converter& c, const std::string& from, const std::string& to, bool translit) {
+bool try_open(Converter& c, const std::string& from, const std::string& to, bool translit) {
   std::string target = translit ? to + "//TRANSLIT" : to;
   c.cd = iconv_open(target.c_str(), from.c_str());
-  if (!is_open(c)) {
-    die("cannot convert from %s to %s: unknown character set", from.c_str(), to.c_str());
-  }
   c.from = from;
   c.to = to;
+  return is_open(c);
+}
+
+void open_converter(Converter& c, const std::string& from, const std::string& to, bool translit) {
+  if (!try_open(c, from, to, translit)) {
+    die("cannot convert from %s to %s: unknown character set", from.c_str(), to.c_str());
+  }
 }
 
 Conversion convert(Converter& c, std::string_view in, std::string& out, Unmappable* unmappable) {
@@ -42,6 +47,7 @@ Conversion convert(Converter& c, std::string_view in, std::string& out, Unmappab
     }
     size_t at = in.size() - src_left;
     if (error != EILSEQ || !unmappable || (!unmappable->translit && !unmappable->replacement)) {
+      out.resize(used);
       return Conversion{false, at};
     }
     size_t length = 1;
@@ -72,55 +78,4 @@ Conversion convert(Converter& c, std::string_view in, std::string& out, Unmappab
   return Conversion{};
 }
 
-size_t utf8_valid_prefix(std::string_view in) {
-  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-  size_t n = in.size(), i = 0;
-  while (i < n) {
-    // Eight ASCII bytes at a time.
-    while (i + 8 <= n) {
-      uint64_t word;
-      __builtin_memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    unsigned char b = p[i];
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      return i;
-    }
-    if (i + len > n || p[i + 1] < lo || p[i + 1] > hi) return i;
-    for (size_t k = 2; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return i;
-    }
-    i += len;
-  }
-  return n;
-}
-
-char32_t utf8_at(std::string_view in, size_t at, size_t* length) {
-  auto b = static_cast<unsigned char>(in[at]);
-  size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  if (at + len > in.size()) len = in.size() - at;
-  char32_t cp = len == 1 ? b : b & (0x3F >> (len - 1));
-  for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(in[at + k]) & 0x3F);
-  *length = len;
-  return cp;
-}
-
-}  // namespace zelk::import
+}  // namespace zelk
