@@ -69,4 +69,15 @@ LineReader make_line_reader(std::FILE* f);
 // on a read error (then error is set).
 bool next_line(LineReader& reader, std::string_view* line);
 
+// Walks the lines of a text held in memory, numbering them from 1.
+struct LineWalk {
+  std::string_view text;
+  size_t pos = 0;
+  long number = 0;  // of the line last handed out
+};
+
+// The next line, without its line feed and, with strip_cr, without a
+// carriage return before that; false past the end.
+bool next_line(LineWalk& walk, std::string_view* line, bool strip_cr = true);
+
 }  // namespace zelk

@@ -110,12 +110,9 @@ void count_keys(std::string_view text, TextSummary& s) {
   std::vector<Hashed> keys;
   keys.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   const bool any_nul = text.find('\0') != std::string_view::npos;  // seldom: look once
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
+  LineWalk walk{text};
+  std::string_view line;
+  while (next_line(walk, &line, false)) {
     if (any_nul && line.find('\0') != std::string_view::npos) ++s.nul_lines;
     if (line.empty()) continue;
     ++s.entries;

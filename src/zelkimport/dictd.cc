@@ -59,15 +59,10 @@ std::string_view drop_headword_line(std::string_view definition, std::string_vie
 // Reads the index lines in text, the first of them line first_line + 1.
 void read_index_lines(std::string_view text, long first_line, const TextFile& index,
                       const TextFile& data, Sink& sink) {
-  long line_no = first_line;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++line_no;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  LineWalk walk{text, 0, first_line};
+  std::string_view line;
+  while (next_line(walk, &line)) {
+    long line_no = walk.number;
     if (line.empty()) continue;
     Where where{&index.name, line_no, true};
     size_t tab1 = line.find('\t');

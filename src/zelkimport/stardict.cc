@@ -38,15 +38,10 @@ Ifo parse_ifo(const TextFile& ifo) {
   std::string_view text = ifo.data;
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   Ifo info;
-  long line_no = 0;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++line_no;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  LineWalk walk{text};
+  std::string_view line;
+  while (next_line(walk, &line)) {
+    long line_no = walk.number;
     if (line_no == 1) {
       if (line != "StarDict's dict ifo file") {
         die("%s:1: not a StarDict .ifo file (it must start with \"StarDict's dict ifo file\")",
@@ -81,7 +76,7 @@ Ifo parse_ifo(const TextFile& ifo) {
       info.types = value;
     }
   }
-  if (line_no == 0) die("%s: empty file", ifo.name.c_str());
+  if (walk.number == 0) die("%s: empty file", ifo.name.c_str());
   if (info.version.empty()) die("%s: no version=", ifo.name.c_str());
   if (info.wordcount < 0) die("%s: no wordcount=", ifo.name.c_str());
   if (info.idxfilesize < 0) die("%s: no idxfilesize=", ifo.name.c_str());

@@ -38,16 +38,11 @@ void read_tab_text(const TextFile& file, Sink& sink) {
   bool markup = sink.options.markup_given ? sink.options.markup
                                           : text.find("<br />") != std::string_view::npos;
   std::string key, value;
-  long line_no = 0;
-  size_t pos = 0;
   bool leading = true;  // no entry yet: "##name<TAB>..." lines are the file's info
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++line_no;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  LineWalk walk{text};
+  std::string_view line;
+  while (next_line(walk, &line)) {
+    long line_no = walk.number;
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     Where where{&file.name, line_no, true};
     size_t tab = line.find('\t');
