@@ -6,13 +6,6 @@ namespace zelk {
 
 namespace {
 
-const CommandSpec* command_named(const char* name) {
-  for (const CommandSpec& command : kCommands) {
-    if (std::strcmp(command.name, name) == 0) return &command;
-  }
-  return nullptr;
-}
-
 bool is_option_of(const CommandSpec& command, const std::string& a) {
   return a == "-h" || a == "--help" || a.rfind("--charset=", 0) == 0 ||
          (command.json && a == "--json") || (command.strategy && a.rfind("--strategy=", 0) == 0) ||

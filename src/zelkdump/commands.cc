@@ -240,16 +240,14 @@ int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t siz
     std::fprintf(cx.err, "zelkdump: unknown character set '%s'\n", request.charset.c_str());
     return kStatusTrouble;
   }
-  if (request.command == "info") return dump_info(in_set, db);
-  if (request.command == "list") return dump_list(in_set, db);
-  if (request.command == "serve") return dump_serve(in_set, db, request.host, request.port);
-  if (request.command == "lookup") {
-    return dump_lookup(in_set, db, request.keys, request.strategy);
+  return command_named(request.command)->run(in_set, db, request);
+}
+
+const CommandSpec* command_named(const std::string& name) {
+  for (const CommandSpec& command : kCommands) {
+    if (name == command.name) return &command;
   }
-  if (request.command == "keys") {
-    return dump_keys(in_set, db, request.keys.empty() ? nullptr : &request.keys[0]);
-  }
-  return dump_extract(in_set, db);
+  return nullptr;
 }
 
 }  // namespace zelk

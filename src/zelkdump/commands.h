@@ -121,4 +121,55 @@ inline std::string shown_text(const DumpContext& cx, std::string_view stored) {
 // "1 chunk", "2 chunks".
 std::string count(size_t n, const char* singular, const char* plural);
 
+// The commands, each with its help line, the options it takes and what runs it.
+struct CommandSpec {
+  const char* name;
+  const char* help;
+  bool json;      // takes --json
+  bool strategy;  // takes -s/--strategy NAME
+  bool keys;      // KEY... after FILE
+  bool prefix;    // an optional PREFIX after FILE
+  bool serve;     // takes --host H and --port P
+  // Runs the command on the open database.
+  int (*run)(const DumpContext& cx, const Database& db, const Request& request);
+};
+
+inline constexpr CommandSpec kCommands[] = {
+    {"info", "Name, type, dates, sizes, ratio, longest key and value, entry count", true, false,
+     false, false, false,
+     [](const DumpContext& cx, const Database& db, const Request&) { return dump_info(cx, db); }},
+    {"list",
+     "One line per chunk: record, offset, stored size, text size, entries, first and last key",
+     true, false, false, false, false,
+     [](const DumpContext& cx, const Database& db, const Request&) { return dump_list(cx, db); }},
+    {"lookup", "The entries of each KEY as key<TAB>value lines, by a strategy", false, true, true,
+     false, false,
+     [](const DumpContext& cx, const Database& db, const Request& r) {
+       return dump_lookup(cx, db, r.keys, r.strategy);
+     }},
+    {"keys", "Every key once, in dictionary order (those that begin with PREFIX)", false, false,
+     false, true, false,
+     [](const DumpContext& cx, const Database& db, const Request& r) {
+       return dump_keys(cx, db, r.keys.empty() ? nullptr : &r.keys[0]);
+     }},
+    {"extract", "All entries in stored order, as the chunks' key<TAB>value lines", false, false,
+     false, false, false,
+     [](const DumpContext& cx, const Database& db, const Request&) {
+       return dump_extract(cx, db);
+     }},
+    {"verify", "Check everything a reader relies on; one line per problem", true, false, false,
+     false, false,
+     [](const DumpContext& cx, const Database& db, const Request&) {
+       return dump_verify(cx, db, nullptr);
+     }},
+    {"serve", "A web page to search and browse the database, on 127.0.0.1 unless --host says",
+     false, false, false, false, true,
+     [](const DumpContext& cx, const Database& db, const Request& r) {
+       return dump_serve(cx, db, r.host, r.port);
+     }},
+};
+
+// The command called name, or null.
+const CommandSpec* command_named(const std::string& name);
+
 }  // namespace zelk

@@ -76,6 +76,49 @@ int run(const std::string& file, const zelk::Request& request, bool json) {
   return zelk::run_dump(cx, request, d.fd, size);
 }
 
+// What the command line sets.
+struct Parsed {
+  std::string file, strategy = "exact";
+  std::vector<std::string> keys;
+  bool json = false;
+  zelk::Request request;
+};
+
+// One subcommand a command, with the options the table says it takes.
+void add_commands(CLI::App& app, Parsed& p) {
+  for (const zelk::CommandSpec& command : zelk::kCommands) {
+    CLI::App* sub = app.add_subcommand(command.name, command.help);
+    sub->add_option("FILE", p.file, "the database")->required();
+    sub->add_option("--charset", p.request.charset,
+                    "the database's character set, as iconv names it (default: UTF-8 when its "
+                    "keys are, else CP1252)");
+    if (command.json) sub->add_flag("--json", p.json, "one JSON document instead of text");
+    if (command.strategy) {
+      sub->add_option("-s,--strategy", p.strategy, "exact (default), prefix, nocase or lev")
+          ->check(CLI::IsMember({"exact", "prefix", "nocase", "lev"}));
+    }
+    if (command.keys) sub->add_option("KEY", p.keys, "keys to look up")->required();
+    if (command.prefix)
+      sub->add_option("PREFIX", p.keys, "only keys that begin with it")->expected(0, 1);
+    if (command.serve) {
+      sub->add_option("--host", p.request.host, "the address to serve on (default 127.0.0.1)");
+      sub->add_option("--port", p.request.port, "the port (default 8080; 0: any free one)")
+          ->check(CLI::Range(0, 65535));
+    }
+  }
+}
+
+// "info, list, ... or serve".
+std::string command_names() {
+  std::string names;
+  size_t n = std::size(zelk::kCommands);
+  for (size_t i = 0; i < n; ++i) {
+    names += i == 0 ? "" : i + 1 == n ? " or " : ", ";
+    names += zelk::kCommands[i].name;
+  }
+  return names;
+}
+
 int dump_main(int argc, char** argv) {
   zelk::Arguments args = zelk::sort_arguments(argc, argv);
   if (!args.error.empty()) {
@@ -88,30 +131,8 @@ int dump_main(int argc, char** argv) {
       "zelkdump"};
   app.set_version_flag("--version", std::string("zelkdump ") + zelk::kVersion);
   app.require_subcommand(0, 1);
-  std::string file, strategy = "exact";
-  std::vector<std::string> keys;
-  bool json = false;
-  zelk::Request request;
-  for (const zelk::CommandSpec& command : zelk::kCommands) {
-    CLI::App* sub = app.add_subcommand(command.name, command.help);
-    sub->add_option("FILE", file, "the database")->required();
-    sub->add_option("--charset", request.charset,
-                    "the database's character set, as iconv names it (default: UTF-8 when its "
-                    "keys are, else CP1252)");
-    if (command.json) sub->add_flag("--json", json, "one JSON document instead of text");
-    if (command.strategy) {
-      sub->add_option("-s,--strategy", strategy, "exact (default), prefix, nocase or lev")
-          ->check(CLI::IsMember({"exact", "prefix", "nocase", "lev"}));
-    }
-    if (command.keys) sub->add_option("KEY", keys, "keys to look up")->required();
-    if (command.prefix)
-      sub->add_option("PREFIX", keys, "only keys that begin with it")->expected(0, 1);
-    if (command.serve) {
-      sub->add_option("--host", request.host, "the address to serve on (default 127.0.0.1)");
-      sub->add_option("--port", request.port, "the port (default 8080; 0: any free one)")
-          ->check(CLI::Range(0, 65535));
-    }
-  }
+  Parsed p;
+  add_commands(app, p);
   try {
     std::vector<const char*> words = args.argv();
     app.parse(static_cast<int>(words.size()), words.data());
@@ -127,16 +148,14 @@ int dump_main(int argc, char** argv) {
     return zelk::kStatusOk;
   }
   if (app.get_subcommands().empty()) {
-    std::fprintf(stderr,
-                 "zelkdump: a command is required: info, list, lookup, keys, extract, verify or "
-                 "serve "
-                 "(see 'zelkdump --help')\n");
+    std::fprintf(stderr, "zelkdump: a command is required: %s (see 'zelkdump --help')\n",
+                 command_names().c_str());
     return zelk::kStatusTrouble;
   }
-  request.command = app.get_subcommands().front()->get_name();
-  request.keys = keys;
-  zelk::strategy_named(strategy, request.strategy);
-  return run(file, request, json);
+  p.request.command = app.get_subcommands().front()->get_name();
+  p.request.keys = p.keys;
+  zelk::strategy_named(p.strategy, p.request.strategy);
+  return run(p.file, p.request, p.json);
 }
 
 }  // namespace
