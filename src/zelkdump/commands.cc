@@ -93,48 +93,66 @@ bool chunk_count_ok(const DumpContext& cx, const Database& db) {
   return false;
 }
 
+namespace {
+
+// What info says of the chunks, read one after the other.
+struct Totals {
+  size_t stored = 0, text_bytes = 0, entries = 0, longest_key = 0, longest_value = 0;
+  double ratio = 100.0;  // stored bytes in percent of the text's
+};
+
+Totals totals(ChunkReader& reader) {
+  Totals t;
+  for (size_t r = 1; r <= reader.db.chunk_count; ++r) {
+    if (!load(reader, r)) continue;
+    t.stored += reader.record.size();
+    t.text_bytes += reader.text.size();
+    t.entries += reader.entries.size();
+    for (const Entry& e : reader.entries) {
+      t.longest_key = std::max(t.longest_key, e.key.size());
+      t.longest_value = std::max(t.longest_value, e.value.size());
+    }
+  }
+  if (t.text_bytes)
+    t.ratio = 100.0 * static_cast<double>(t.stored) / static_cast<double>(t.text_bytes);
+  return t;
+}
+
+void print_info_json(const DumpContext& cx, const Database& db, const Totals& t, size_t damaged) {
+  print_json(cx, Json{{"file", cx.file},
+                      {"name", shown_text(cx, db.name)},
+                      {"type", db.type},
+                      {"creator", db.creator},
+                      {"created", header32(db, kCreationDateOffset)},
+                      {"modified", header32(db, kModificationDateOffset)},
+                      {"records", db.record_count},
+                      {"chunks", db.chunk_count},
+                      {"compressed", db.flag == 1},
+                      {"index_record_bytes", db.index_size},
+                      {"memory_card", db.index_size > kMaxRecordSize},
+                      {"stored_bytes", t.stored},
+                      {"text_bytes", t.text_bytes},
+                      {"ratio", t.ratio},
+                      {"entries", t.entries},
+                      {"longest_key", t.longest_key},
+                      {"longest_value", t.longest_value},
+                      {"damaged_chunks", damaged},
+                      {"charset", cx.charset.name},
+                      {"charset_assumed", cx.charset.assumed}});
+}
+
+}  // namespace
+
 int dump_info(const DumpContext& cx, const Database& db) {
   if (!chunk_count_ok(cx, db)) return kStatusFailed;
   ChunkReader reader(cx, db);
-  size_t stored = 0, text_bytes = 0, entries = 0, longest_key = 0, longest_value = 0;
-  for (size_t r = 1; r <= db.chunk_count; ++r) {
-    if (!load(reader, r)) continue;
-    stored += reader.record.size();
-    text_bytes += reader.text.size();
-    entries += reader.entries.size();
-    for (const Entry& e : reader.entries) {
-      longest_key = std::max(longest_key, e.key.size());
-      longest_value = std::max(longest_value, e.value.size());
-    }
+  Totals t = totals(reader);
+  if (cx.json) {
+    print_info_json(cx, db, t, reader.damaged);
+    return status_of(reader);
   }
   uint32_t created = header32(db, kCreationDateOffset);
   uint32_t modified = header32(db, kModificationDateOffset);
-  bool memory_card = db.index_size > kMaxRecordSize;
-  double ratio =
-      text_bytes ? 100.0 * static_cast<double>(stored) / static_cast<double>(text_bytes) : 100.0;
-  if (cx.json) {
-    print_json(cx, Json{{"file", cx.file},
-                        {"name", shown_text(cx, db.name)},
-                        {"type", db.type},
-                        {"creator", db.creator},
-                        {"created", created},
-                        {"modified", modified},
-                        {"records", db.record_count},
-                        {"chunks", db.chunk_count},
-                        {"compressed", db.flag == 1},
-                        {"index_record_bytes", db.index_size},
-                        {"memory_card", memory_card},
-                        {"stored_bytes", stored},
-                        {"text_bytes", text_bytes},
-                        {"ratio", ratio},
-                        {"entries", entries},
-                        {"longest_key", longest_key},
-                        {"longest_value", longest_value},
-                        {"damaged_chunks", reader.damaged},
-                        {"charset", cx.charset.name},
-                        {"charset_assumed", cx.charset.assumed}});
-    return status_of(reader);
-  }
   std::fprintf(cx.out, "name:          %s\n", escape(shown_text(cx, db.name)).c_str());
   std::fprintf(cx.out, "type:          %s\n", escape(db.type).c_str());
   std::fprintf(cx.out, "creator:       %s\n", escape(db.creator).c_str());
@@ -143,15 +161,15 @@ int dump_info(const DumpContext& cx, const Database& db) {
   std::fprintf(cx.out, "records:       %u\n", db.record_count);
   std::fprintf(cx.out, "chunks:        %u\n", db.chunk_count);
   std::fprintf(cx.out, "compression:   %s\n", db.flag ? "zlib (flag 1)" : "none (flag 0)");
-  std::fprintf(cx.out, "index record:  %llu bytes%s\n",
-               static_cast<unsigned long long>(db.index_size),
-               memory_card ? " (over 65535: the database must go on a memory card)" : "");
-  std::fprintf(cx.out, "stored bytes:  %zu\n", stored);
-  std::fprintf(cx.out, "text bytes:    %zu\n", text_bytes);
-  std::fprintf(cx.out, "ratio:         %.1f %%\n", ratio);
-  std::fprintf(cx.out, "entries:       %zu\n", entries);
-  std::fprintf(cx.out, "longest key:   %zu bytes\n", longest_key);
-  std::fprintf(cx.out, "longest value: %zu bytes\n", longest_value);
+  std::fprintf(
+      cx.out, "index record:  %llu bytes%s\n", static_cast<unsigned long long>(db.index_size),
+      db.index_size > kMaxRecordSize ? " (over 65535: the database must go on a memory card)" : "");
+  std::fprintf(cx.out, "stored bytes:  %zu\n", t.stored);
+  std::fprintf(cx.out, "text bytes:    %zu\n", t.text_bytes);
+  std::fprintf(cx.out, "ratio:         %.1f %%\n", t.ratio);
+  std::fprintf(cx.out, "entries:       %zu\n", t.entries);
+  std::fprintf(cx.out, "longest key:   %zu bytes\n", t.longest_key);
+  std::fprintf(cx.out, "longest value: %zu bytes\n", t.longest_value);
   std::fprintf(cx.out, "charset:       %s%s\n", cx.charset.name.c_str(),
                !cx.charset.assumed ? ""
                : cx.charset.utf8   ? " (assumed: its keys are valid UTF-8)"

@@ -248,7 +248,8 @@ std::string url_host(const std::string& host) {
   return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
-void route(httplib::Server& server, Served& s, const std::string& host, int& port) {
+// How the server runs, what it refuses, and the headers of every answer.
+void set_up(httplib::Server& server, const std::string& host, const int& port) {
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   server.set_payload_max_length(4096);
   server.set_tcp_nodelay(true);  // an answer is written in two parts; no wait between them
@@ -256,7 +257,7 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
   server.set_write_timeout(5, 0);
   server.set_keep_alive_timeout(2);
   server.set_pre_routing_handler(
-      [&s, &host, &port](const httplib::Request& req, httplib::Response& res) {
+      [&host, &port](const httplib::Request& req, httplib::Response& res) {
         if (req.method != "GET" && req.method != "HEAD") {
           res.set_header("Allow", "GET, HEAD");
           send_error(res, 405, "only GET is served");
@@ -272,7 +273,6 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
             return httplib::Server::HandlerResponse::Handled;
           }
         }
-        (void)s;
         return httplib::Server::HandlerResponse::Unhandled;
       });
   server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
@@ -299,18 +299,28 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (res.body.empty()) send_error(res, res.status, res.status == 404 ? "not found" : "error");
   });
-  server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(kPageHtml, "text/html; charset=utf-8");
-  });
-  server.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(kPageScript, "text/javascript; charset=utf-8");
-  });
-  server.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(kPageStyle, "text/css; charset=utf-8");
-  });
-  server.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(kPageIcon, "image/svg+xml");
-  });
+}
+
+// The page's own files.
+struct PageFile {
+  const char* path;
+  const char* content;
+  const char* type;
+};
+constexpr PageFile kPageFiles[] = {
+    {"/", kPageHtml, "text/html; charset=utf-8"},
+    {"/app.js", kPageScript, "text/javascript; charset=utf-8"},
+    {"/app.css", kPageStyle, "text/css; charset=utf-8"},
+    {"/favicon.ico", kPageIcon, "image/svg+xml"},
+};
+
+void route(httplib::Server& server, Served& s, const std::string& host, int& port) {
+  set_up(server, host, port);
+  for (const PageFile& file : kPageFiles) {
+    server.Get(file.path, [&file](const httplib::Request&, httplib::Response& res) {
+      res.set_content(file.content, file.type);
+    });
+  }
   server.Get("/api/info",
              [&s](const httplib::Request&, httplib::Response& res) { summary(s, res, true); });
   server.Get("/api/chunks",

@@ -171,60 +171,45 @@ struct Command {
   std::string source, output, check_file, name;
 };
 
-int import(Command& c) {
-  Options& o = c.o;
-  if (o.chunksize < kMinImportChunkSize) {
-    usage_error("-k " + std::to_string(o.chunksize) +
-                " leaves no room for entries: an import takes -k " +
-                std::to_string(kMinImportChunkSize) + " to 65535");
-  }
-  struct stat st;
-  if (stat(c.source.c_str(), &st) != 0) {
-    die("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
-  }
-  std::string source = resolve_source(c.source, o.format);
-  if (!c.output.empty() && c.output != "-") {
-    for (const std::string& file : source_files(source, o.format)) {
-      if (same_file(file, c.output)) {
-        if (file == c.source) die("output '%s' is the source", c.output.c_str());
-        std::string which = file == c.output ? "" : " (it is '" + file + "')";
-        die("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
-      }
+// Refuses an output that is a file of the source.
+void check_output(const Command& c, const std::string& source) {
+  if (c.output.empty() || c.output == "-") return;
+  for (const std::string& file : source_files(source, c.o.format)) {
+    if (same_file(file, c.output)) {
+      if (file == c.source) die("output '%s' is the source", c.output.c_str());
+      std::string which = file == c.output ? "" : " (it is '" + file + "')";
+      die("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
     }
   }
-  say("reading");
-  Sink sink(o);
-  if (o.format == "dictd") {
+}
+
+void read_source(const std::string& source, const std::string& format, Sink& sink) {
+  if (format == "dictd") {
     import_dictd(source, sink);
-  } else if (o.format == "stardict") {
+  } else if (format == "stardict") {
     import_stardict(source, sink);
-  } else if (o.format == "csv") {
+  } else if (format == "csv") {
     import_csv(source, sink);
   } else {
     import_tab(source, sink);
   }
+}
+
+void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k) {
+  zelk::Settings settings;
+  settings.storyName = database_name(sink, c.name, source);
+  settings.chunksize = k;
+  settings.allow_large_index = true;
+  long repeated = layout.repeated;
+  Packed packed = write_database(c.output, sink.out, layout, settings, progress_stream());
   done_saying();
-  finish_reading(sink, source);
-  int k = o.chunksize;
-  if (o.long_definitions == Long::kWhole) {
-    k = static_cast<int>(std::clamp<size_t>(sink.longest_line + 2, static_cast<size_t>(k), 65535));
-  }
-  say("sorting");
-  Layout layout = lay_out(view(sink.out), k);
-  if (is_database_name(c.output)) {
-    zelk::Settings settings;
-    settings.storyName = database_name(sink, c.name, source);
-    settings.chunksize = k;
-    settings.allow_large_index = true;
-    long repeated = layout.repeated;
-    Packed packed = write_database(c.output, sink.out, layout, settings, progress_stream());
-    done_saying();
-    TextSummary s = packed_summary(sink, repeated, packed, k);
-    std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
-                       (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
-    print_summary(stderr, c.output, s, k, &sink, what);
-    return 0;
-  }
+  TextSummary s = packed_summary(sink, repeated, packed, k);
+  std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
+                     (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
+  print_summary(stderr, c.output, s, k, &sink, what);
+}
+
+void write_text(const Command& c, Sink& sink, Layout& layout, int k) {
   zelk::LineTable arranged;
   Bytes text = layout.moved ? arranged_text(view(sink.out), layout, arranged) : std::move(sink.out);
   sink.out = Bytes();
@@ -237,17 +222,51 @@ int import(Command& c) {
   TextSummary s = summary.get();
   print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
                 &sink);
+}
+
+int import(Command& c) {
+  Options& o = c.o;
+  if (c.o.chunksize < kMinImportChunkSize) {
+    usage_error("-k " + std::to_string(c.o.chunksize) +
+                " leaves no room for entries: an import takes -k " +
+                std::to_string(kMinImportChunkSize) + " to 65535");
+  }
+  struct stat st;
+  if (stat(c.source.c_str(), &st) != 0) {
+    die("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
+  }
+  std::string source = resolve_source(c.source, o.format);
+  check_output(c, source);
+  say("reading");
+  Sink sink(o);
+  read_source(source, o.format, sink);
+  done_saying();
+  finish_reading(sink, source);
+  int k = o.chunksize;
+  if (o.long_definitions == Long::kWhole) {
+    k = static_cast<int>(std::clamp<size_t>(sink.longest_line + 2, static_cast<size_t>(k), 65535));
+  }
+  say("sorting");
+  Layout layout = lay_out(view(sink.out), k);
+  if (is_database_name(c.output)) {
+    write_pdb(c, source, sink, layout, k);
+  } else {
+    write_text(c, sink, layout, k);
+  }
   return 0;
 }
 
-int run(int argc, char** argv) {
-  CLI::App app{std::string("Turns dictd, StarDict, tab and CSV dictionaries into zelkpack's "
-                           "input or a database:\n") +
-                   kForms,
-               "zelkimport"};
-  Command c;
-  Options& o = c.o;
+// The words of the options that are read into Options afterwards.
+struct Words {
   std::string bad_keys = "repair", delimiter = ",", long_mode = "split", markup;
+};
+
+void add_options(CLI::App& app, Command& c, Words& w) {
+  Options& o = c.o;
+  std::string& bad_keys = w.bad_keys;
+  std::string& delimiter = w.delimiter;
+  std::string& long_mode = w.long_mode;
+  std::string& markup = w.markup;
   app.add_option("SOURCE", c.source, "The dictionary to import");
   app.add_option("-o,--output", c.output,
                  "Write here instead of standard output; a name ending in .pdb gets the database");
@@ -286,6 +305,34 @@ int run(int argc, char** argv) {
       ->check(CLI::Range(1, 1 << 20));
   app.add_flag("--header", o.header, "CSV: the first row names the columns");
   app.add_option("--delimiter", delimiter, "CSV: the field delimiter (default ',')");
+}
+
+// The option words into Options, refusing the combinations that make no sense.
+void read_words(const Words& w, Options& o) {
+  const std::string& delimiter = w.delimiter;
+  if (delimiter.size() != 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
+    usage_error("--delimiter takes one character other than a quote or a line break");
+  }
+  o.delimiter = delimiter[0];
+  o.bad_keys = w.bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
+  o.long_definitions = w.long_mode == "cut"     ? Long::kCut
+                       : w.long_mode == "whole" ? Long::kWhole
+                                                : Long::kSplit;
+  o.markup = w.markup == "html";
+  o.markup_given = !w.markup.empty();
+  if (o.translit && !o.replace.empty()) usage_error("--translit and --replace exclude each other");
+  if (o.translit && o.to.empty()) usage_error("--translit needs --to");
+}
+
+int run(int argc, char** argv) {
+  CLI::App app{std::string("Turns dictd, StarDict, tab and CSV dictionaries into zelkpack's "
+                           "input or a database:\n") +
+                   kForms,
+               "zelkimport"};
+  Command c;
+  Options& o = c.o;
+  Words words;
+  add_options(app, c, words);
   app.set_version_flag("--version", std::string("zelkimport ") + zelk::kVersion);
   try {
     app.parse(argc, argv);
@@ -296,18 +343,7 @@ int run(int argc, char** argv) {
     }
     return status == 0 ? 0 : 2;
   }
-  if (delimiter.size() != 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
-    usage_error("--delimiter takes one character other than a quote or a line break");
-  }
-  o.delimiter = delimiter[0];
-  o.bad_keys = bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
-  o.long_definitions = long_mode == "cut"     ? Long::kCut
-                       : long_mode == "whole" ? Long::kWhole
-                                              : Long::kSplit;
-  o.markup = markup == "html";
-  o.markup_given = !markup.empty();
-  if (o.translit && !o.replace.empty()) usage_error("--translit and --replace exclude each other");
-  if (o.translit && o.to.empty()) usage_error("--translit needs --to");
+  read_words(words, o);
 
   if (!c.check_file.empty()) {
     if (!c.source.empty()) usage_error("--check takes one file and no SOURCE");

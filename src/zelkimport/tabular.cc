@@ -62,60 +62,78 @@ void read_tab_text(const TextFile& file, Sink& sink) {
   }
 }
 
-void read_csv_text(const TextFile& file, Sink& sink) {
-  const Options& o = sink.options;
-  std::string_view text = drop_bom(file.data);
-  std::vector<std::string> fields;
-  std::string field;
-  long line_no = 1, record = 0;
+namespace {
+
+// Where a CSV reader is in its text.
+struct CsvCursor {
+  std::string_view text;
+  char delimiter;
   size_t pos = 0;
-  const size_t needed = static_cast<size_t>(std::max(o.key_column, o.value_column));
-  while (pos < text.size()) {
-    long first_line = line_no;
-    fields.clear();
-    // One record: fields up to an unquoted line break.
-    bool end_of_record = false;
-    while (!end_of_record) {
-      field.clear();
-      if (pos < text.size() && text[pos] == '"') {
-        ++pos;
-        for (;;) {
-          if (pos >= text.size()) {
-            die("%s:%ld: quoted field never closed", file.name.c_str(), first_line);
-          }
-          char ch = text[pos++];
-          if (ch == '"') {
-            if (pos < text.size() && text[pos] == '"') {
-              field += '"';
-              ++pos;
-              continue;
-            }
-            break;
-          }
-          if (ch == '\n') ++line_no;
-          field += ch;
-        }
-        // Anything between the closing quote and the delimiter is kept.
-        while (pos < text.size() && text[pos] != o.delimiter && text[pos] != '\n' &&
-               text[pos] != '\r') {
-          field += text[pos++];
-        }
-      } else {
-        while (pos < text.size() && text[pos] != o.delimiter && text[pos] != '\n' &&
-               text[pos] != '\r') {
-          field += text[pos++];
-        }
-      }
-      fields.push_back(field);
-      if (pos < text.size() && text[pos] == o.delimiter) {
-        ++pos;
+  long line_no = 1;
+};
+
+// Appends the bytes up to the next delimiter or line break to field.
+void take_unquoted(CsvCursor& c, std::string& field) {
+  while (c.pos < c.text.size() && c.text[c.pos] != c.delimiter && c.text[c.pos] != '\n' &&
+         c.text[c.pos] != '\r') {
+    field += c.text[c.pos++];
+  }
+}
+
+// A quoted field from its opening quote on ("" is a quote); what stands
+// between the closing quote and the delimiter is kept.
+void take_quoted(CsvCursor& c, std::string& field, const std::string& name, long first_line) {
+  ++c.pos;
+  for (;;) {
+    if (c.pos >= c.text.size()) die("%s:%ld: quoted field never closed", name.c_str(), first_line);
+    char ch = c.text[c.pos++];
+    if (ch == '"') {
+      if (c.pos < c.text.size() && c.text[c.pos] == '"') {
+        field += '"';
+        ++c.pos;
         continue;
       }
-      if (pos < text.size() && text[pos] == '\r') ++pos;
-      if (pos < text.size() && text[pos] == '\n') ++pos;
-      ++line_no;
-      end_of_record = true;
+      break;
     }
+    if (ch == '\n') ++c.line_no;
+    field += ch;
+  }
+  take_unquoted(c, field);
+}
+
+// One record: fields up to an unquoted line break.
+void take_record(CsvCursor& c, std::vector<std::string>& fields, const std::string& name) {
+  long first_line = c.line_no;
+  fields.clear();
+  for (;;) {
+    std::string& field = fields.emplace_back();
+    if (c.pos < c.text.size() && c.text[c.pos] == '"') {
+      take_quoted(c, field, name, first_line);
+    } else {
+      take_unquoted(c, field);
+    }
+    if (c.pos < c.text.size() && c.text[c.pos] == c.delimiter) {
+      ++c.pos;
+      continue;
+    }
+    if (c.pos < c.text.size() && c.text[c.pos] == '\r') ++c.pos;
+    if (c.pos < c.text.size() && c.text[c.pos] == '\n') ++c.pos;
+    ++c.line_no;
+    return;
+  }
+}
+
+}  // namespace
+
+void read_csv_text(const TextFile& file, Sink& sink) {
+  const Options& o = sink.options;
+  CsvCursor c{drop_bom(file.data), o.delimiter};
+  std::vector<std::string> fields;
+  long record = 0;
+  const size_t needed = static_cast<size_t>(std::max(o.key_column, o.value_column));
+  while (c.pos < c.text.size()) {
+    long first_line = c.line_no;
+    take_record(c, fields, file.name);
     ++record;
     if (record == 1 && o.header) continue;
     Where where{&file.name, first_line, true};
