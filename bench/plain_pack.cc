@@ -26,7 +26,7 @@ void plain_sort(std::FILE* in, int chunksize) {
   for (long i = 0; i < count; ++i) {
     wordpos[static_cast<size_t>(i)] = std::ftell(in);
     if (!std::fgets(line, 65536, in)) break;
-    zelk::truncate_line(line, chunksize);
+    zelk::truncate_line(line, zelk::line_cap(chunksize));
     Slot& slot = words[static_cast<size_t>(i)];
     std::memset(slot.key, 0, sizeof slot.key);
     for (size_t j = 0; line[j] && line[j] != '\t' && !zelk::at_separator(line + j); ++j) {

@@ -14,7 +14,7 @@ std::string capped(const std::string& line, int k) {
   static char buf[65536];
   std::memset(buf, 'X', sizeof buf);  // whatever an earlier line left there
   std::memcpy(buf, line.c_str(), line.size() + 1);
-  zelk::truncate_line(buf, k);
+  zelk::truncate_line(buf, zelk::line_cap(k));
   return buf;
 }
 

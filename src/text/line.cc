@@ -10,13 +10,13 @@ size_t line_length(const char* text, size_t n) {
   return lf ? static_cast<size_t>(static_cast<const char*>(lf) - text) + 1 : max;
 }
 
-void truncate_line(char* line, int chunksize) {
+void truncate_line(char* line, const LineCap& cap) {
   long len = static_cast<long>(std::strlen(line));
   // The line feed goes in for lines of K - 7 bytes and more, not only from
   // K - 2 on: below K - 2 it lands behind the terminating NUL, where no scan
   // looks, so the text changes only as the header says.
-  if (len >= chunksize - 7) line[chunksize - 2] = '\n';
-  line[chunksize - 1] = '\0';
+  if (len >= cap.kept - 5) line[cap.kept] = '\n';
+  line[cap.limit] = '\0';
 }
 
 int xstrncmp(const char* text, const char* pattern, size_t n) {

@@ -23,10 +23,23 @@ inline constexpr size_t kSeparatorLength = 5;
 // the input: through the first line feed, at most 65535 bytes.
 size_t line_length(const char* text, size_t n);
 
-// Caps a NUL-terminated line held in a buffer of at least K bytes: a line of
-// K - 1 bytes or more becomes its first K - 2 bytes and a line feed, a line of
-// exactly K - 2 bytes gets a line feed appended, shorter lines stay.
-void truncate_line(char* line, int chunksize);
+// What the chunk budget K allows one line of the sorted copy: a line of K - 1
+// bytes or more keeps its first K - 2 and gets a line feed, a line of exactly
+// K - 2 bytes gets a line feed appended, shorter lines stay; key and value
+// scans stop after K - 1 bytes. Built once from K by every stage that caps
+// lines, and by the warnings that say what capping cut.
+struct LineCap {
+  long chunksize;  // K, the most bytes of a chunk
+  long kept;       // K - 2: bytes a capped line keeps before its line feed
+  size_t limit;    // K - 1: where the key and value scans stop
+};
+
+inline LineCap line_cap(int chunksize) {
+  return LineCap{chunksize, static_cast<long>(chunksize) - 2, static_cast<size_t>(chunksize) - 1};
+}
+
+// Caps a NUL-terminated line held in a buffer of at least K bytes.
+void truncate_line(char* line, const LineCap& cap);
 
 // Bounded prefix comparison of NUL-terminated text with a pattern; 0 when the
 // first n bytes match.

@@ -17,11 +17,10 @@ namespace {
 // when the key ends in that added line feed. real is the number of input
 // bytes in the capped text; added tells whether the line feed follows them.
 // cut: the key goes on past 127 bytes.
-uint8_t capped_key_length(const char* p, size_t len, int chunksize, bool* cut) {
-  long k = chunksize;
+uint8_t capped_key_length(const char* p, size_t len, const LineCap& cap, bool* cut) {
   long n = static_cast<long>(len);
-  bool added = n >= k - 2;
-  size_t real = n >= k - 1 ? static_cast<size_t>(k - 2) : len;
+  bool added = n >= cap.kept;
+  size_t real = n > cap.kept ? static_cast<size_t>(cap.kept) : len;
   *cut = false;
   size_t i = 0;
   for (; i < real; ++i) {
@@ -47,6 +46,7 @@ uint8_t capped_key_length(const char* p, size_t len, int chunksize, bool* cut) {
 
 LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* warnings) {
   LineTable t;
+  const LineCap cap = line_cap(chunksize);
   if (const void* nul = std::memchr(data, '\0', size)) {
     size_t nul_at = static_cast<size_t>(static_cast<const char*>(nul) - data);
     for (size_t pos = 0; pos <= nul_at; pos += line_length(data + pos, size - pos)) ++t.nul_line;
@@ -71,7 +71,7 @@ LineTable scan_lines(const char* data, size_t size, int chunksize, std::FILE* wa
     if (!piece_follows) counted = false;
     bool cut;
     t.starts.push_back(pos);
-    t.key_lengths.push_back(capped_key_length(data + pos, len, chunksize, &cut));
+    t.key_lengths.push_back(capped_key_length(data + pos, len, cap, &cut));
     if (cut && warnings) {
       std::fprintf(warnings, "Warning: Too long word in line %zu, Truncated\n",
                    t.key_lengths.size());

@@ -13,6 +13,7 @@ namespace {
 
 struct Chunker {
   const Settings& settings;
+  LineCap cap;
   Stats& stats;
   ChunkIndex& index;
   std::vector<char> iobuf;  // the chunk file's stdio buffer; outlives chunk
@@ -51,7 +52,7 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
     c.first_key = key;
   }
   long len = static_cast<long>(key.size() + value.size() + 2);
-  long budget = c.settings.chunksize;
+  long budget = c.cap.chunksize;
   if (len > budget) {
     die("Error: Too Long (%ld chars) Lines in input file (line %ld).\n", len, c.stats.current_line);
   }
@@ -88,22 +89,21 @@ void emit(Chunker& c, std::string_view key, std::string_view value) {
 // One line of the sorted copy: capped, cut into key and value, and emitted.
 void chunk_line(Chunker& c, std::string_view text, std::vector<char>& line) {
   Stats& stats = c.stats;
-  const long kept = static_cast<long>(c.settings.chunksize) - 2;  // bytes kept before the LF
-  const size_t limit = static_cast<size_t>(c.settings.chunksize) - 1;
+  const LineCap& cap = c.cap;
   ++stats.current_line;
   long before_lf = static_cast<long>(text.size()) - (text.back() == '\n' ? 1 : 0);
-  if (before_lf > kept) {
+  if (before_lf > cap.kept) {
     ++stats.cut_lines;
     if (before_lf > stats.longest_cut) stats.longest_cut = before_lf;
   }
   std::memcpy(line.data(), text.data(), text.size());
   line[text.size()] = '\0';
-  truncate_line(line.data(), c.settings.chunksize);
+  truncate_line(line.data(), cap);
   if (line[0] == '\0' || line[0] == '\n') return;
 
-  KeyScan key = scan_key(line.data(), limit);
+  KeyScan key = scan_key(line.data(), cap.limit);
   size_t value_pos = skip_separator(line.data(), key.length);
-  size_t value_len = scan_value(line.data() + value_pos, limit);
+  size_t value_len = scan_value(line.data() + value_pos, cap.limit);
   emit(c, std::string_view(line.data(), key.length),
        std::string_view(line.data() + value_pos, value_len));
   if (key.length > stats.max_key) stats.max_key = static_cast<uint32_t>(key.length);
@@ -120,8 +120,17 @@ void finish(Chunker& c) {
 }  // namespace
 
 void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& index) {
-  Chunker c{settings, stats, index, std::vector<char>(kLineBufferSize * 2), File(), false, false,
-            0,        {},    {}};
+  Chunker c{settings,
+            line_cap(settings.chunksize),
+            stats,
+            index,
+            std::vector<char>(kLineBufferSize * 2),
+            File(),
+            false,
+            false,
+            0,
+            {},
+            {}};
   std::vector<char> line(kLineBufferSize);
   LineReader reader = make_line_reader(in);
   std::string_view text;
@@ -133,7 +142,8 @@ void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& in
 void split_lines(const char* data, const UninitVector<uint64_t>& starts,
                  const UninitVector<uint32_t>& order, const Settings& settings, Stats& stats,
                  ChunkIndex& index) {
-  Chunker c{settings, stats, index, {}, File(), false, true, 0, {}, {}};
+  Chunker c{settings, line_cap(settings.chunksize), stats, index, {}, File(), false, true, 0, {},
+            {}};
   std::vector<char> line(kLineBufferSize);
   std::string piece;
   for (uint32_t i : order) {
@@ -176,6 +186,22 @@ size_t index_size_at(const ChunkIndex& measured, int chunksize, size_t* chunks) 
     ++*chunks;
   }
   return size;
+}
+
+void check_chunk_count(const ChunkIndex& index) {
+  if (index.entries.empty()) die("Error: No entries in input file.\n");
+  if (static_cast<size_t>(index.suffix) > kMaxChunks) {
+    die("Error: Too many chunks (%d), at most %zu.\n", index.suffix, kMaxChunks);
+  }
+}
+
+void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
+                 const UninitVector<uint32_t>& order, int chunksize, Stats& stats,
+                 ChunkIndex& index) {
+  Settings settings;
+  settings.chunksize = chunksize;
+  settings.write_chunks = false;
+  split_lines(text.data(), starts, order, settings, stats, index);
 }
 
 }  // namespace zelk

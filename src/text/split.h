@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/format.h"
@@ -43,5 +44,17 @@ void split(std::FILE* in, const Settings& settings, Stats& stats, ChunkIndex& in
 void split_lines(const char* data, const UninitVector<uint64_t>& starts,
                  const UninitVector<uint32_t>& order, const Settings& settings, Stats& stats,
                  ChunkIndex& index);
+
+// The chunks the lines of text (starts as in split_lines) make in this order
+// at chunk budget K, counted and measured, not kept. Raises the converter's
+// message for a line it refuses.
+void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
+                 const UninitVector<uint32_t>& order, int chunksize, Stats& stats,
+                 ChunkIndex& index);
+
+// Stops with the converter's message when the chunking gave no entry
+// ("Error: No entries in input file.") or more chunks than a database can
+// list ("Error: Too many chunks (N), at most 65534.").
+void check_chunk_count(const ChunkIndex& index);
 
 }  // namespace zelk

@@ -64,12 +64,11 @@ void count_chunks(const char* data, size_t size, int chunksize, const Sorted* so
   s.cut_lines = stats.cut_lines;
   s.longest_cut = stats.longest_cut;
   s.index_size = index_record_size(index.entries);
-  if (index.entries.empty()) {
-    s.refusal = "Error: No entries in input file.";
-    return;
-  }
-  if (index.suffix > 65534) {
-    s.refusal = "Error: Too many chunks (" + std::to_string(index.suffix) + "), at most 65534.";
+  try {
+    check_chunk_count(index);
+  } catch (const Fatal& fatal) {
+    s.refusal = fatal.message;
+    s.refusal.pop_back();  // its line feed
     return;
   }
   // The least -k from K on that keeps the index record in main memory, and
@@ -230,7 +229,7 @@ bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s
   if (packed.empty()) {
     std::string cut = num(s.cut_lines);
     if (s.cut_lines) cut += ", the longest " + num(s.longest_cut) + " bytes";
-    std::string cut_label = "lines cut (over " + num(chunksize - 2) + " bytes)";
+    std::string cut_label = "lines cut (over " + num(line_cap(chunksize).kept) + " bytes)";
     row(out, cut_label.c_str(), cut);
     row(out, "lines over 65535 bytes", num(s.long_input_lines));
     row(out, "byte order mark", s.byte_order_mark ? "yes (kept in the first key)" : "no");
@@ -238,7 +237,7 @@ bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s
     row(out, "lines with NUL bytes", num(s.nul_lines));
   }
   bool sized = s.refusal.empty() || s.index_size > kMaxRecordSize;
-  row(out, "chunks", sized ? num(s.chunks) + " of at most 65534" : "-");
+  row(out, "chunks", sized ? num(s.chunks) + " of at most " + num(kMaxChunks) : "-");
   if (sized) row(out, "index record", index_advice(s.index_size, s.small_index_k));
   if (!packed.empty()) {
     std::fprintf(out, "Written: %s\n", packed.c_str());

@@ -116,14 +116,6 @@ bool is_database_name(const std::string& path) {
   return end == ".pdb";
 }
 
-void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
-                 const SortedLines& order, int chunksize, Stats& stats, ChunkIndex& index) {
-  Settings settings;
-  settings.chunksize = chunksize;
-  settings.write_chunks = false;
-  split_lines(text.data(), starts, order, settings, stats, index);
-}
-
 size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
                      const SortedLines& order, int chunksize) {
   Stats stats;
@@ -180,10 +172,7 @@ Packed write_database(const std::string& path, Bytes& text, Layout& layout,
     }
     text = Bytes();
     layout = Layout();
-    if (index.entries.empty()) die("Error: No entries in input file.\n");
-    if (static_cast<size_t>(index.suffix) > kMaxChunks) {
-      die("Error: Too many chunks (%d), at most 65534.\n", index.suffix);
-    }
+    check_chunk_count(index);
     p.chunks = index.suffix;
     p.index_size = index_record_size(index.entries);
     Temporary t(path);

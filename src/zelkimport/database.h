@@ -29,12 +29,6 @@ struct Packed {
 Packed write_database(const std::string& path, Bytes& text, Layout& layout,
                       const Settings& settings, std::FILE* progress);
 
-// The chunks the converter makes of the lines of text (starts as in
-// LineTable) in this order at chunksize, counted, not kept. Throws Fatal with
-// the converter's message for a line it refuses.
-void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
-                 const SortedLines& order, int chunksize, Stats& stats, ChunkIndex& index);
-
 // The index record's size when the converter packs the lines of text
 // (starts as in LineTable) in this order at chunksize.
 size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "format/format.h"
+#include "text/line.h"
 #include "text/sort.h"
 #include "text/split.h"
 #include "toolkit/error.h"
@@ -22,8 +23,8 @@ namespace {
 // What the run had to mangle, said once at its end.
 void warn_mangled(const Stats& stats, int chunksize) {
   if (stats.cut_lines) {
-    std::fprintf(stderr, "Warning: %ld line%s cut to %d bytes; the longest was %ld bytes.\n",
-                 stats.cut_lines, stats.cut_lines == 1 ? "" : "s", chunksize - 2,
+    std::fprintf(stderr, "Warning: %ld line%s cut to %ld bytes; the longest was %ld bytes.\n",
+                 stats.cut_lines, stats.cut_lines == 1 ? "" : "s", line_cap(chunksize).kept,
                  stats.longest_cut);
   }
   if (stats.long_input_lines) {
@@ -75,10 +76,7 @@ File open_run(const Settings& settings, const std::string& dic_file) {
 void pack_sorted(File sorted, const Settings& settings, Stats& stats) {
   ChunkIndex index;
   split(sorted.f, settings, stats, index);
-  if (index.entries.empty()) die("Error: No entries in input file.\n");
-  if (static_cast<size_t>(index.suffix) > kMaxChunks) {
-    die("Error: Too many chunks (%d), at most 65534.\n", index.suffix);
-  }
+  check_chunk_count(index);
   File out = open_file(settings.outFileName, "wb");
   if (!out.f) die("Can not open '%s' for write.\n", settings.outFileName.c_str());
   set_buffer(out, 1 << 20);
