@@ -25,30 +25,11 @@ TEST(Keys, FoldCase) {
       {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},  // Deseret long I, four bytes
       {"\xEF\xBC\xA1", "\xEF\xBD\x81"},          // fullwidth A, three bytes
       {"\xC4PFEL", "\xC4pfel"},                  // Latin-1: ASCII letters only
-      // Not UTF-8, so the Ä stays: a stray byte, a surrogate, overlong forms,
-      // a value above U+10FFFF; U+10FFFF itself is UTF-8.
-      {"\xC3\x84\xFF", "\xC3\x84\xFF"},
-      {"\xC3\x84\xED\xA0\x80X", "\xC3\x84\xED\xA0\x80x"},
-      {"\xC3\x84\xC0\x81X", "\xC3\x84\xC0\x81x"},
-      {"\xC3\x84\xC1\xBF", "\xC3\x84\xC1\xBF"},
-      {"\xC3\x84\xF4\x90\x80\x80", "\xC3\x84\xF4\x90\x80\x80"},
-      {"\xC3\x84\xF4\x8F\xBF\xBF", "\xC3\xA4\xF4\x8F\xBF\xBF"},
-      {"\xC2\x80\xC3\x84", "\xC2\x80\xC3\xA4"},          // U+0080, the least of two bytes, is UTF-8
-      {"\xC3\x84\xED\xBF\xBF", "\xC3\x84\xED\xBF\xBF"},  // U+DFFF, the last surrogate, is not
+      {"\xC3\x84\xFF", "\xC3\x84\xFF"},          // not UTF-8, so the Ä stays
   };
   for (const Case& c : cases) EXPECT_EQ(zelk::fold_case(c.key), c.folded) << c.key;
   // A character cut off by the end of the key is not completed from beyond it.
   EXPECT_EQ(zelk::fold_case(std::string_view("A\xC3\x84", 2)), "a\xC3");
-}
-
-TEST(Keys, MessagesCutLongKeysBetweenCharacters) {
-  std::string e_acute = "\xC3\xA9", key = "x";
-  for (int i = 0; i < 100; ++i) key += e_acute;
-  std::string want = "x";
-  for (int i = 0; i < 30; ++i) want += e_acute;
-  EXPECT_EQ(zelk::escape_short(key), want + "...");  // 61 bytes, not into the 30th character
-  EXPECT_EQ(zelk::escape_short(std::string(61, 'k')), std::string(60, 'k') + "...");
-  EXPECT_EQ(zelk::escape_short("a\tb\\\x01"), "a\\tb\\\\\\x01");
 }
 
 TEST(Keys, EditDistance) {

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "helpers.h"
+#include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "writer/from_memory.h"
 #include "zelkdump/commands.h"
-#include "text/charset.h"
 #include "zelkimport/check.h"
 #include "zelkimport/database.h"
 #include "zelkimport/import.h"
@@ -243,24 +243,6 @@ TEST(Import, CharacterSets) {
   }
   EXPECT_NE(import_tab("k\tv\n", to("NO-SUCH-SET")).error.find("unknown character set"),
             std::string::npos);
-}
-
-TEST(Import, Utf8ValidPrefix) {
-  const std::pair<std::string, size_t> cases[] = {
-      {"ab", 2},
-      {"\xC2\x80", 2},
-      {"\xDF\xBF", 2},
-      {"\xC1\xBF", 0},
-      {"a\xE0\x9F\xBF", 1},
-      {"\xE0\xA0\x80", 3},
-      {"\xED\xA0\x80", 0},
-      {"\xF0\x8F\xBF\xBF", 0},
-      {"\xF4\x90\x80\x80", 0},
-      {"\xF4\x8F\xBF\xBFz", 5},
-      {"abcdefgh\xC3", 8},
-      {"\xC3\xA9\xFF", 2},
-  };
-  for (const auto& [text, valid] : cases) EXPECT_EQ(utf8_valid_prefix(text), valid) << text;
 }
 
 TEST(Import, MarkupBecomesText) {
