@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "toolkit/file.h"
 #include "text/sort.h"
+#include "toolkit/file.h"
 
 namespace {
 double ms_since(std::chrono::steady_clock::time_point& t) {

@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/file.h"
 #include "helpers.h"
-#include "zelkpack/run.h"
 #include "oracle.h"
+#include "toolkit/file.h"
 #include "zelkdump/commands.h"
+#include "zelkpack/run.h"
 
 namespace {
 
