@@ -2,17 +2,15 @@
 
 Fixtures are made here, from text this test writes, with Debian's own tools:
 dictfmt and dictzip for dictd, PyGlossary's StarDict writer for StarDict,
-Python's csv module for CSV and its codecs for the character sets. Then
-zelkimport must give back the same entries, and zelkpack and zelkdump must
-take what it writes.
+Python's codecs for the character sets. Then zelkimport must give back the
+same entries, and its check must say what zelkpack then does. (The readers'
+damage, markup and clean-up cases are in zelkimport_test.cc, at text level.)
 
 Usage: zelkimport_tools_test.py ZELKIMPORT ZELKPACK ZELKDUMP
 """
-import csv
 import gzip
 import os
 import re
-import stat
 import struct
 import subprocess
 import sys
@@ -89,33 +87,9 @@ class Tools(Scratch):
         self.assertRegex(r.stderr.decode(), r"entries written +8\n")
         self.assertRegex(r.stderr.decode(), r"dictd metadata \(00-database-\*\) +\d+\n")
 
-    def test_dictd_damage(self):
+    def test_dictd_without_its_definitions(self):
         index = self.dictd(ENTRIES)
-        plain = self.read("fr.dict")
-        lines = self.read("fr.index").decode().splitlines(keepends=True)
-        apple = next(i for i, l in enumerate(lines) if l.startswith("apple\t"))
-
-        bad = list(lines)
-        bad[apple] = "apple\t!!\tB\n"
-        self.write("fr.index", "".join(bad))
-        self.assertIn(f"fr.index:{apple + 1}: bad offset '!!'", self.failure(index))
-
-        bad[apple] = "apple\tB\n"
-        self.write("fr.index", "".join(bad))
-        self.assertIn(f"fr.index:{apple + 1}: not an index line", self.failure(index))
-
-        self.write("fr.index", "".join(lines))
-        self.write("fr.dict", plain[: len(plain) // 2])
-        self.assertRegex(self.failure(index), r"fr\.index:\d+: '.*': bytes \d+ to \d+ are past "
-                                               r"the end of .*fr\.dict \(\d+ bytes\)")
-
-        self.write("fr.dict", plain)
-        run("dictzip", self.path("fr.dict"))
-        packed = self.read("fr.dict.dz")
-        self.write("fr.dict.dz", packed[: len(packed) - 10])
-        self.assertIn("fr.dict.dz: compressed data cut short", self.failure(index))
-
-        os.remove(self.path("fr.dict.dz"))
+        os.remove(self.path("fr.dict"))
         self.assertIn("no definitions beside it", self.failure(index))
 
     def test_dictd_compressed_in_many_pieces(self):
@@ -179,43 +153,6 @@ class Tools(Scratch):
         self.write("plain.idx.gz", gzip.compress(wide))
         self.assertEqual(imported(plain), want)
 
-    def test_stardict_html(self):
-        lines = ["apple\t<b>round</b> fruit<br>of a <i>tree</i> &amp; more\n",
-                 "evil\t<script>alert(1)</script><p>kept &lt;tag&gt;</p>\n",
-                 "list\t<ul><li>one</li><li>two</li></ul>\n"]
-        ifo = self.stardict(lines, "html", ["--write-options=sametypesequence=h"])
-        self.assertIn("sametypesequence=h", self.read("html.ifo").decode())
-        self.assertEqual(imported("--separator", " | ", ifo),
-                         ["apple\tround fruit | of a tree & more", "evil\tkept <tag>",
-                          "list\tone | two"])
-
-    def test_stardict_damage(self):
-        ifo = self.stardict(self.tab_lines(ENTRIES), "sd")
-        text = self.read("sd.ifo").decode()
-        self.write("sd.ifo", re.sub(r"wordcount=\d+", "wordcount=99", text, count=1))
-        self.assertIn(f"sd.idx: {len(ENTRIES)} words, but the .ifo says wordcount=99",
-                      self.failure(ifo))
-        self.write("sd.ifo", re.sub(r"idxfilesize=\d+", "idxfilesize=7", text))
-        self.assertRegex(self.failure(ifo), r"sd\.idx: \d+ bytes, but the \.ifo says "
-                                            r"idxfilesize=7")
-        self.write("sd.ifo", text)
-        packed = self.read("sd.dict.dz")
-        self.write("sd.dict.dz", packed[:-20])
-        self.assertIn("sd.dict.dz: compressed data cut short", self.failure(ifo))
-
-    # Tab and CSV ---------------------------------------------------------
-
-    def test_csv_from_pythons_writer(self):
-        rows = [("key", "meaning")] + [(k, v) for k, v in ENTRIES] + [
-            ('say "hi"', 'a greeting, "hi"\nor "hello"')]
-        with open(self.path("d.csv"), "w", newline="") as f:
-            csv.writer(f).writerows(rows)
-        self.assertEqual(imported("--header", self.path("d.csv")), expected(rows[1:]))
-
-    def test_tab_with_escapes(self):
-        self.write("d.tab", "".join(self.tab_lines(ENTRIES)))
-        self.assertEqual(imported(self.path("d.tab")), expected(ENTRIES))
-
     def test_source_from_a_pipe_and_help(self):
         # A pipe has no size to read ahead: the source grows as it comes, past 64 KB.
         text = "".join(f"k{i}\tvalue {i}\n" for i in range(20000))
@@ -229,15 +166,9 @@ class Tools(Scratch):
     def test_character_sets(self):
         cases = [  # iconv's name, Python's, entries it can hold
             ("CP1252", "cp1252", [("café", "crème brûlée — 5 €")]),
-            ("ISO-8859-1", "latin-1", [("Zürich", "Straße, déjà vu")]),
-            ("ISO-8859-2", "iso8859_2", [("Łódź", "miasto w Polsce, żółw")]),
             ("ISO-8859-5", "iso8859_5", [("Москва", "столица России")]),
-            ("ISO-8859-7", "iso8859_7", [("Αθήνα", "πρωτεύουσα της Ελλάδας")]),
-            ("ISO-8859-15", "iso8859_15", [("œuvre", "prix: 10 €")]),
             ("SHIFT_JIS", "shift_jis", [("日本語", "にほんご、表示")]),
-            ("EUC-JP", "euc_jp", [("東京", "とうきょう")]),
             ("BIG5", "big5", [("台灣", "臺北市，中華")]),
-            ("GB2312", "gb2312", [("中国", "北京是首都")]),
         ]
         for charset, codec, entries in cases:
             with self.subTest(charset=charset):
@@ -248,32 +179,8 @@ class Tools(Scratch):
                 self.write("x.tab", "".join(f"{k}\t{v}\n" for k, v in entries).encode(codec))
                 r = run(ZELKIMPORT, "--from", charset, self.path("x.tab"))
                 self.assertEqual(r.stdout.decode(), "".join(f"{k}\t{v}\n" for k, v in entries))
-        self.write("u.tab", "ok\tfine\nprice\t10 €\n")
-        self.assertIn("u.tab:2: 'price': '€' (U+20AC) cannot be written in ISO-8859-1",
-                      self.failure("--to", "ISO-8859-1", self.path("u.tab")))
-        r = run(ZELKIMPORT, "--to", "ISO-8859-1", "--replace", "E", self.path("u.tab"))
-        self.assertEqual(r.stdout, b"ok\tfine\nprice\t10 E\n")
-        r = run(ZELKIMPORT, "--to", "ASCII", "--translit", self.path("u.tab"))
-        self.assertEqual(r.stdout, b"ok\tfine\nprice\t10 EUR\n")
-
-    def test_output_that_cannot_be_written(self):
-        self.write("d.tab", "k\tv\n")
-        self.assertIn("cannot write '/dev/full': No space left on device",
-                      self.failure(self.path("d.tab"), "-o", "/dev/full"))
-        self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode))  # written through, kept
-        self.assertIn("is the source", self.failure(self.path("d.tab"), "-o", self.path("d.tab")))
-        self.assertEqual(self.read("d.tab"), b"k\tv\n")
 
     # Into the database ---------------------------------------------------
-
-    def test_import_pack_lookup(self):
-        index = self.dictd(ENTRIES)
-        run("dictzip", self.path("fr.dict"))
-        run(ZELKIMPORT, index, "-o", self.path("fr.txt"))
-        run(ZELKPACK, "-n", "Fruits", "-o", "fr.pdb", "fr.txt", cwd=self.dir)
-        for key, value in ENTRIES:
-            r = run(ZELKDUMP, "lookup", self.path("fr.pdb"), key)
-            self.assertEqual(r.stdout.decode(), f"{key}\t{flat(value)}\n")
 
     def test_check_agrees_with_zelkpack(self):
         # Keys long enough that small budgets give an index record over 65535 bytes.
