@@ -72,42 +72,15 @@ void close_file(File& file) {
 
 namespace {
 
-// Appends the rest of the stream to bytes; reserves the file's size first
-// when it is a regular file. A read shorter than asked for means the end
-// (or an error): fread returns less only then.
+// Appends what is left to read of fd to bytes, with room for the whole file
+// and one byte more reserved first, so the read that sees its end needs no
+// new room. False on a read error (errno says which).
 template <class Bytes>
-bool append_stream(std::FILE* f, Bytes& bytes) {
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    bytes.reserve(bytes.size() + static_cast<size_t>(st.st_size) + 1);
-  }
-  for (;;) {
-    size_t used = bytes.size();
-    size_t room = std::max<size_t>(65536, bytes.capacity() - used);
-    bytes.resize(used + room);
-    size_t n = std::fread(bytes.data() + used, 1, room, f);
-    bytes.resize(used + n);
-    if (n < room) break;
-  }
-  return std::ferror(f) == 0;
-}
-
-}  // namespace
-
-bool load_input(std::FILE* f, UninitVector<char>& in) { return append_stream(f, in); }
-
-template <class Bytes>
-FileRead read_file(const char* path, Bytes& bytes) {
-  bytes.clear();
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {false, "cannot open", errno};
-  // Room for the whole file and one byte more, so the read that sees its end
-  // needs no new room.
+bool read_rest(int fd, Bytes& bytes) {
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    bytes.reserve(static_cast<size_t>(st.st_size) + 1);
+    bytes.reserve(bytes.size() + static_cast<size_t>(st.st_size) + 1);
   }
-  FileRead result;
   for (;;) {
     size_t used = bytes.size();
     size_t room = bytes.capacity() > used ? bytes.capacity() - used : std::max<size_t>(used, 65536);
@@ -115,15 +88,27 @@ FileRead read_file(const char* path, Bytes& bytes) {
     ssize_t n = read(fd, bytes.data() + used, room);
     bytes.resize(used + static_cast<size_t>(n > 0 ? n : 0));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) result = {false, "cannot read", errno};
-    if (n <= 0) break;
+    if (n <= 0) return n == 0;
   }
+}
+
+}  // namespace
+
+template <class Bytes>
+FileRead read_file(const char* path, Bytes& bytes) {
+  bytes.clear();
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {false, "cannot open", errno};
+  FileRead result;
+  if (!read_rest(fd, bytes)) result = {false, "cannot read", errno};
   close(fd);
   return result;
 }
 
 template FileRead read_file(const char*, std::vector<unsigned char>&);
 template FileRead read_file(const char*, UninitVector<char>&);
+
+bool load_input(std::FILE* f, UninitVector<char>& in) { return read_rest(fileno(f), in); }
 
 void read_whole_file(const std::string& path, UninitVector<char>& bytes) {
   FileRead read = read_file(path.c_str(), bytes);

@@ -73,9 +73,10 @@ void read_whole_file(const std::string& path, UninitVector<char>& bytes);
 bool same_file(const std::string& a, const std::string& b);
 bool same_file(int fd, const std::string& path);  // the open file fd and path
 
-// Takes in the whole stream (positioned at its start) as one block, on huge
-// pages where the system grants them: far fewer page faults than mapping the
-// file. False on a read error.
+// Takes in the whole stream (positioned at its start, nothing read from it
+// through stdio yet) as one block, with read_file's reader, on huge pages
+// where the system grants them: far fewer page faults than mapping the file.
+// False on a read error.
 bool load_input(std::FILE* f, UninitVector<char>& in);
 
 // True when an open stream is a regular file, a device or a pipe, that is,
