@@ -49,8 +49,9 @@ class Server:
                                       "--charset", "UTF-8"],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      cwd=directory)
-        self.banner = self.proc.stdout.readline().decode()
         self.url = f"http://127.0.0.1:{self.port}/"
+        banner = self.proc.stdout.readline().decode()
+        assert banner == f"zelkdump: serving {database} at {self.url} (Ctrl-C stops)\n", banner
 
     def get(self, path, method="GET", headers=None):
         request = urllib.request.Request(self.url + path, method=method, headers=headers or {})
@@ -88,10 +89,6 @@ class Serve(unittest.TestCase):
         status, err = cls.server.stop()
         shutil.rmtree(cls.dir)
         assert status == 0 and "stopped serving d.pdb" in err, (status, err)
-
-    def test_banner(self):
-        self.assertEqual(self.server.banner,
-                         f"zelkdump: serving d.pdb at {self.server.url} (Ctrl-C stops)\n")
 
     def test_api(self):
         cases = [  # path, status, fields expected in the answer
@@ -182,12 +179,6 @@ class Serve(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertIn("script-src 'self'", headers["Content-Security-Policy"])
         self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
-
-    def test_a_port_already_served_is_an_error(self):
-        second = subprocess.run([ZELKDUMP, "serve", "d.pdb", "--port", str(self.server.port)],
-                                cwd=self.dir, capture_output=True, timeout=10)
-        self.assertNotEqual(second.returncode, 0)
-        self.assertIn(b"cannot serve on 127.0.0.1:%d" % self.server.port, second.stderr)
 
     def test_damaged_database_gives_errors_not_a_crash(self):
         with open(os.path.join(self.dir, "d.pdb"), "rb") as f:

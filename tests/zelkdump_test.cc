@@ -276,6 +276,7 @@ TEST(Zelkdump, CommandLine) {
   std::string dated = p.db;
   for (auto [bytes, shown] : {std::pair{"\xff\xff\xff\xff", "0xffffffff (2040-02-06 06:28:15)"},
                               std::pair{"\x7c\x25\xb0\x80", "0x7c25b080 (1970-01-01 00:00:00)"},
+                              std::pair{"\xb4\xe1\x65\x40", "0xb4e16540 (2000-02-29 12:00:00)"},
                               std::pair{"\x00\x00\x00\x00", "0x00000000 (1904-01-01 00:00:00)"}}) {
     dated.replace(zelk::kModificationDateOffset, 4, bytes, 4);
     EXPECT_NE(dump("info", dated).out.find("modified:      " + std::string(shown) + "\n"),

@@ -153,14 +153,6 @@ class Tools(Scratch):
         self.write("plain.idx.gz", gzip.compress(wide))
         self.assertEqual(imported(plain), want)
 
-    def test_source_from_a_pipe_and_help(self):
-        # A pipe has no size to read ahead: the source grows as it comes, past 64 KB.
-        text = "".join(f"k{i}\tvalue {i}\n" for i in range(20000))
-        r = subprocess.run([ZELKIMPORT, "-f", "tab", "/dev/stdin"], input=text.encode(),
-                           capture_output=True, check=True)
-        self.assertEqual(r.stdout.decode(), text)
-        self.assertIn(b"Usage", run(ZELKIMPORT, "--help").stdout)
-
     # Character sets ------------------------------------------------------
 
     def test_character_sets(self):
