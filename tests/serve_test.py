@@ -196,6 +196,7 @@ class Serve(unittest.TestCase):
             self.assertEqual(status, 200)
             self.assertTrue(any(p.startswith("zelkdump: bad.pdb: record 2 at offset 0x")
                                 and "cannot expand" in p for p in answer["problems"]), answer)
+            self.assertFalse([p for p in answer["problems"] if "\n" in p])  # a problem a line
         finally:
             self.assertEqual(server.stop()[0], 0)
 
