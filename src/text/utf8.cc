@@ -45,6 +45,12 @@ void append_utf8(char32_t c, std::string& out) {
   utf8::unchecked::append(static_cast<uint32_t>(c), std::back_inserter(out));
 }
 
+void append_hex_byte(unsigned char byte, std::string& out) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+  out += hex;
+}
+
 std::string printable_utf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
@@ -52,9 +58,7 @@ std::string printable_utf8(std::string_view bytes) {
     size_t valid = utf8_valid_prefix(bytes);
     out.append(bytes.data(), valid);
     if (valid == bytes.size()) break;
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(bytes[valid]));
-    out += hex;
+    append_hex_byte(static_cast<unsigned char>(bytes[valid]), out);
     bytes.remove_prefix(valid + 1);
   }
   return out;

@@ -24,6 +24,9 @@ char32_t utf8_at(std::string_view text, size_t at, size_t* length);
 // Appends c in UTF-8.
 void append_utf8(char32_t c, std::string& out);
 
+// Appends byte as \xNN (upper-case hex).
+void append_hex_byte(unsigned char byte, std::string& out);
+
 // Valid UTF-8 as it is, every other byte as \xNN: text that is always UTF-8.
 std::string printable_utf8(std::string_view bytes);
 

@@ -76,9 +76,7 @@ std::string to_utf8(const Charset& charset, std::string_view stored) {
     size_t done = convert(c, stored, part);
     out += part;
     if (done == stored.size()) break;
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(stored[done]));
-    out += hex;
+    append_hex_byte(static_cast<unsigned char>(stored[done]), out);
     stored.remove_prefix(done + 1);
   }
   return out;

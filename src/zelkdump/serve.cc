@@ -16,6 +16,7 @@
 #include <semaphore>
 #include <thread>
 
+#include "text/line.h"
 #include "text/utf8.h"
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"
@@ -52,12 +53,9 @@ struct Reading {
     std::string text = err.text();
     if (text.empty()) return;
     Json lines = Json::array();
-    for (size_t pos = 0; pos < text.size();) {
-      size_t end = text.find('\n', pos);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(printable_utf8(text.substr(pos, end - pos)));
-      pos = end + 1;
-    }
+    LineWalk walk{text};
+    std::string_view line;
+    while (next_line(walk, &line, false)) lines.push_back(printable_utf8(line));
     answer["problems"] = lines;
   }
 };

@@ -55,20 +55,14 @@ void count_chunks(const char* data, size_t size, int chunksize, const Sorted* so
   ChunkIndex index;
   try {
     plan_chunks(std::string_view(data, size), table.starts, order, chunksize, stats, index);
-  } catch (const Fatal& fatal) {
+    s.chunks = index.suffix;
+    s.cut_lines = stats.cut_lines;
+    s.longest_cut = stats.longest_cut;
+    s.index_size = index_record_size(index.entries);
+    check_chunk_count(index);
+  } catch (const Fatal& fatal) {  // the converter's message, without its line feed
     s.refusal = fatal.message;
     if (!s.refusal.empty() && s.refusal.back() == '\n') s.refusal.pop_back();
-    return;
-  }
-  s.chunks = index.suffix;
-  s.cut_lines = stats.cut_lines;
-  s.longest_cut = stats.longest_cut;
-  s.index_size = index_record_size(index.entries);
-  try {
-    check_chunk_count(index);
-  } catch (const Fatal& fatal) {
-    s.refusal = fatal.message;
-    s.refusal.pop_back();  // its line feed
     return;
   }
   // The least -k from K on that keeps the index record in main memory, and
