@@ -62,7 +62,7 @@ class Charsets(Scratch):
     def test_info_keys_and_extract(self):
         cp1252 = self.database("es", SPANISH, "CP1252")
         sjis = self.database("ja", JAPANESE, "SHIFT_JIS")
-        utf8 = self.database("u", SPANISH, "UTF-8")
+        utf8 = self.database("u", SPANISH + [("Łódź", "miasto")], "UTF-8")
         self.assertIn("charset:       CP1252 (assumed: its keys are not UTF-8)\n",
                       self.dump("info", cp1252)[1])
         self.assertIn("charset:       UTF-8 (assumed: its keys are valid UTF-8)\n",
@@ -76,6 +76,8 @@ class Charsets(Scratch):
         self.assertIn("báltico".encode("cp1252"), stored)
         self.assertIn("báltico\t", self.dump("extract", "--charset", "CP1252", cp1252)[1])
         self.assertEqual(self.dump("info", "--charset", "NOSUCHSET", cp1252)[0], 2)
+        # A byte the set leaves undefined (0x81 in CP1252) is shown as \xNN.
+        self.assertIn("Å\\x81Ã³dÅº\tmiasto\n", self.dump("extract", "--charset", "CP1252", utf8)[1])
 
     def test_serve_answers_in_utf8(self):
         cp1252 = self.database("es", SPANISH, "CP1252")

@@ -111,6 +111,7 @@ class Serve(unittest.TestCase):
             ("api/lookup?q=bad%FF", 200, {"entries": [{"key": "bad\\xFF",
                                                        "value": "bytes \\xFE that are not UTF-8"}]}),
             ("api/lookup?q=key&s=prefix&limit=3", 200, {"more": True}),
+            ("api/lookup?q=key&s=prefix", 200, {"more": True}),  # 50 unless told
             ("api/lookup?q=x&s=regex", 400, {"error": "s must be exact, prefix, nocase or lev"}),
             ("api/keys?limit=501", 400, {"error": "limit must be a number from 0 to 500"}),
             ("api/keys?offset=-1", 400, {}),
@@ -124,6 +125,8 @@ class Serve(unittest.TestCase):
                 self.assertEqual(got_status, status, answer)
                 for k, v in fields.items():
                     self.assertEqual(answer[k], v)
+                if path.endswith("prefix"):
+                    self.assertEqual(len(answer["entries"]), 50)
 
     def test_icon(self):
         status, headers, body = self.server.get("favicon.ico")
