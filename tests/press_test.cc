@@ -3,7 +3,6 @@
 // itself and must leave exactly what the program leaves; anything else at
 // ./zelkpress is run once per chunk.
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,62 +116,6 @@ TEST(BuiltIn, LeavesWhatTheProgramLeaves) {
   }
 }
 
-TEST(BuiltIn, FailsAsTheProgramFails) {
-  auto in_out = [](const std::function<void(const TempDir&)>& f) {
-    return [f](const TempDir& dir) {
-      mkdir((dir / "out").c_str(), 0755);
-      f(dir);
-    };
-  };
-  struct Case {
-    const char* what;
-    std::string input;
-    std::vector<std::string> args;
-    Prepare setup;
-    std::string limits;
-    std::string err_end;
-  };
-  const std::string three = entries(300, 300, 20);
-  const Case cases[] = {
-      {"a compressed chunk's path is a directory",
-       three,
-       {"-k", "2048"},
-       in_out([](const TempDir& d) { mkdir((d / "out/dic0001.txz").c_str(), 0755); }),
-       "",
-       "zelkpress: cannot create 'out/dic0001.txz': Is a directory\n"
-       "Can not open 'out/dic0001.txz' for reading\n"},
-      // Large chunks: the next one is read while the first is compressed.
-      {"a compressed chunk's path links to the next chunk file",
-       entries(4000, 4000, 40),
-       {"-k", "60000"},
-       in_out([](const TempDir& d) { symlink("dic0001.txt", (d / "out/dic0000.txz").c_str()); }),
-       "",
-       ""},
-      {"a compressed chunk's path is its own chunk file",
-       three,
-       {"-k", "2048"},
-       in_out([](const TempDir& d) {
-         write_file(d / "out/dic0001.txt", "");
-         link((d / "out/dic0001.txt").c_str(), (d / "out/dic0001.txz").c_str());
-       }),
-       "",
-       ""},
-      {"a file size limit",
-       "k\t" + noise(3066, 3) + "\n",
-       {},
-       nullptr,
-       "ulimit -f 6; ",
-       "zelkpress: cannot write 'out/dic0000.txz': File too large\n"
-       "Can not open 'out/dic0000.txz' for reading\n"},
-  };
-  for (const Case& c : cases) {
-    Packed built_in = pack(c.input, c.args, false, c.setup, c.limits);
-    expect_same(built_in, pack(c.input, c.args, true, c.setup, c.limits), c.what);
-    const std::string& err = built_in.run.err;
-    EXPECT_EQ(err.substr(err.size() - std::min(err.size(), c.err_end.size())), c.err_end) << c.what;
-  }
-}
-
 TEST(BuiltIn, RecognisesOnlyTheCompanion) {
   const std::string tag = zelk::companion_tag();
   auto changed = [&](const TempDir& d) {
@@ -217,65 +160,6 @@ TEST(BuiltIn, RecognisesOnlyTheCompanion) {
     c.setup(dir);
     EXPECT_EQ(zelk::is_companion((dir / "zelkpress").c_str()), c.companion) << c.what;
   }
-}
-
-// The number of times ./zelkpress is opened (each run of it, and reading it
-// once to recognise it) while zelkpack packs three chunks. Closes are watched
-// too: the system merges an event into an identical one still unread.
-int opens_of_compressor(const TempDir& dir, const std::string& prefix = "") {
-  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  EXPECT_GE(fd, 0);
-  EXPECT_GE(inotify_add_watch(fd, (dir / "zelkpress").c_str(), IN_OPEN | IN_CLOSE_NOWRITE), 0);
-  RunResult r = zelk_test::run_in(dir.path, ZELKPACK, {"-k", "5", "d.txt"}, prefix);
-  EXPECT_EQ(r.status, 0) << r.err;
-  int opens = 0;
-  char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
-    for (char* p = buf; p < buf + n;) {
-      auto* e = reinterpret_cast<inotify_event*>(p);
-      opens += (e->mask & IN_OPEN) != 0;
-      p += sizeof *e + e->len;
-    }
-  }
-  close(fd);
-  return opens;
-}
-
-TEST(BuiltIn, RunsTheProgramUnlessItIsTheCompanion) {
-  TempDir dir;
-  write_file(dir / "d.txt", "a\t1\nb\t2\nc\t3\n");  // three chunks at K = 5
-  install_copy(ZELKPRESS, dir / "zelkpress");
-  EXPECT_LE(opens_of_compressor(dir), 1) << "the companion is read, not run";
-  EXPECT_EQ(opens_of_compressor(dir, "ZELKPACK_SPAWN=1 exec"), 3) << "forced to run it";
-  std::string bytes = read_file(ZELKPRESS);
-  bytes[bytes.find(zelk::companion_tag()) + 3] ^= 1;
-  write_file(dir / "zelkpress", bytes);
-  EXPECT_EQ(opens_of_compressor(dir), 1 + 3) << "another build is run for every chunk";
-
-  // A wrapper is run once per chunk, in order, and leaves what built-in does.
-  const std::string input = entries(400, 400, 30);
-  Packed built_in = pack(input, {"-k", "1024"}, false);
-  Packed wrapped = pack(input, {"-k", "1024"}, false, [](const TempDir& d) {
-    install_copy(ZELKPRESS, d / "real");
-    write_script(d / "zelkpress", "echo \"$@\" >> calls.log\nexec ./real \"$@\"\n");
-  });
-  std::string calls = wrapped.files["calls.log"];
-  wrapped.files.erase("calls.log");
-  wrapped.files.erase("real");
-  expect_same(built_in, wrapped, "wrapper");
-  std::string want;
-  for (int i = 0; i < static_cast<int>(built_in.files.size() - 2) / 2; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, "out/dic%04d.txt out/dic%04d.txz\n", i, i);
-    want += line;
-  }
-  EXPECT_EQ(calls, want);
-
-  // zelkpack in the place of the program is run too (and fails there).
-  Packed wrong =
-      pack("a\tx\n", {}, false, [](const TempDir& d) { install_copy(ZELKPACK, d / "zelkpress"); });
-  EXPECT_EQ(wrong.run.status, 1);
-  EXPECT_NE(wrong.run.err.find("Usage : zelkpack"), std::string::npos);
 }
 
 }  // namespace

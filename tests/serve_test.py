@@ -128,13 +128,6 @@ class Serve(unittest.TestCase):
                 if path.endswith("prefix"):
                     self.assertEqual(len(answer["entries"]), 50)
 
-    def test_icon(self):
-        status, headers, body = self.server.get("favicon.ico")
-        self.assertEqual((status, headers["Content-Type"]), (200, "image/svg+xml"))
-        self.assertTrue(body.startswith(b"<svg "))
-        _, _, page = self.server.get("")
-        self.assertIn(b'<link rel="icon" href="/favicon.ico" type="image/svg+xml">', page)
-
     def test_nocase_keys_and_existing_keys(self):
         status, answer = self.server.api("api/keys?prefix=ABS&nocase=1")
         self.assertEqual((status, answer["keys"]), (200, ["Absence", "Absolute", "absolute"]))
@@ -143,15 +136,6 @@ class Serve(unittest.TestCase):
         status, answer = self.server.api(
             "api/exists?k=Apple%20blight&k=Malus%20nowhere&k=apple")
         self.assertEqual(answer["keys"], ["Apple blight", "apple"])
-
-    def test_info_and_chunks_are_the_json_of_the_command_line(self):
-        for path, command in (("api/info", "info"), ("api/chunks", "list")):
-            with self.subTest(path=path):
-                _, _, body = self.server.get(path)
-                cli = subprocess.run([ZELKDUMP, command, "--json", "--charset", "UTF-8", "d.pdb"],
-                                     cwd=self.dir,
-                                     capture_output=True, check=True).stdout
-                self.assertEqual(body, cli)
 
     def test_lookups_at_the_same_time_each_get_their_own_entry(self):
         # Threads expanding different chunks at once must not share state.
@@ -280,22 +264,6 @@ class Serve(unittest.TestCase):
             self.assertNotEqual(driver.title, "pwned")
             shot = os.environ.get("ZELK_SCREENSHOT", os.path.join(self.dir, "page.png"))
             driver.save_screenshot(shot)
-
-            # Counts of one are said in the singular.
-            with open(os.path.join(self.dir, "one.txt"), "wb") as f:
-                f.write(b"word\tits meaning\n")
-            subprocess.run([ZELKPACK, "-o", "one.pdb", "one.txt"], cwd=self.dir, check=True,
-                           capture_output=True)
-            one = Server("one.pdb", self.dir)
-            try:
-                driver.get(one.url)
-                wait.until(lambda d: texts("#summary"))
-                wait.until(lambda d: texts("#summary")[0].startswith("1 entry"))
-                self.assertTrue(texts("#summary")[0].startswith("1 entry in 1 chunk, "),
-                                texts("#summary"))
-                wait.until(lambda d: "1 chunk: " in " ".join(texts("#chunk-picture text")))
-            finally:
-                one.stop()
         finally:
             driver.quit()
             shutil.rmtree(profile, ignore_errors=True)

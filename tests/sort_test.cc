@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -104,79 +103,6 @@ TEST(SortedCopy, MatchesShellSortOnLargerInputs) {
   }
 }
 
-TEST(SortedCopy, MatchesShellSortOnInputShapes) {
-  struct Shape {
-    const char* name;
-    std::string (*make)(size_t);
-  };
-  const Shape shapes[] = {
-      {"sorted",
-       [](size_t n) {
-         std::string t;
-         for (size_t i = 0; i < n; ++i) t += "k" + std::to_string(100000 + i / 3) + "\tv\n";
-         return t;
-       }},
-      {"reversed",
-       [](size_t n) {
-         std::string t;
-         for (size_t i = n; i-- > 0;) t += "k" + std::to_string(100000 + i / 2) + "\tv\n";
-         return t;
-       }},
-      {"alternating",
-       [](size_t n) {
-         std::string t;
-         for (size_t i = 0; i < n; ++i) {
-           t += (i % 2 ? "b" : "a") + std::to_string(100000 + i / 4) + "\t" + std::to_string(i) +
-                "\n";
-         }
-         return t;
-       }},
-      {"one key",
-       [](size_t n) {
-         std::string t;
-         for (size_t i = 0; i < n; ++i) t += "same\t" + std::to_string(i) + "\n";
-         return t;
-       }},
-      {"few keys",
-       [](size_t n) {
-         std::string t;
-         for (size_t i = 0; i < n; ++i)
-           t += std::to_string((i * 7919) % 13) + "\t" + std::to_string(i) + "\n";
-         return t;
-       }},
-  };
-  const size_t sizes[] = {0, 1, 2, 3, 7, 64, 100, 1000, 1024, 1537, 4096, 5000};
-  for (const Shape& shape : shapes) {
-    for (size_t n : sizes)
-      expect_same(shape.make(n), 4096, std::string(shape.name) + " " + std::to_string(n));
-  }
-}
-
-TEST(SortedCopy, SplitsLinesLongerThanTheLineBuffer) {
-  // A physical line of 70000 bytes arrives as a 65535-byte piece and the
-  // rest; each piece is a line of its own and ends with a line feed in the copy.
-  std::string input = std::string(70000, 'z') + "\tv\n" + "m\tmiddle\n" + std::string(65535, 'y');
-  expect_same(input, 4096, "long lines");
-  expect_same(input, 65535, "long lines, large budget");
-}
-
-TEST(SortedCopy, NulByteIsReportedAtItsLine) {
-  struct Case {
-    std::string input;
-    long line;
-  };
-  const Case cases[] = {
-      {std::string("a\tb\nc\0d\te\n", 11), 2},
-      {std::string("\0", 1), 1},
-      {std::string(65535, 'x') + std::string("\0", 1), 2},
-      {"b\ta\n" + std::string(300, 'x') + "\n" + std::string("\0\n", 2), 3},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(fast(c.input, 4096).nul_line, c.line);
-    EXPECT_EQ(fast(c.input, 4096).warnings, "");  // nothing is printed before the refusal
-  }
-}
-
 // The replay of the gap passes on integer ranks against the passes run
 // literally, for sizes that give every mix of even and odd gaps, and for
 // inputs that run past the move budget of an insertion pass.
@@ -208,26 +134,6 @@ TEST(ShellReplay, EqualsLiteralPasses) {
     zelk_test::literal_shell_sort(literal, by_rank(13));
     zelk::shell_replay(values, 13);
     ASSERT_TRUE(values == literal) << "n=" << n;
-  }
-}
-
-// Equal keys are ordered on 32-bit values while rank and place fit in 32
-// bits: 65,537 lines take 17 bits of rank, so a group of 32,768 equal keys
-// (15 bits of place) fits and one of 40,000 (16 bits) needs the 64-bit way.
-// Both must give the order of the 64-bit way, forced.
-TEST(SortedCopy, ThirtyTwoBitRanksUpToTheirLimit) {
-  for (size_t equal : {32768, 40000}) {
-    std::string text;
-    for (size_t i = 0; i < 65537; ++i) {
-      size_t spread = i * 7919 % 65537;  // equal keys all over the input
-      std::string key = spread < equal ? "same" : "k" + std::to_string(spread);
-      if (spread == 65536) key = "z";  // the last group begins at 65,536: 17 bits of rank
-      text += key + "\t" + std::to_string(i) + "\n";
-    }
-    zelk::LineTable table = zelk::scan_lines(text.data(), text.size(), 4096, nullptr);
-    zelk::SortedLines got = zelk::sort_lines(text.data(), table);
-    zelk::SortedLines wide = zelk::sort_lines(text.data(), table, 0);
-    ASSERT_TRUE(got == wide) << equal << " equal keys";
   }
 }
 

@@ -3,8 +3,7 @@
 Fixtures are made here, from text this test writes, with Debian's own tools:
 dictfmt and dictzip for dictd, PyGlossary's StarDict writer for StarDict,
 Python's codecs for the character sets. Then zelkimport must give back the
-same entries, and its check must say what zelkpack then does. (The readers'
-damage, markup and clean-up cases are in zelkimport_test.cc, at text level.)
+same entries, and its check must say what zelkpack then does.
 
 Usage: zelkimport_tools_test.py ZELKIMPORT ZELKPACK ZELKDUMP
 """
