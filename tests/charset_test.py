@@ -54,6 +54,8 @@ class Charsets(Scratch):
             (sjis, ["--charset", "SHIFT_JIS", "-s", "nocase"], ["ａｂｃ"], 0,
              "ＡＢＣ\tfull-width letters\n", ""),
             (sjis, ["--charset", "SHIFT_JIS"], ["日"], 1, "", nf.format(sjis, "日", "'日本'")),
+            (cp1252, [], ["a" * 59 + "éb"], 1, "",  # quoted up to 60 bytes, whole characters
+             f"zelkdump: {cp1252}: '{'a' * 59}é...' not found\n"),
         ]
         for db, options, keys, status, out, err in cases:
             with self.subTest(options=options, keys=keys):

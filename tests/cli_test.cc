@@ -139,7 +139,10 @@ TEST_F(Zelkpack, EntryLineSyntax) {
   }
 }
 
-const std::string kRun20 = "Sorting...\nDone!\nIndex record (Record 0) size = 22 bytes\n";
+TEST_F(Zelkpack, IndexRecordOf65535BytesIsAllowed) {  // 16 + 2 + 30000 + 1 + 35515 + 1
+  input(std::string(30000, 'a') + "\t\n" + std::string(35515, 'b') + "\t\n");
+  EXPECT_EQ(run({"-p", "-k", "65535", "d.txt"}).status, 0);
+}
 
 TEST_F(Zelkpack, RefusesOutputThatWouldDestroyTheInputOrTheWorkFiles) {
   const std::string text = "a\tx\n";

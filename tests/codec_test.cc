@@ -1,10 +1,10 @@
-// Compressed records: round trips, and refusal of damaged records.
+// Compressed records: their level, and the threads that make them.
 #include "codec/codec.h"
 
 #include <gtest/gtest.h>
 #include <libdeflate.h>
-#include <zlib.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,6 +28,19 @@ TEST(Codec, RecordsAreMadeAtTheStrongestLevel) {
   libdeflate_free_compressor(strongest);
   auto bytes = reinterpret_cast<const unsigned char*>(text.data());
   EXPECT_EQ(zelk::compress_chunk(bytes, text.size()), want);
+}
+
+// ZELKPACK_THREADS lowers the number of threads; anything else is ignored.
+TEST(Codec, ThreadCapTakesOnlyAPositiveNumberBelowTheCores) {
+  unsetenv("ZELKPACK_THREADS");
+  const int all = zelk::compress_threads();
+  for (const char* cap : {"abc", "0", "-3", "1x", "", "99999"}) {
+    setenv("ZELKPACK_THREADS", cap, 1);
+    EXPECT_EQ(zelk::compress_threads(), all) << cap;
+  }
+  setenv("ZELKPACK_THREADS", "1", 1);
+  EXPECT_EQ(zelk::compress_threads(), 1);
+  unsetenv("ZELKPACK_THREADS");
 }
 
 }  // namespace

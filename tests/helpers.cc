@@ -118,11 +118,9 @@ std::string chunk_files(const std::string& dir) {
   return chunks;
 }
 
-std::string be16(unsigned v) {
-  return {static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v & 0xFF)};
-}
 std::string be32(unsigned long v) {
-  return be16(static_cast<unsigned>(v >> 16)) + be16(v & 0xFFFF);
+  return {static_cast<char>(v >> 24 & 0xFF), static_cast<char>(v >> 16 & 0xFF),
+          static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v & 0xFF)};
 }
 
 }  // namespace zelk_test

@@ -44,8 +44,7 @@ void install_copy(const std::string& from, const std::string& to, unsigned mode 
 // The chunk files out/dic0000.txt, out/dic0001.txt, ... below dir, one after
 // the other.
 std::string chunk_files(const std::string& dir);
-// Big-endian bytes of a value, for expected file contents.
-std::string be16(unsigned v);
+// The four big-endian bytes of a value, for expected file contents.
 std::string be32(unsigned long v);
 
 }  // namespace zelk_test
@@ -64,8 +63,6 @@ class ZelkpackRun : public ::testing::Test {
   }
   std::string file(const std::string& name) { return read_file(dir / name); }
   void input(const std::string& bytes) { write_file(dir / "d.txt", bytes); }
-  // A compressor standing in for ./zelkpress.
-  void compressor(const std::string& body) { write_script(dir / "zelkpress", body); }
 };
 
 }  // namespace zelk_test

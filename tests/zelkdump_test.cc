@@ -115,6 +115,8 @@ TEST(Zelkdump, ReadsBackWhatZelkpackWrote) {
     Dump missing = dump("lookup", p.db, {"w1", "absent", "w1000"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, want["w1"]) << "a batch goes on past a missing key";
+    std::string prefix = std::string(126, 'l') + "b";  // the 127th byte of a prefix counts
+    EXPECT_EQ(dump("lookup", p.db, {prefix}, zelk::Strategy::kPrefix).status, 1);
     EXPECT_EQ(missing.err,
               "zelkdump: t.pdb: 'absent' not found\n"
               "zelkdump: t.pdb: 'w1000' not found; did you mean: 'w101', 'w102', 'w103', "
@@ -196,6 +198,9 @@ TEST(Zelkdump, VerifyNamesTheDamagedRecord) {
        "record 1 at offset"},
       {"record 0's attribute byte", false, [](std::string& d, const Layout&) { d[82] = 0x41; },
        "record 0 at offset 0x52: attribute byte is 0x41, not 0x40"},
+      {"record 1 before record 0", false,
+       [](std::string& d, const Layout& l) { d.replace(86, 4, zelk_test::be32(l.index - 1)); },
+       "record 1 at offset 0x56: offset below the previous record's"},
       {"offsets out of order", false,
        [](std::string& d, const Layout& l) { d.replace(94, 4, zelk_test::be32(l.rec1 - 1)); },
        "record 2 at offset 0x5e: offset below the previous record's"},
@@ -387,6 +392,8 @@ TEST(Zelkdump, Searches) {
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.err, nf + "no key begins with 'q'\n");
   }
+  EXPECT_EQ(zelk::compare_keys("", ""), 0);  // an empty key sorts first
+  EXPECT_LT(zelk::compare_keys("", "a"), 0);
 }
 
 // A damaged chunk is reported once and the command goes on; any damage, or
@@ -501,12 +508,14 @@ TEST(Zelkdump, JsonForScripts) {
   for (const Json& c : list["chunks"]) entries += c["entries"].get<size_t>();
   EXPECT_EQ(entries, 12u);
   db[20] = 0;
-  db[32] = 1;  // attributes
+  db[32] = 1;     // attributes
+  db[82] = 0x41;  // record 0's attribute byte
   Json verify = Json::parse(dump("verify", db, {}, zelk::Strategy::kExact, true).out);
   EXPECT_EQ(verify["sound"], false);
-  EXPECT_EQ(verify["problems"], 1);
+  EXPECT_EQ(verify["problems"], 2);
   EXPECT_EQ(verify["found"][0]["text"], "attributes is 0x0100, not 0");
   EXPECT_TRUE(verify["found"][0]["record"].is_null());
+  EXPECT_EQ(verify["found"][1]["record"], 0);
 }
 
 TEST(Zelkdump, LookupReadsOnlyWhatItNeeds) {

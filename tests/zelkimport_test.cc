@@ -1,12 +1,8 @@
 // The importer's readers and its clean-up, fed from memory.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "helpers.h"
 #include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
@@ -23,8 +19,6 @@ struct Result {
   std::string out;
   std::string messages;
   std::string error;
-  long repaired = 0;
-  long skipped = 0;
 };
 
 template <typename Read>
@@ -37,8 +31,6 @@ Result import_with(const Options& options, Read read) {
     read(sink);
     if (sink.written) finish_reading(sink, "t");
     r.out = view(sink.out);
-    r.repaired = sink.repaired;
-    for (const auto& [reason, count] : sink.skipped) r.skipped += count;
   } catch (const zelk::Fatal& e) {
     r.error = e.message;
   }
@@ -206,8 +198,11 @@ TEST(Import, MeasuredIndexSizeIsTheChunkingStages) {
     std::srand(seed);
     std::string text;
     for (int i = 0, n = 1 + std::rand() % 400; i < n; ++i) {
-      text += std::string(1 + std::rand() % 30, static_cast<char>('a' + std::rand() % 26)) + "\t" +
-              std::string(static_cast<size_t>(std::rand() % 90), 'v') + "\n";
+      // Odd seeds: every line 25 bytes, so chunks of 125 and 200 bytes fill exactly.
+      auto key = static_cast<size_t>(seed % 2 ? 5 : 1 + std::rand() % 30);
+      auto value = static_cast<size_t>(seed % 2 ? 18 : std::rand() % 90);
+      text += std::string(key, static_cast<char>('a' + std::rand() % 26)) + "\t" +
+              std::string(value, 'v') + "\n";
     }
     zelk::LineTable table = zelk::scan_lines(text.data(), text.size(), 4096, nullptr);
     zelk::SortedLines order = zelk::sort_lines(text.data(), table);

@@ -100,6 +100,10 @@ class Tools(Scratch):
         index = self.dictd(entries)
         want = imported(index)
         self.assertEqual(want, expected(entries))
+        # Definitions over -k 120 go on in a second entry, counted from both halves of the index.
+        r = run(ZELKIMPORT, index, "-o", self.path("o.txt"), "-k", "120")
+        continued = len(self.read("o.txt").splitlines()) - len(entries)
+        self.assertRegex(r.stderr.decode(), rf"definitions continued +{continued} \(")
         run("dictzip", self.path("fr.dict"))
         packed = bytearray(self.read("fr.dict.dz"))
         pieces = int.from_bytes(packed[20:22], "little")  # the count in the "RA" field
@@ -132,6 +136,8 @@ class Tools(Scratch):
         self.assertTrue(os.path.exists(self.path("sd.dict.dz")))
         self.assertEqual(imported(ifo), want)
 
+        html = self.stardict(["k\t<b>bold</b> text\n"], "h", ["--write-options=sametypesequence=h"])
+        self.assertEqual(imported(html), ["k\tbold text"])  # markup becomes text
         plain = self.stardict(lines, "plain", ["--write-options=dictzip=False"])
         self.assertTrue(os.path.exists(self.path("plain.dict")))
         self.assertEqual(imported(plain), want)
