@@ -95,15 +95,17 @@ class Tools(Scratch):
         # dictzip restarts compression every ~58 KB of text; the pieces are
         # expanded apart, so a big file must give the same entries, and a
         # damaged piece the same message as any damaged data.
-        entries = [(f"word{i:05d}", f"definition {i} " + "lorem ipsum dolor " * (i % 9 + 1))
+        entries = [(f"wörd{i:05d}", f"definition {i} " + "lorem ipsum dolor " * (i % 9 + 1))
                    for i in range(4000)]
         index = self.dictd(entries)
         want = imported(index)
         self.assertEqual(want, expected(entries))
         # Definitions over -k 120 go on in a second entry, counted from both halves of the index.
-        r = run(ZELKIMPORT, index, "-o", self.path("o.txt"), "-k", "120")
+        r = run(ZELKIMPORT, index, "-o", self.path("o.txt"), "-k", "120", "--to", "ASCII",
+                "--replace", "_")
         continued = len(self.read("o.txt").splitlines()) - len(entries)
         self.assertRegex(r.stderr.decode(), rf"definitions continued +{continued} \(")
+        self.assertRegex(r.stderr.decode(), r"characters replaced +4000\n")
         run("dictzip", self.path("fr.dict"))
         packed = bytearray(self.read("fr.dict.dz"))
         pieces = int.from_bytes(packed[20:22], "little")  # the count in the "RA" field
