@@ -206,8 +206,8 @@ class Database(Scratch):
         self.write("u16.tab", "\ufeffpear\tfruit\n".encode("utf-16-le"))
         self.write("bare16.tab", "pear\tfruit\n".encode("utf-16-le"))
         self.write("empty.tab", "\n\n")
-        # Stray bytes in one entry in a thousand are a handful: in 21 of 20,989 entries they
-        # are (20 named, the rest counted), in 22 of 21,966 not.
+        self.write("sj.tab", b"a\tb\n\x81\tc\n")
+        # A handful of stray bytes: 21 in 20,989 entries (20 named), not 22 in 21,966.
         many = "".join(f"w{i}\tv\n" for i in range(20968))
         self.write("many.tab", many.encode() + b"".join(b"x%d\xff\tv\n" % i for i in range(21)))
         self.write("more.tab", many.encode() + b"".join(b"y%d\tv\n" % i for i in range(976)) +
@@ -237,6 +237,7 @@ class Database(Scratch):
             ([self.path("fr.dict.dz"), "-o", "X"], 0, "part of a dictd dictionary: reading",
              "apple\ta fruit\npear\tanother\n"),
             ([self.path("empty.tab"), "-o", "X"], 1, "empty.tab: no entries to write", None),
+            ([self.path("sj.tab"), "--from", "SHIFT_JIS", "-o", "X"], 1, "sj.tab:2: not valid", None),
             ([self.path("many.tab"), "-o", "X"], 0, "... and 1 more entries with bytes replaced\n",
              many + "".join(f"x{i}\ufffd\tv\n" for i in range(21))),
             ([self.path("more.tab"), "-o", "X"], 1, "more.tab is not UTF-8: 22 entries", None),
