@@ -1,6 +1,7 @@
 // zelkpack on full devices and with too little memory: the exact message and
 // status, never a crash or a success over a short file. `ctest -L fault`.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>

@@ -210,7 +210,7 @@ class Database(Scratch):
         # A handful of stray bytes: 21 in 20,989 entries (20 named), not 22 in 21,966.
         many = "".join(f"w{i}\tv\n" for i in range(20968))
         self.write("many.tab", many.encode() + b"".join(b"x%d\xff\tv\n" % i for i in range(21)))
-        self.write("more.tab", many.encode() + b"".join(b"y%d\tv\n" % i for i in range(976)) +
+        self.write("more.tab", "".join(f"w{i}\tv\n" for i in range(21944)).encode() +
                    b"".join(b"x%d\xff\tv\n" % i for i in range(22)))
         self.write("bad16.tab", "\ufeffpear\tfruit\n".encode("utf-16-le") + b"\x00\xd8a\x00")
         self.write("bad.tab", "a /// b\tv\r\n")  # with a CRLF line end
