@@ -104,7 +104,9 @@ void check_database(Sink& sink) {
   zelk::Settings settings;
   settings.chunksize = sink.options.chunksize;
   settings.allow_large_index = true;
-  write_database(path, sink.out, layout, settings, nullptr);
+  zelk::Output output = zelk::open_output(path);
+  write_database(output, sink.out, layout, settings, nullptr);
+  zelk::commit_output(output);
   int status;
   dump("verify", path, &status);
   require(status == 0, "the database passes verify");

@@ -10,6 +10,7 @@ Usage: zelkimport_tools_test.py ZELKIMPORT ZELKPACK ZELKDUMP
 import gzip
 import os
 import re
+import shlex
 import struct
 import subprocess
 import sys
@@ -213,14 +214,15 @@ class Tools(Scratch):
                     continue
                 # The command the check ends with packs it whole.
                 self.assertEqual(check.returncode, 1)
-                command = re.search(r"To pack it whole: zelkpack (.*) (\S+)\n", report)
-                whole = run(ZELKPACK, *command[1].split(), "-o", "w.pdb", "d.txt",
+                command = shlex.split(re.search(r"To pack it whole: (.*)\n", report)[1])
+                self.assertEqual(command[:3], ["zelkpack", "-n", "d"])
+                whole = run(ZELKPACK, *command[1:-1], "-o", "w.pdb", command[-1],
                             cwd=self.dir, check=False)
                 self.assertEqual(whole.returncode, 0, whole.stderr)
                 self.assertNotIn(b"cut to", whole.stderr)
                 # ... and is the least that does.
-                k_whole = int(re.search(r"-k (\d+)", command[1])[1])
-                less = run(ZELKPACK, "-k", str(k_whole - 1), *command[1].split()[2:], "-o",
+                k_whole = int(command[command.index("-k") + 1])
+                less = run(ZELKPACK, "-k", str(k_whole - 1), *command[5:-1], "-o",
                            "l.pdb", "d.txt", cwd=self.dir, check=False)
                 self.assertTrue(less.returncode != 0 or b"cut to" in less.stderr, k_whole)
 

@@ -6,25 +6,46 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
 
 #include "toolkit/error.h"
+#include "toolkit/output.h"
 
 namespace zelk {
+
+namespace {
+std::FILE* g_progress_shown = nullptr;  // the terminal whose last line is a progress line
+char g_progress_text[64];               // what it says
+}  // namespace
 
 void show_progress(std::FILE* terminal, const char* text) {
   if (!terminal) return;
   std::fprintf(terminal, *text ? "\r%-40s" : "\r%-40s\r", text);
   std::fflush(terminal);
+  g_progress_shown = *text ? terminal : nullptr;
+  std::snprintf(g_progress_text, sizeof g_progress_text, "%s", text);
+}
+
+void note(std::FILE* stream, const char* format, ...) {
+  if (!stream) return;
+  bool shown = stream && stream == g_progress_shown;
+  if (shown) std::fprintf(stream, "\r%-40s\r", "");  // the progress line cleared
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stream, format, args);
+  va_end(args);
+  if (shown) show_progress(stream, g_progress_text);  // and shown again below
 }
 
 File::File(File&& other) noexcept
     : f(std::exchange(other.f, nullptr)),
       path(std::move(other.path)),
-      buffer(std::move(other.buffer)) {}
+      buffer(std::move(other.buffer)),
+      say_reason(other.say_reason) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -32,6 +53,7 @@ File& File::operator=(File&& other) noexcept {
     f = std::exchange(other.f, nullptr);
     path = std::move(other.path);
     buffer = std::move(other.buffer);
+    say_reason = other.say_reason;
   }
   return *this;
 }
@@ -51,23 +73,25 @@ void set_buffer(File& file, size_t size) {
   std::setvbuf(file.f, file.buffer.data(), _IOFBF, size);
 }
 
-[[noreturn]] static void cannot_write(const File& file) {
+[[noreturn]] static void write_failed(const File& file) {
+  if (file.say_reason) cannot_write(file.path, errno ? errno : EIO);
   die("Error: Can not write '%s'\n", file.path.c_str());
 }
 
 void write_bytes(File& file, const void* data, size_t size) {
-  if (size != 0 && std::fwrite(data, 1, size, file.f) != size) cannot_write(file);
+  if (size != 0 && std::fwrite(data, 1, size, file.f) != size) write_failed(file);
 }
 
 void seek_to(File& file, long long offset) {
-  if (fseeko(file.f, static_cast<off_t>(offset), SEEK_SET) != 0) cannot_write(file);
+  if (fseeko(file.f, static_cast<off_t>(offset), SEEK_SET) != 0) write_failed(file);
 }
 
 void close_file(File& file) {
   std::FILE* f = std::exchange(file.f, nullptr);
+  errno = 0;
   bool failed = std::ferror(f) != 0;
   if (std::fclose(f) != 0) failed = true;
-  if (failed) cannot_write(file);
+  if (failed) write_failed(file);
 }
 
 namespace {

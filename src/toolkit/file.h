@@ -1,5 +1,6 @@
 // A FILE* that closes itself, with checked writes: a failed write, seek or
-// close ends the run with "Error: Can not write '<path>'".
+// close ends the run with zelkpack's "Error: Can not write '<path>'", or
+// with the companions' "cannot write '<path>': <reason>".
 #pragma once
 
 #include <cstdio>
@@ -14,6 +15,7 @@ struct File {
   std::FILE* f = nullptr;
   std::string path;
   std::vector<char> buffer;  // stdio buffer set with setvbuf, kept alive with the stream
+  bool say_reason = false;   // failures in the companions' words, with the system's reason
 
   File() = default;
   File(std::FILE* stream, std::string name) : f(stream), path(std::move(name)) {}
@@ -31,7 +33,8 @@ File open_file(const std::string& path, const char* mode);
 // Gives the stream a buffer of the given size (call before the first I/O).
 void set_buffer(File& file, size_t size);
 
-// Checked output; each throws "Error: Can not write '%s'\n" on failure.
+// Checked output; each throws "Error: Can not write '%s'\n" on failure (with
+// say_reason: "cannot write '%s': REASON").
 void write_bytes(File& file, const void* data, size_t size);
 void seek_to(File& file, long long offset);
 void close_file(File& file);
@@ -39,6 +42,11 @@ void close_file(File& file);
 // Shows text on a terminal's progress line, rewritten in place ("" clears
 // it); nothing when terminal is null.
 void show_progress(std::FILE* terminal, const char* text);
+
+// Prints a printf-formatted message to stream, clearing first a progress
+// line shown there, so that the message starts a line of its own; nothing
+// when stream is null.
+void note(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // A stream in memory, and what was written to it: for messages and output
 // held back until they can be shown, or kept for an answer.

@@ -1,6 +1,7 @@
 #include "zelkimport/check.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "text/settings.h"
 #include "text/sort.h"
 #include "text/split.h"
+#include "text/utf8.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "zelkimport/database.h"
@@ -183,6 +185,33 @@ void print_import(std::FILE* out, const Sink& sink) {
   }
 }
 
+// A word for the shell, quoted when it needs to be: in single quotes when
+// it is UTF-8 text, else in $'...' with the bytes escaped.
+std::string shell_word(const std::string& word) {
+  bool plain = !word.empty();
+  for (unsigned char ch : word)
+    plain = plain && (std::isalnum(ch) || std::strchr("._-/+,:=@%", ch));
+  if (plain) return word;
+  bool text = is_utf8(word);
+  for (unsigned char ch : word) text = text && ch >= ' ' && ch != 0x7F;
+  if (text) {
+    std::string quoted = "'";
+    for (char ch : word) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return quoted + "'";
+  }
+  std::string quoted = "$'";
+  for (unsigned char ch : word) {
+    if (ch >= ' ' && ch < 0x7F && ch != '\'' && ch != '\\') {
+      quoted += static_cast<char>(ch);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", ch);
+      quoted += hex;
+    }
+  }
+  return quoted + "'";
+}
+
 // The zelkpack command that packs the text whole, or why none does.
 void print_whole(std::FILE* out, const std::string& name, const TextSummary& s) {
   if (s.whole_k == 0) {
@@ -191,8 +220,9 @@ void print_whole(std::FILE* out, const std::string& name, const TextSummary& s) 
                                     : "its longest line needs more than -k 65535");
     return;
   }
-  std::fprintf(out, "To pack it whole: zelkpack -k %d%s %s\n", s.whole_k,
-               s.whole_needs_large ? " -l" : "", name.c_str());
+  std::string n = s.name.empty() ? "" : " -n " + shell_word(s.name);
+  std::fprintf(out, "To pack it whole: zelkpack%s -k %d%s %s\n", n.c_str(), s.whole_k,
+               s.whole_needs_large ? " -l" : "", shell_word(name).c_str());
   if (s.whole_needs_large) {
     std::fprintf(out,
                  "  (-l: its index record is over 65535 bytes at any -k; the database must go "

@@ -27,6 +27,7 @@ struct TextSummary {
   int whole_k = 0;                 // the -k that packs every line whole (0: none can)
   bool whole_needs_large = false;  // ... and its index record needs -l
   std::string refusal;             // zelkpack's message when it would stop, else empty
+  std::string name;                // the database's name, for the zelkpack command (-n)
 };
 
 // The lines of a text and their order, when the converter's sort has run

@@ -6,14 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstring>
 
 #include "format/format.h"
 #include "text/split.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
+#include "toolkit/output.h"
 #include "writer/from_memory.h"
 #include "zelkdump/commands.h"
 
@@ -21,82 +20,17 @@ namespace zelk::import {
 
 namespace {
 
-// The temporary file being written, for the signal handler to remove.
-char g_temporary[PATH_MAX + 1];
-volatile std::sig_atomic_t g_have_temporary = 0;
-
-extern "C" void remove_temporary(int sig) {
-  if (g_have_temporary) unlink(g_temporary);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-// The temporary file: removed when the run fails or is interrupted, renamed
-// over the output when it succeeds.
-struct Temporary {
-  std::string path;
-  int fd = -1;
-  struct sigaction old_int {
-  }, old_term{};
-
-  explicit Temporary(const std::string& output) {
-    size_t slash = output.rfind('/');
-    std::string dir = slash == std::string::npos ? "" : output.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
-    path = dir + "." + base + ".XXXXXX";
-    if (path.size() > PATH_MAX) die("cannot create '%s': name too long", output.c_str());
-    std::memcpy(g_temporary, path.c_str(), path.size() + 1);
-    struct sigaction sa {};
-    sa.sa_handler = remove_temporary;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old_int);
-    sigaction(SIGTERM, &sa, &old_term);
-    // The name is chosen and the handler knows it before the file exists.
-    sigset_t block, saved;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
-    sigprocmask(SIG_BLOCK, &block, &saved);
-    fd = mkstemp(g_temporary);
-    int error = errno;
-    if (fd >= 0) {
-      path = g_temporary;
-      g_have_temporary = 1;
-    }
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
-    if (fd < 0) {
-      restore();
-      die("cannot create a file beside '%s': %s", output.c_str(), std::strerror(error));
-    }
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-  }
-  Temporary(const Temporary&) = delete;
-  Temporary& operator=(const Temporary&) = delete;
-  ~Temporary() {
-    if (fd >= 0) close(fd);
-    if (g_have_temporary) unlink(path.c_str());
-    g_have_temporary = 0;
-    restore();
-  }
-  void restore() {
-    sigaction(SIGINT, &old_int, nullptr);
-    sigaction(SIGTERM, &old_term, nullptr);
-  }
-};
-
 // zelkdump verify's checks on the written file; fails with what they found.
-void check(const Temporary& t, const std::string& output) {
+void check(const Output& output) {
   struct stat st;
-  if (fstat(t.fd, &st) != 0) die("cannot read '%s': %s", t.path.c_str(), std::strerror(errno));
+  if (fstat(output.fd, &st) != 0) cannot_write(output.name, errno);
   Captured said;
-  DumpContext cx{output, said.f, said.f, false, Charset()};
+  DumpContext cx{output.name, said.f, said.f, false, Charset()};
   Request request;
   request.command = "verify";
   int status;
   try {
-    status = run_dump(cx, request, t.fd, static_cast<uint64_t>(st.st_size));
+    status = run_dump(cx, request, output.fd, static_cast<uint64_t>(st.st_size));
   } catch (Fatal& fatal) {
     fatal.status = 1;  // the import's own file: a failed import
     throw;
@@ -159,37 +93,30 @@ int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t
   return high;
 }
 
-Packed write_database(const std::string& path, Bytes& text, Layout& layout,
-                      const Settings& settings, std::FILE* progress) {
+Packed write_database(Output& output, Bytes& text, Layout& layout, const Settings& settings,
+                      std::FILE* progress) {
   Packed p;
   ChunkIndex index;
   index.text.reserve(text.size());
   try {
     split_lines(text.data(), layout.table.starts, layout.sorted, settings, p.stats, index);
-    if (index_record_size(index.entries) > kMaxRecordSize) {
-      p.small_index_k = chunksize_for_small_index(view(text), layout.table.starts, layout.sorted,
-                                                  settings.chunksize);
-    }
     text = Bytes();
     layout = Layout();
     check_chunk_count(index);
     p.chunks = index.suffix;
     p.index_size = index_record_size(index.entries);
-    Temporary t(path);
-    File out(fdopen(t.fd, "wb"), t.path);
-    if (!out.f) throw std::bad_alloc();
-    int fd = dup(t.fd);  // the stream closes its own; verify reads the copy
-    t.fd = fd;
+    int fd = dup(output.fd);  // the stream closes its own; the check reads the output's
+    File out(fd >= 0 ? fdopen(fd, "wb") : nullptr, output.name);
+    if (!out.f) cannot_write(output.name, errno);
+    out.say_reason = true;
     set_buffer(out, 1 << 20);
     write_from_memory(out, settings, index, progress);
     index = ChunkIndex();
-    show_progress(progress, "checking");
-    check(t, path);
-    show_progress(progress, "");
-    if (rename(t.path.c_str(), path.c_str()) != 0) {
-      die("cannot write '%s': %s", path.c_str(), std::strerror(errno));
+    if (!output.temporary.empty()) {  // a device or a pipe cannot be read back
+      show_progress(progress, "checking");
+      check(output);
+      show_progress(progress, "");
     }
-    g_have_temporary = 0;
   } catch (const Fatal& fatal) {
     std::string message = fatal.message;
     while (!message.empty() && message.back() == '\n') message.pop_back();

@@ -1,6 +1,6 @@
 // zelkimport's database output: the import's text packed as zelkpack packs
-// it, without work files, into a temporary file beside the output that is
-// checked as zelkdump verify checks and then renamed over the output.
+// it, without work files, into the output's temporary file, and checked as
+// zelkdump verify checks before the output is committed.
 #pragma once
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 
 #include "text/settings.h"
 #include "text/split.h"
+#include "toolkit/output.h"
 #include "zelkimport/layout.h"
 
 namespace zelk::import {
@@ -17,17 +18,15 @@ namespace zelk::import {
 struct Packed {
   long chunks = 0;
   size_t index_size = 0;
-  int small_index_k = 0;  // when the index record is over 65535: the -k that fits it, 0 none
   Stats stats;
 };
 
-// Packs text (laid out as layout says) into the database at path with
-// settings (name, K, -l, -p); text and layout are let go once the chunks
-// are made. A failure, SIGINT or SIGTERM leaves no file under path's name
-// but what was there before. progress: a terminal to say how far it is, or
+// Packs text (laid out as layout says) into the database written to output
+// with settings (name, K, -l, -p), and checks it; text and layout are let go
+// once the chunks are made. progress: a terminal to say how far it is, or
 // null.
-Packed write_database(const std::string& path, Bytes& text, Layout& layout,
-                      const Settings& settings, std::FILE* progress);
+Packed write_database(Output& output, Bytes& text, Layout& layout, const Settings& settings,
+                      std::FILE* progress);
 
 // The index record's size when the converter packs the lines of text
 // (starts as in LineTable) in this order at chunksize.

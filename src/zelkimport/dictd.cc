@@ -146,7 +146,7 @@ void read_dictd(const TextFile& index, const TextFile& data, Sink& sink, Bytes* 
     failed = std::current_exception();
   }
   std::string messages = said.text();
-  std::fwrite(messages.data(), 1, messages.size(), sink.messages);
+  if (!messages.empty()) note(sink.messages, "%s", messages.c_str());
   if (release) *release = Bytes();  // before the halves are put together: less at the peak
   take_entries(sink, second);
   if (failed) std::rethrow_exception(failed);

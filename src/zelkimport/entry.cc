@@ -1,7 +1,11 @@
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
+#include "text/sort.h"
+#include "toolkit/file.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
 
@@ -28,7 +32,7 @@ int layout_budget(const Options& o) {
   return o.long_definitions == Long::kWhole ? 65535 : o.chunksize;
 }
 
-Sink::Sink(const Options& o) : options(o) {
+Sink::Sink(const Options& o) : options(o), keep_reflowed(o.long_definitions != Long::kWhole) {
   if (!o.from.empty()) open_converter(from_source, o.from, "UTF-8", false);
   stray = !o.replace.empty() ? o.replace : "\xEF\xBF\xBD";  // U+FFFD
   if (!o.to.empty()) {
@@ -58,6 +62,11 @@ void take_entries(Sink& sink, Sink& part) {
   sink.shortened += part.shortened;
   sink.long_keys += part.long_keys;
   if (sink.title.empty()) sink.title = part.title;
+  for (Reflowed& r : part.reflowed) {
+    r.first_line += sink.written - part.written;
+    sink.reflowed.push_back(std::move(r));
+  }
+  part.reflowed.clear();
   sink.continued += part.continued;
   sink.cut += part.cut;
   if (sink.invalid == 0) sink.first_invalid = part.first_invalid;
@@ -74,8 +83,8 @@ void take_entries(Sink& sink, Sink& part) {
 void skip_entry(Sink& sink, const Where& where, std::string_view key, const char* reason,
                 const std::string& detail) {
   ++sink.skipped[reason];
-  std::fprintf(sink.messages, "zelkimport: %s skipped: %s%s\n", describe(where, key).c_str(),
-               reason, detail.c_str());
+  note(sink.messages, "zelkimport: %s skipped: %s%s\n", describe(where, key).c_str(), reason,
+       detail.c_str());
 }
 
 namespace {
@@ -165,6 +174,44 @@ size_t fit(Sink& sink, std::string_view utf8, size_t room, std::string& piece, c
   return fits;
 }
 
+// Where a definition that goes on in a further entry is best cut, given
+// that its first n bytes fit: never inside a {reference} nor inside a
+// grapheme cluster (a letter and its combining marks); at the end of a
+// sentence near the end of the room, else at a blank there, else at the
+// last place that is neither. 0 when there is no place at all.
+size_t cut_place(std::string_view value, size_t n) {
+  const size_t near = n - n / 4;
+  size_t sentence = 0, blank = 0, plain = 0, any = 0;
+  size_t open = std::string_view::npos, closes = std::string_view::npos;  // an open {reference}
+  utf8proc_int32_t before = -1, state = 0;
+  for (size_t at = 0; at <= n && at < value.size();) {
+    utf8proc_int32_t c;
+    auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(value.data() + at),
+                                static_cast<utf8proc_ssize_t>(value.size() - at), &c);
+    if (len <= 0) return n;  // not UTF-8: the character boundary found already
+    bool boundary = at > 0 && utf8proc_grapheme_break_stateful(before, c, &state);
+    bool inside = open != std::string_view::npos && closes != std::string_view::npos;
+    if (boundary && !inside) {
+      plain = at;
+      if (c == ' ' && at >= near) {
+        blank = at;
+        char end = value[at - 1];
+        if (end == '.' || end == '!' || end == '?') sentence = at;
+      }
+    }
+    if (boundary) any = at;
+    if (c == '{') {
+      open = at;
+      closes = value.find('}', at + 1);
+    } else if (c == '}') {
+      open = closes = std::string_view::npos;
+    }
+    before = c;
+    at += static_cast<size_t>(len);
+  }
+  return sentence ? sentence : blank ? blank : plain ? plain : any;
+}
+
 // Appends the line key<TAB>value<LF>.
 void write_line(Sink& sink, const std::string& key, std::string_view value) {
   Bytes& out = sink.out;
@@ -173,53 +220,73 @@ void write_line(Sink& sink, const std::string& key, std::string_view value) {
   out.insert(out.end(), value.begin(), value.end());
   out.push_back('\n');
   sink.longest_line = std::max(sink.longest_line, key.size() + 1 + value.size());
-  sink.long_keys += key.size() > 127;
+  sink.long_keys += key.size() > kMaxSortKey;
   ++sink.written;
 }
 
-// Writes key and value (UTF-8) as entry lines: one when the line fits,
-// else as --long says.
-void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where) {
-  const size_t budget = static_cast<size_t>(layout_budget(sink.options));
-  const size_t line_room = budget - 2;  // bytes a line keeps before its line feed
-  std::string k;
-  to_output(sink, key, k, where, key);
-  if (k.size() > (budget - 3) / 2) {  // half the line at most, the rest for the definition
-    size_t n = fit(sink, key, (budget - 3) / 2, k, where, key);
-    ++sink.shortened;
-    std::fprintf(sink.messages, "zelkimport: %s: key shortened to its first %zu bytes\n",
-                 describe(where, key).c_str(), k.size());
-    key = key.substr(0, n);
-  }
-  std::string& v = sink.conv_buf;
-  to_output(sink, value, v, where, key);
-  const size_t room = line_room - 1 - k.size();
-  if (v.size() <= room) return write_line(sink, k, v);
-  if (sink.options.long_definitions == Long::kCut) {
-    fit(sink, value, room, sink.piece_buf, where, key);
-    ++sink.cut;
-    return write_line(sink, k, sink.piece_buf);
-  }
+// Writes the definition as lines of key k, each piece as long as room
+// allows, cut at good places.
+void write_continued(Sink& sink, const std::string& k, std::string_view value, size_t room,
+                     const Where& where, std::string_view key) {
   ++sink.continued;
   while (!value.empty()) {
     size_t n = fit(sink, value, room, sink.piece_buf, where, key);
     size_t next = n;
     if (n < value.size()) {
-      // At a blank near the end of the room, when there is one.
-      size_t blank = value[n] == ' ' ? n : value.rfind(' ', n);
-      if (blank != std::string_view::npos && blank > 0 && blank >= n - n / 4) {
-        if (blank < n) fit(sink, value.substr(0, blank), room, sink.piece_buf, where, key);
-        n = blank;
-        next = blank + 1;
-      } else if (n == 0) {
+      size_t cut = n > 0 ? cut_place(value, n) : 0;
+      if (cut == 0) {
         die("%s: -k %d leaves no room for a character of the definition",
             describe(where, key).c_str(), sink.options.chunksize);
       }
+      if (cut < n) fit(sink, value.substr(0, cut), room, sink.piece_buf, where, key);
+      next = value[cut] == ' ' ? cut + 1 : cut;
     }
     write_line(sink, k, sink.piece_buf);
     value.remove_prefix(next);
   }
 }
+
+}  // namespace
+
+void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
+                 int chunksize) {
+  const size_t budget = static_cast<size_t>(chunksize);
+  const size_t line_room = budget - 2;  // bytes a line keeps before its line feed
+  const long first_line = sink.written;
+  bool kept_whole = true, shortened = false;
+  std::string k;
+  to_output(sink, key, k, where, key);
+  std::string_view whole_key = key;
+  if (k.size() > (budget - 3) / 2) {  // half the line at most, the rest for the definition
+    size_t n = fit(sink, key, (budget - 3) / 2, k, where, key);
+    ++sink.shortened;
+    kept_whole = false;
+    shortened = true;
+    note(sink.messages, "zelkimport: %s: key shortened to its first %zu bytes\n",
+         describe(where, key).c_str(), k.size());
+    key = key.substr(0, n);
+  }
+  std::string& v = sink.conv_buf;
+  to_output(sink, value, v, where, key);
+  const size_t room = line_room - 1 - k.size();
+  if (v.size() <= room) {
+    write_line(sink, k, v);
+  } else if (sink.options.long_definitions == Long::kCut) {
+    fit(sink, value, room, sink.piece_buf, where, key);
+    ++sink.cut;
+    kept_whole = false;
+    write_line(sink, k, sink.piece_buf);
+  } else {
+    kept_whole = false;
+    write_continued(sink, k, value, room, where, key);
+  }
+  if (!kept_whole && sink.keep_reflowed) {
+    sink.reflowed.push_back(Reflowed{std::string(whole_key), std::string(value), first_line,
+                                     sink.written - first_line, shortened});
+  }
+}
+
+namespace {
 
 // Valid UTF-8 from text: each byte that is not part of a character becomes
 // sink.stray. Returns the number of bytes replaced.
@@ -337,11 +404,11 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
     std::string before = quote(k);
     repair_key(k);
     ++sink.repaired;
-    std::fprintf(sink.messages, "zelkimport: %s: key %s holds %s; repaired as %s\n",
-                 describe(where).c_str(), before.c_str(), problem, quote(k).c_str());
+    note(sink.messages, "zelkimport: %s: key %s holds %s; repaired as %s\n",
+         describe(where).c_str(), before.c_str(), problem, quote(k).c_str());
   }
   if (k.empty()) return skip_entry(sink, where, k, "empty key");
-  write_entry(sink, k, v, where);
+  write_entry(sink, k, v, where, layout_budget(sink.options));
 }
 
 namespace {
@@ -367,12 +434,12 @@ void finish_reading(Sink& sink, const std::string& source) {
         source.c_str(), sink.invalid, sink.first_invalid.c_str(),
         likely_charset(sink.invalid_bytes));
   }
-  for (const std::string& note : sink.invalid_notes) {
-    std::fprintf(sink.messages, "zelkimport: %s\n", note.c_str());
+  for (const std::string& said : sink.invalid_notes) {
+    note(sink.messages, "zelkimport: %s\n", said.c_str());
   }
   if (sink.invalid > static_cast<long>(sink.invalid_notes.size())) {
-    std::fprintf(sink.messages, "zelkimport: ... and %zu more entries with bytes replaced\n",
-                 static_cast<size_t>(sink.invalid) - sink.invalid_notes.size());
+    note(sink.messages, "zelkimport: ... and %zu more entries with bytes replaced\n",
+         static_cast<size_t>(sink.invalid) - sink.invalid_notes.size());
   }
   if (sink.written == 0) die("%s: no entries to write", source.c_str());
 }

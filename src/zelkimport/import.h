@@ -76,6 +76,15 @@ std::string describe(const Where& where, std::string_view key);
 // Quotes a key for a message: control bytes escaped, cut after ~60 bytes.
 std::string quote(std::string_view text);
 
+// An entry written in more than one line, cut, or with its key shortened:
+// kept whole, so that the advice on -k can lay it out again at another K.
+struct Reflowed {
+  std::string key, value;  // UTF-8, cleaned
+  long first_line;         // the first of its lines among those written
+  long lines;              // how many lines it was written in
+  bool key_shortened;      // its key was shortened to fit
+};
+
 struct Sink {
   explicit Sink(const Options& options);
 
@@ -101,7 +110,9 @@ struct Sink {
   std::vector<std::string> invalid_notes;  // their messages, said when the import goes on
   size_t longest_line = 0;                 // bytes of the longest entry line before its line feed
   std::map<std::string, long> skipped;     // reason -> entries skipped for it
-  std::FILE* messages = stderr;
+  bool keep_reflowed = true;               // keep them in reflowed
+  std::vector<Reflowed> reflowed;          // the entries not written whole, in order
+  std::FILE* messages = stderr;            // null: none
   // Scratch reused from entry to entry.
   std::string key_buf, value_buf, utf8_buf, conv_buf, piece_buf;
 };
@@ -110,6 +121,12 @@ struct Sink {
 // HTML-like markup to be turned into text first.
 void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
                bool markup = false);
+
+// Writes a cleaned entry (UTF-8) as entry lines for chunk budget K: one
+// line when it fits, else as --long says; the key shortened to half a line
+// at most. What add_entry ends with.
+void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
+                 int chunksize);
 
 // The longest start of utf8, ending at a character boundary, whose text in
 // the output's character set fits in room bytes; out receives that text.

@@ -11,17 +11,24 @@
 #include <cstring>
 #include <future>
 #include <new>
+#include <optional>
 
 #include "format/format.h"
+#include "toolkit/file.h"
+#include "toolkit/output.h"
 #include "toolkit/version.h"
+#include "zelkimport/advice.h"
 #include "zelkimport/check.h"
 #include "zelkimport/database.h"
 #include "zelkimport/import.h"
 #include "zelkimport/layout.h"
 
 using namespace zelk::import;
+using zelk::cannot_write;
 using zelk::die;
 using zelk::Fatal;
+using zelk::File;
+using zelk::Output;
 using zelk::report;
 using zelk::same_file;
 
@@ -59,8 +66,8 @@ std::string resolve_source(const std::string& source, std::string& format) {
     if (!source.ends_with(part.suffix) || (!format.empty() && format != part.format)) continue;
     std::string main = source.substr(0, source.size() - std::strlen(part.suffix)) + part.main;
     if (!file_exists(main)) continue;
-    std::fprintf(stderr, "zelkimport: '%s' is part of a %s dictionary: reading '%s'\n",
-                 source.c_str(), part.format, main.c_str());
+    zelk::note(stderr, "zelkimport: '%s' is part of a %s dictionary: reading '%s'\n",
+               source.c_str(), part.format, main.c_str());
     format = part.format;
     return main;
   }
@@ -89,28 +96,22 @@ std::vector<std::string> source_files(const std::string& source, const std::stri
   return files;
 }
 
-void write_output(const std::string& path, std::string_view text) {
-  if (path.empty() || path == "-") {
+// The text to standard output, or to the output file, which it replaces.
+void write_output(Output* out, std::string_view text) {
+  if (!out) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
         std::fflush(stdout) != 0) {
       die("cannot write standard output: %s", std::strerror(errno));
     }
     return;
   }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) die("cannot create '%s': %s", path.c_str(), std::strerror(errno));
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int error = errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    // A partial file goes; a device or anything else written through stays.
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
-    die("cannot write '%s': %s", path.c_str(), std::strerror(error));
-  }
+  int fd = dup(out->fd);
+  File file(fd >= 0 ? fdopen(fd, "wb") : nullptr, out->name);
+  if (!file.f) cannot_write(out->name, errno);
+  file.say_reason = true;
+  write_bytes(file, text.data(), text.size());
+  close_file(file);
+  zelk::commit_output(*out);
 }
 
 // The file's name without its folder and its dictionary suffixes.
@@ -125,25 +126,43 @@ std::string stem(const std::string& path) {
   return s;
 }
 
-// The database's name: -n, else the source's title, else its stem; in the
-// output's character set, at most 31 bytes, cut at a character boundary.
-std::string database_name(Sink& sink, const std::string& given, const std::string& source) {
-  std::string name = !given.empty() ? given : !sink.title.empty() ? sink.title : stem(source);
+// Where a name of which only the first used bytes fit is best cut: at the
+// last blank before them unless the cut falls between words already, with
+// no blank left at its end.
+size_t name_end(std::string_view name, size_t used) {
+  size_t end = used;
+  if (name[used] != ' ') {
+    size_t blank = name.rfind(' ', used);
+    if (blank != std::string_view::npos && blank > 0) end = blank;
+  }
+  while (end > 0 && name[end - 1] == ' ') --end;
+  return end;
+}
+
+// The name the database gets: -n, else the source's title, else its stem.
+std::string chosen_name(const std::string& given, const Sink& sink, const std::string& source) {
+  return !given.empty() ? given : !sink.title.empty() ? sink.title : stem(source);
+}
+
+// That name in the output's character set, at most 31 bytes, cut at a word
+// boundary when it has one there, else between characters. cut: whether it was.
+std::string database_name(Sink& sink, const std::string& name, bool* cut) {
   std::string out;
-  size_t used;  // bytes of name that made it
-  try {
-    used = fit_output(sink, name, 31, out);
-  } catch (const Fatal&) {  // a name the output's set cannot write stays UTF-8
-    out = name.substr(0, 31);
-    while (!out.empty() && (static_cast<unsigned char>(name[out.size()]) & 0xC0) == 0x80) {
-      out.pop_back();
+  auto fits = [&](std::string_view utf8) {
+    try {
+      return fit_output(sink, utf8, zelk::kNameSize - 1, out);
+    } catch (const Fatal&) {  // a name the output's set cannot write stays UTF-8
+      out = utf8.substr(0, zelk::kNameSize - 1);
+      while (out.size() < utf8.size() &&
+             (static_cast<unsigned char>(utf8[out.size()]) & 0xC0) == 0x80) {
+        out.pop_back();
+      }
+      return out.size();
     }
-    used = out.size();
-  }
-  if (used < name.size()) {
-    std::fprintf(stderr, "zelkimport: the name '%s' is cut to its first 31 bytes: '%s'\n",
-                 name.c_str(), out.c_str());
-  }
+  };
+  size_t used = fits(name);
+  *cut = used < name.size();
+  if (*cut) fits(std::string_view(name).substr(0, name_end(name, used)));
   return out;
 }
 
@@ -154,14 +173,15 @@ void say(const char* what) { zelk::show_progress(progress_stream(), what); }
 void done_saying() { say(""); }
 
 // The summary of a database written: the text's counts as packed.
-TextSummary packed_summary(const Sink& sink, long repeated, const Packed& packed, int chunksize) {
+TextSummary packed_summary(const Sink& sink, long repeated, const Packed& packed, int chunksize,
+                           int advised) {
   TextSummary s;
   s.entries = sink.written;
   s.repeated_keys = repeated;
   s.long_keys = sink.long_keys;
   s.chunks = packed.chunks;
   s.index_size = packed.index_size;
-  s.small_index_k = packed.small_index_k;
+  s.small_index_k = advised;
   s.whole_k = chunksize;
   return s;
 }
@@ -195,21 +215,32 @@ void read_source(const std::string& source, const std::string& format, Sink& sin
   }
 }
 
-void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k) {
+void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k,
+               int advised, Output& out) {
   zelk::Settings settings;
-  settings.storyName = database_name(sink, c.name, source);
+  bool cut;
+  std::string name = chosen_name(c.name, sink, source);
+  settings.storyName = database_name(sink, name, &cut);
+  if (cut) {
+    zelk::note(stderr, "zelkimport: the name '%s' is cut to fit in 31 bytes: '%s'\n", name.c_str(),
+               settings.storyName.c_str());
+  }
   settings.chunksize = k;
   settings.allow_large_index = true;
   long repeated = layout.repeated;
-  Packed packed = write_database(c.output, sink.out, layout, settings, progress_stream());
+  Packed packed = write_database(out, sink.out, layout, settings, progress_stream());
+  zelk::commit_output(out);
   done_saying();
-  TextSummary s = packed_summary(sink, repeated, packed, k);
+  TextSummary s = packed_summary(sink, repeated, packed, k, advised);
   std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
                      (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
   print_summary(stderr, c.output, s, k, &sink, what);
 }
 
-void write_text(const Command& c, Sink& sink, Layout& layout, int k) {
+void write_text(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k,
+                int advised, Output* out) {
+  bool cut;
+  std::string name = database_name(sink, chosen_name(c.name, sink, source), &cut);
   zelk::LineTable arranged;
   Bytes text = layout.moved ? arranged_text(view(sink.out), layout, arranged) : std::move(sink.out);
   sink.out = Bytes();
@@ -218,8 +249,10 @@ void write_text(const Command& c, Sink& sink, Layout& layout, int k) {
   // The summary is worked out while the output is written.
   std::future<TextSummary> summary =
       std::async(std::launch::async, check_text, text.data(), text.size(), k, &sorted);
-  write_output(c.output, view(text));
+  write_output(out, view(text));
   TextSummary s = summary.get();
+  if (s.index_size > zelk::kMaxRecordSize) s.small_index_k = advised;
+  s.name = name;
   print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
                 &sink);
 }
@@ -237,6 +270,10 @@ int import(Command& c) {
   }
   std::string source = resolve_source(c.source, o.format);
   check_output(c, source);
+  // The output is opened before any work: one that cannot be written stops
+  // the run at once.
+  std::optional<Output> out;
+  if (!c.output.empty() && c.output != "-") out.emplace(zelk::open_output(c.output));
   say("reading");
   Sink sink(o);
   read_source(source, o.format, sink);
@@ -248,10 +285,11 @@ int import(Command& c) {
   }
   say("sorting");
   Layout layout = lay_out(view(sink.out), k);
+  int advised = advised_chunksize(sink, view(sink.out), layout, k);
   if (is_database_name(c.output)) {
-    write_pdb(c, source, sink, layout, k);
+    write_pdb(c, source, sink, layout, k, advised, *out);
   } else {
-    write_text(c, sink, layout, k);
+    write_text(c, source, sink, layout, k, advised, out ? &*out : nullptr);
   }
   return 0;
 }
@@ -349,6 +387,7 @@ int run(int argc, char** argv) {
     if (!c.source.empty()) usage_error("--check takes one file and no SOURCE");
     Bytes text = read_whole(c.check_file);
     TextSummary s = check_text(text.data(), text.size(), o.chunksize);
+    s.name = stem(c.check_file);
     bool whole = print_summary(stdout, c.check_file, s, o.chunksize, nullptr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) die("cannot write standard output");
     return whole ? 0 : 1;
@@ -363,8 +402,10 @@ int main(int argc, char** argv) {
   try {
     return run(argc, argv);
   } catch (const Fatal& fatal) {
+    zelk::show_progress(progress_stream(), "");
     return report(fatal, "zelkimport", stderr);
   } catch (const std::bad_alloc&) {
+    zelk::show_progress(progress_stream(), "");
     return report(Fatal{"out of memory"}, "zelkimport", stderr);
   }
 }

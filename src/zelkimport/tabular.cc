@@ -2,6 +2,7 @@
 // backslash-n, backslash-t and two backslashes) and spreadsheets saved as CSV (RFC 4180).
 #include <algorithm>
 
+#include "toolkit/file.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {
@@ -194,8 +195,7 @@ Bytes read_as_utf8(const std::string& path, Sink& sink) {
     die("%s:%ld: not valid %s", path.c_str(), line, sink.options.from.c_str());
   }
   if (wide)
-    std::fprintf(sink.messages, "zelkimport: %s: read as %s (its byte order mark)\n", path.c_str(),
-                 wide);
+    note(sink.messages, "zelkimport: %s: read as %s (its byte order mark)\n", path.c_str(), wide);
   sink.source_in_utf8 = true;
   return Bytes(utf8.begin(), utf8.end());
 }
