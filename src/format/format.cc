@@ -34,6 +34,13 @@ std::vector<unsigned char> build_record_list(const std::vector<IndexEntry>& entr
   return list;
 }
 
+uint64_t last_record_offset(const std::vector<IndexEntry>& entries, size_t index_size) {
+  uint64_t offset = record0_offset(entries.size());
+  if (!entries.empty()) offset += index_size;
+  for (size_t r = 0; r + 1 < entries.size(); ++r) offset += entries[r].size;
+  return offset;
+}
+
 size_t index_record_size(const std::vector<IndexEntry>& entries) {
   size_t size = index_keys_offset(entries.size());
   for (const IndexEntry& e : entries) size += e.first.size() + 1 + e.last.size() + 1;

@@ -71,6 +71,9 @@ inline constexpr uint64_t kMaxDatabaseSize =
     record0_offset(kMaxChunks) + index_keys_offset(kMaxChunks) +
     kMaxChunks * 2 * (kMaxKeyLength + 1) + kMaxChunks * kMaxRecordSize;
 
+// A record list entry states its record's offset in 32 bits.
+inline constexpr uint64_t kMaxRecordOffset = UINT32_MAX;
+
 // What the index record says of one chunk.
 struct IndexEntry {
   std::string first;  // key of the chunk's first entry
@@ -87,6 +90,11 @@ std::vector<unsigned char> build_header(const std::string& name, size_t n);
 // part of it.
 std::vector<unsigned char> build_record_list(const std::vector<IndexEntry>& entries,
                                              size_t index_size);
+
+// Where the last record begins when the records of these chunks (sized as
+// their entries say) follow an index record of index_size bytes: past
+// kMaxRecordOffset, the record list cannot state it.
+uint64_t last_record_offset(const std::vector<IndexEntry>& entries, size_t index_size);
 
 // Size of the index record for these chunks.
 size_t index_record_size(const std::vector<IndexEntry>& entries);

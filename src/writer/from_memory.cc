@@ -78,6 +78,12 @@ void write_from_memory(File& out, const Settings& settings, ChunkIndex& index,
     }
     entries[i].size = stored;
   }
+  if (uint64_t last = last_record_offset(entries, index_size); last > kMaxRecordOffset) {
+    die("Error: Database too big: record %zu would start at byte %llu, past the %llu that the "
+        "record list can state.\n",
+        n, static_cast<unsigned long long>(last),
+        static_cast<unsigned long long>(kMaxRecordOffset));
+  }
 
   show_progress(progress, "writing");
   std::vector<unsigned char> header = build_header(settings.storyName, n);

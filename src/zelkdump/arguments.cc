@@ -9,13 +9,14 @@ namespace {
 bool is_option_of(const CommandSpec& command, const std::string& a) {
   return a == "-h" || a == "--help" || a.rfind("--charset=", 0) == 0 ||
          (command.json && a == "--json") || (command.strategy && a.rfind("--strategy=", 0) == 0) ||
-         (command.serve && (a.rfind("--host=", 0) == 0 || a.rfind("--port=", 0) == 0));
+         (command.serve &&
+          (a.rfind("--host=", 0) == 0 || a.rfind("--port=", 0) == 0 || a.rfind("--wait=", 0) == 0));
 }
 
 // An option of the command that takes the next argument as its value.
 bool takes_value(const CommandSpec& command, const std::string& a) {
   return a == "--charset" || (command.strategy && (a == "-s" || a == "--strategy")) ||
-         (command.serve && (a == "--host" || a == "--port"));
+         (command.serve && (a == "--host" || a == "--port" || a == "--wait"));
 }
 
 }  // namespace

@@ -71,7 +71,10 @@ int dump_keys(const DumpContext& cx, const Database& db, const std::string* pref
 int dump_extract(const DumpContext& cx, const Database& db);
 int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened);
 // Serves the web page and its JSON API until SIGINT or SIGTERM.
-int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port);
+// wait: how long a request that reads many chunks waits for its turn before
+// the answer is 503.
+int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port,
+               int wait);
 
 // One query's matches for a program rather than a terminal: entries offset
 // to offset + limit in dictionary order, whether more follow, and for an
@@ -98,6 +101,9 @@ KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset,
 // folding, as nocase does), each key once, in dictionary order.
 KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
                          size_t limit);
+// How many chunks a listing without case of the prefix typed may read.
+size_t chunks_for_nocase_prefix(const Database& db, const std::string& typed,
+                                const Charset& charset);
 // The keys (in the database's set) that the database has, in the order given.
 std::vector<std::string> existing_keys(ChunkReader& reader, const std::vector<std::string>& keys);
 
@@ -108,6 +114,7 @@ struct Request {
   std::string host = "127.0.0.1";  // serve's address and port
   int port = 8080;
   std::string charset;  // the database's character set; empty: found from the database
+  int wait = 20;        // serve: seconds a request that reads many chunks waits for its turn
 };
 // Opens the database in the regular file fd (size bytes) and runs the
 // request. Raises Fatal and std::bad_alloc.
@@ -165,7 +172,7 @@ inline constexpr CommandSpec kCommands[] = {
     {"serve", "A web page to search and browse the database, on 127.0.0.1 unless --host says",
      false, false, false, false, true,
      [](const DumpContext& cx, const Database& db, const Request& r) {
-       return dump_serve(cx, db, r.host, r.port);
+       return dump_serve(cx, db, r.host, r.port, r.wait);
      }},
 };
 

@@ -104,6 +104,10 @@ void add_commands(CLI::App& app, Parsed& p) {
       sub->add_option("--host", p.request.host, "the address to serve on (default 127.0.0.1)");
       sub->add_option("--port", p.request.port, "the port (default 8080; 0: any free one)")
           ->check(CLI::Range(0, 65535));
+      sub->add_option("--wait", p.request.wait,
+                      "seconds a search that reads many chunks waits for its turn before the "
+                      "answer is 503 (default 20)")
+          ->check(CLI::Range(0, 3600));
     }
   }
 }

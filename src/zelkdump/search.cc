@@ -352,23 +352,49 @@ KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset,
   return page;
 }
 
-KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
-                         size_t limit) {
-  const Charset& charset = reader.cx.charset;
+namespace {
+
+// The stored beginnings of the keys that can match a prefix typed in UTF-8
+// without case: its first character in each of its cases, in dictionary
+// order; the prefix as it is when it is empty or not UTF-8.
+std::vector<std::string> nocase_starts(const Charset& charset, const std::string& typed) {
   std::u32string chars;
   std::string stored, problem;
   if (typed.empty() || !decode_utf8(typed, chars)) {
     to_stored(charset, typed, stored, problem);  // bytes that are not UTF-8 stay as they are
-    return keys_page(reader, stored, offset, limit);
+    return {stored};
   }
-  // The keys that can match begin with the first character in one of its
-  // cases: a range of chunks each, taken in dictionary order.
   std::vector<std::string> starts;
   for (const std::string& variant : case_variants(chars[0])) {
     if (to_stored(charset, variant, stored, problem)) starts.push_back(stored);
   }
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  return starts;
+}
+
+}  // namespace
+
+size_t chunks_for_nocase_prefix(const Database& db, const std::string& typed,
+                                const Charset& charset) {
+  size_t chunks = 0;
+  for (const std::string& start : nocase_starts(charset, typed)) {
+    auto [lo, hi] = chunks_with_prefix(db, start);
+    chunks += hi - lo;
+  }
+  return chunks;
+}
+
+KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
+                         size_t limit) {
+  const Charset& charset = reader.cx.charset;
+  std::u32string chars;
+  if (typed.empty() || !decode_utf8(typed, chars)) {
+    return keys_page(reader, nocase_starts(charset, typed)[0], offset, limit);
+  }
+  // The keys that can match begin with the first character in one of its
+  // cases: a range of chunks each, taken in dictionary order.
+  std::vector<std::string> starts = nocase_starts(charset, typed);
   std::string folded = fold_case(typed), scratch;
   auto matches = [&](std::string_view key) {
     return fold_case(as_unicode(charset, key, scratch)).starts_with(folded);

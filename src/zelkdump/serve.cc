@@ -2,12 +2,17 @@
 // lookup as you type, the entry, the database's info and a picture of its
 // chunks, and the JSON API the page reads. Keys and values reach the page
 // only as JSON strings, which the page shows as text.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -20,6 +25,7 @@
 #include "text/utf8.h"
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"
+#include "zelkdump/connections.h"
 #include "zelkdump/page.h"
 
 namespace zelk {
@@ -31,13 +37,17 @@ using Json = nlohmann::json;
 constexpr size_t kMaxQuery = 1024;      // bytes of a key or prefix asked for
 constexpr size_t kMaxLimit = 500;       // entries or keys in one answer
 constexpr size_t kMaxOffset = 1000000;  // how far one may page
-constexpr int kWorkers = 32;            // threads answering requests
-constexpr int kScanners = 2;            // of them, at most this many reading every chunk
+constexpr int kScanners = 2;            // requests reading many chunks at once, at most
+constexpr size_t kFreeWalk = 1000;      // entries or keys a request may pass by without a turn
+constexpr size_t kFewChunks = 8;        // chunks a listing without case may read without one
+constexpr size_t kFewKeys = 32;         // keys /api/exists may look up without one
 
 struct Served {
-  Served(const DumpContext& context, const Database& database) : cx(context), db(database) {}
+  Served(const DumpContext& context, const Database& database, int wait_seconds)
+      : cx(context), db(database), wait(wait_seconds) {}
   const DumpContext& cx;
   const Database& db;
+  std::chrono::seconds wait;  // for a turn to read many chunks
   std::counting_semaphore<kScanners> scans{kScanners};
   std::mutex summary_lock;
   std::string info_json, chunks_json;  // info --json and list --json, made once
@@ -118,8 +128,9 @@ bool text_param(const httplib::Request& req, httplib::Response& res, const char*
   return true;
 }
 
-// A turn to read every chunk, so that such scans never take all the
-// threads; given back when it goes out of scope, even on an exception.
+// A turn to read many chunks (every chunk, or a long walk through them), so
+// that such requests never take all the machine; given back when it goes
+// out of scope, even on an exception.
 struct ScanTurn {
   Served& s;
   bool held = false;
@@ -129,7 +140,7 @@ struct ScanTurn {
   }
   // Waits for the turn; false (answer sent) when none comes soon.
   bool take(httplib::Response& res) {
-    held = s.scans.try_acquire_for(std::chrono::seconds(20));
+    held = s.scans.try_acquire_for(s.wait);
     if (!held) {
       send_error(res, 503, "busy with other searches that read the whole dictionary; try again");
     }
@@ -166,6 +177,12 @@ void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res)
   typed = prefix;
   if (!nocase && !stored_param(s, res, &prefix)) return;
   Reading r(s);
+  // A page far into the keys walks past them all; a listing without case
+  // may walk the chunks of every case of its first letter.
+  ScanTurn turn(s);
+  bool walks = offset + limit > kFreeWalk ||
+               (nocase && chunks_for_nocase_prefix(s.db, typed, s.cx.charset) > kFewChunks);
+  if (walks && !turn.take(res)) return;
   KeyPage page = nocase ? keys_page_nocase(r.reader, typed, offset, limit)
                         : keys_page(r.reader, prefix, offset, limit);
   Json keys = Json::array();
@@ -191,6 +208,8 @@ void answer_exists(Served& s, const httplib::Request& req, httplib::Response& re
     }
   }
   Reading r(s);
+  ScanTurn turn(s);
+  if (keys.size() > kFewKeys && !turn.take(res)) return;
   Json found = Json::array();
   for (const std::string& k : existing_keys(r.reader, keys)) found.push_back(text_of(s, k));
   Json answer{{"keys", found}};
@@ -215,7 +234,7 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
   {
     ScanTurn turn(s);
     bool scans = strategy == Strategy::kNocase || strategy == Strategy::kLev;
-    if (scans && !turn.take(res)) return;
+    if ((scans || offset + limit > kFreeWalk) && !turn.take(res)) return;
     found = search(r.reader, query, strategy, offset, limit);
   }
   Json entries = Json::array();
@@ -238,41 +257,82 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
   send_json(res, 200, answer);
 }
 
-bool is_loopback(const std::string& host) {
-  return host == "127.0.0.1" || host == "localhost" || host == "::1";
-}
-
 std::string url_host(const std::string& host) {
   return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
+bool is_loopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.starts_with("127.");
+}
+
+bool is_wildcard(const std::string& host) { return host == "0.0.0.0" || host == "::"; }
+
+std::string lower(std::string text) {
+  for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+// The Host headers the server answers to: the name or address it listens
+// on, the loopback names when that is a loopback address, and when it
+// listens on every address, the machine's own name and addresses; each with
+// the port, and bare when the port is 80. Another site's page that reaches
+// the server through a name of its own gets 403.
+std::vector<std::string> allowed_hosts(const std::string& host, int port) {
+  std::vector<std::string> names{host};
+  if (is_loopback(host) || is_wildcard(host)) {
+    names.insert(names.end(), {"localhost", "127.0.0.1", "::1"});
+  }
+  if (is_wildcard(host)) {
+    char name[256] = "";
+    if (gethostname(name, sizeof name - 1) == 0 && name[0]) names.push_back(name);
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+      for (ifaddrs* a = list; a; a = a->ifa_next) {
+        if (!a->ifa_addr) continue;
+        int family = a->ifa_addr->sa_family;
+        char text[INET6_ADDRSTRLEN];
+        const void* where =
+            family == AF_INET
+                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr)
+            : family == AF_INET6
+                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr)
+                : nullptr;
+        if (where && inet_ntop(family, where, text, sizeof text)) names.push_back(text);
+      }
+      freeifaddrs(list);
+    }
+  }
+  std::vector<std::string> allowed;
+  for (const std::string& n : names) {
+    std::string shown = lower(url_host(n));
+    allowed.push_back(shown + ":" + std::to_string(port));
+    if (port == 80) allowed.push_back(shown);
+  }
+  return allowed;
+}
+
 // How the server runs, what it refuses, and the headers of every answer.
-void set_up(httplib::Server& server, const std::string& host, const int& port) {
-  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+// allowed: the Host headers answered, known once the port is bound.
+void set_up(httplib::Server& server, const std::vector<std::string>& allowed) {
+  server.new_task_queue = new_connection_threads;
   server.set_payload_max_length(4096);
   server.set_tcp_nodelay(true);  // an answer is written in two parts; no wait between them
   server.set_read_timeout(5, 0);
   server.set_write_timeout(5, 0);
   server.set_keep_alive_timeout(2);
-  server.set_pre_routing_handler(
-      [&host, &port](const httplib::Request& req, httplib::Response& res) {
-        if (req.method != "GET" && req.method != "HEAD") {
-          res.set_header("Allow", "GET, HEAD");
-          send_error(res, 405, "only GET is served");
-          return httplib::Server::HandlerResponse::Handled;
-        }
-        // Served on loopback, the page answers only to loopback names: another
-        // site's page cannot reach it through a name that points here.
-        if (is_loopback(host)) {
-          std::string asked = req.get_header_value("Host");
-          std::string p = ":" + std::to_string(port);
-          if (asked != "127.0.0.1" + p && asked != "localhost" + p && asked != "[::1]" + p) {
-            send_error(res, 403, "this server answers only to 127.0.0.1, localhost and [::1]");
-            return httplib::Server::HandlerResponse::Handled;
-          }
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-      });
+  server.set_pre_routing_handler([&allowed](const httplib::Request& req, httplib::Response& res) {
+    if (req.method != "GET" && req.method != "HEAD") {
+      res.set_header("Allow", "GET, HEAD");
+      send_error(res, 405, "only GET is served");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    std::string asked = lower(req.get_header_value("Host"));
+    if (std::find(allowed.begin(), allowed.end(), asked) == allowed.end()) {
+      send_error(res, 403, "this server answers only to " + allowed.front());
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
     res.set_header("Content-Security-Policy",
                    "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
@@ -312,8 +372,8 @@ constexpr PageFile kPageFiles[] = {
     {"/favicon.ico", kPageIcon, "image/svg+xml"},
 };
 
-void route(httplib::Server& server, Served& s, const std::string& host, int& port) {
-  set_up(server, host, port);
+void route(httplib::Server& server, Served& s, const std::vector<std::string>& allowed) {
+  set_up(server, allowed);
   for (const PageFile& file : kPageFiles) {
     server.Get(file.path, [&file](const httplib::Request&, httplib::Response& res) {
       res.set_content(file.content, file.type);
@@ -336,7 +396,8 @@ void route(httplib::Server& server, Served& s, const std::string& host, int& por
 
 }  // namespace
 
-int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port) {
+int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port,
+               int wait) {
   if (!chunk_count_ok(cx, db)) return kStatusFailed;
   // SIGINT and SIGTERM are taken by this thread alone, with sigwait; every
   // thread started from here on inherits the mask.
@@ -347,10 +408,10 @@ int dump_serve(const DumpContext& cx, const Database& db, const std::string& hos
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  Served s(cx, db);
-  httplib::Server server;
-  int bound = port;
-  route(server, s, host, bound);
+  Served s(cx, db, wait);
+  GuardedServer server;
+  std::vector<std::string> allowed;
+  route(server, s, allowed);
   // The library listens with a queue of 5 connections: when many browsers or
   // clients connect at once, the rest are dropped and retried a second later.
   // The listening socket is kept here to lengthen its queue once bound; only
@@ -362,8 +423,10 @@ int dump_serve(const DumpContext& cx, const Database& db, const std::string& hos
     listening = sock;
   });
   errno = 0;
-  bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  int bound =
+      port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
   if (bound > 0 && listening >= 0) listen(listening, SOMAXCONN);
+  if (bound > 0) allowed = allowed_hosts(host, bound);
   if (bound <= 0) {
     int error = errno;
     std::fprintf(cx.err, "zelkdump: cannot serve on %s:%d%s%s\n", host.c_str(), port,

@@ -7,6 +7,7 @@
 #include <future>
 #include <thread>
 
+#include "text/fold.h"
 #include "toolkit/file.h"
 #include "zelkimport/import.h"
 
@@ -42,17 +43,16 @@ bool is_metadata(std::string_view headword) {
   return headword.starts_with("00-database-") || headword.starts_with("00database");
 }
 
-// dictd definitions usually repeat the headword on their first line.
+// dictd definitions usually repeat the headword on their first line, often
+// in another case ("AMS" for ams) or spaced otherwise.
 std::string_view drop_headword_line(std::string_view definition, std::string_view headword) {
   size_t start = definition.find_first_not_of(" \t\r\n");
   if (start == std::string_view::npos) return definition;
   size_t end = definition.find('\n', start);
-  std::string_view first =
-      definition.substr(start, end == std::string_view::npos ? end : end - start);
-  while (!first.empty() && (first.back() == ' ' || first.back() == '\r' || first.back() == '\t')) {
-    first.remove_suffix(1);
-  }
-  if (first != headword || end == std::string_view::npos) return definition;
+  if (end == std::string_view::npos) return definition;
+  std::string_view first = definition.substr(start, end - start);
+  if (first.size() > 4 * headword.size() + 16) return definition;  // not the headword alone
+  if (!same_but_for_case_and_blanks(first, headword)) return definition;
   return definition.substr(end + 1);
 }
 

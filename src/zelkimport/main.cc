@@ -332,7 +332,8 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("--replace", o.replace,
                  "Write CHAR for what --to has no place for, and for stray bytes of the source");
   app.add_option("--markup", markup,
-                 "tab: definitions are html or none (default: html when they hold <br />)")
+                 "html: markup becomes text (StarDict's markup fields; tab files holding <br />), "
+                 "none: markup is kept as it is")
       ->check(CLI::IsMember({"html", "none"}));
   app.add_flag("--metadata", o.metadata, "dictd: keep the 00-database-* entries");
   app.add_flag("--keep-headword", o.keep_headword,
@@ -343,6 +344,31 @@ void add_options(CLI::App& app, Command& c, Words& w) {
       ->check(CLI::Range(1, 1 << 20));
   app.add_flag("--header", o.header, "CSV: the first row names the columns");
   app.add_option("--delimiter", delimiter, "CSV: the field delimiter (default ',')");
+}
+
+// Refuses, as a usage mistake, a character set iconv does not know, and an
+// output set that is not a byte superset of ASCII (each ASCII character
+// written as its own byte where the set has it): zelkpack reads tabs, line
+// feeds and " /// " as those bytes.
+void check_charsets(const Options& o) {
+  zelk::Converter from, to;
+  if (!o.from.empty() && !zelk::try_open(from, o.from, "UTF-8")) {
+    usage_error("--from: unknown character set '" + o.from + "'");
+  }
+  if (o.to.empty()) return;
+  if (!zelk::try_open(to, "UTF-8", o.to)) {
+    usage_error("--to: unknown character set '" + o.to + "'");
+  }
+  for (char ch = 1; ch > 0; ++ch) {
+    std::string out;
+    bool ok = zelk::convert(to, std::string_view(&ch, 1), out, nullptr).ok;
+    bool structural = ch == '\t' || ch == '\n' || ch == ' ' || ch == '/';
+    if ((ok || structural) && out != std::string_view(&ch, 1)) {
+      usage_error("--to " + o.to +
+                  " does not write ASCII as ASCII bytes, as zelkpack's input must be; use "
+                  "UTF-8 or a set such as CP1252, ISO-8859-15 or SHIFT_JIS");
+    }
+  }
 }
 
 // The option words into Options, refusing the combinations that make no sense.
@@ -360,6 +386,7 @@ void read_words(const Words& w, Options& o) {
   o.markup_given = !w.markup.empty();
   if (o.translit && !o.replace.empty()) usage_error("--translit and --replace exclude each other");
   if (o.translit && o.to.empty()) usage_error("--translit needs --to");
+  check_charsets(o);
 }
 
 int run(int argc, char** argv) {

@@ -140,18 +140,19 @@ struct Fields {
   std::string error;
 };
 
-void add_field(Fields& f, char type, std::string_view body) {
+void add_field(Fields& f, char type, std::string_view body, bool read_markup) {
   if (is_binary_type(type)) return;
   if (f.any_text) f.text += '\n';
   f.any_text = true;
-  if (is_markup_type(type) && utf8_valid_prefix(body) == body.size()) {
+  if (read_markup && is_markup_type(type) && utf8_valid_prefix(body) == body.size()) {
     f.text += markup_to_text(body);
   } else {
     f.text += body;
   }
 }
 
-Fields parse_data(std::string_view data, const std::string& types) {
+// read_markup: markup fields are turned into text, else kept as they are.
+Fields parse_data(std::string_view data, const std::string& types, bool read_markup) {
   Fields f;
   size_t pos = 0;
   auto take = [&](char type, bool last) -> bool {
@@ -164,7 +165,7 @@ Fields parse_data(std::string_view data, const std::string& types) {
         }
         nul = data.size();
       }
-      add_field(f, type, data.substr(pos, nul - pos));
+      add_field(f, type, data.substr(pos, nul - pos), read_markup);
       pos = nul < data.size() ? nul + 1 : nul;
     } else if (type >= 'A' && type <= 'Z') {
       size_t size;
@@ -182,7 +183,7 @@ Fields parse_data(std::string_view data, const std::string& types) {
           return false;
         }
       }
-      add_field(f, type, data.substr(pos, size));
+      add_field(f, type, data.substr(pos, size), read_markup);
       pos += size;
     } else {
       f.error = std::string("unknown field type ") + quote(std::string_view(&type, 1));
@@ -195,7 +196,7 @@ Fields parse_data(std::string_view data, const std::string& types) {
       // With sametypesequence, the last field's text runs to the end.
       bool last = i + 1 == types.size();
       if (last && types[i] >= 'a' && types[i] <= 'z') {
-        add_field(f, types[i], data.substr(pos));
+        add_field(f, types[i], data.substr(pos), read_markup);
         pos = data.size();
         break;
       }
@@ -217,6 +218,7 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
   Ifo info = parse_ifo(ifo);
   flatten(info.bookname, " ", sink.title);
   std::vector<Word> words = parse_idx(idx, info);
+  const bool read_markup = !sink.options.markup_given || sink.options.markup;
   // Each word's text, kept for its synonyms.
   std::vector<std::string> texts(syn.data.empty() ? 0 : words.size());
   std::vector<char> usable(words.size(), 0);
@@ -228,7 +230,7 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
           describe(where, w.word).c_str(), static_cast<unsigned long long>(w.offset),
           static_cast<unsigned long long>(w.offset + w.size), dict.name.c_str(), dict.data.size());
     }
-    Fields f = parse_data(dict.data.substr(w.offset, w.size), info.types);
+    Fields f = parse_data(dict.data.substr(w.offset, w.size), info.types, read_markup);
     if (!f.error.empty()) {
       die("%s: %s in its data in %s", describe(where, w.word).c_str(), f.error.c_str(),
           dict.name.c_str());

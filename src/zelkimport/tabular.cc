@@ -140,7 +140,8 @@ void read_csv_text(const TextFile& file, Sink& sink) {
     Where where{&file.name, first_line, true};
     if (fields.size() == 1 && fields[0].empty()) continue;  // a blank line
     if (fields.size() < needed) {
-      skip_entry(sink, where, fields[0], "too few columns",
+      size_t key = static_cast<size_t>(o.key_column) - 1;
+      skip_entry(sink, where, key < fields.size() ? fields[key] : fields[0], "too few columns",
                  " (" + std::to_string(fields.size()) + " of " + std::to_string(needed) + ")");
       continue;
     }
