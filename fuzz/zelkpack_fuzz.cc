@@ -118,18 +118,33 @@ std::string expected_warnings(const std::string& input, const std::string& copy,
   return w;
 }
 
-// A scratch directory of its own, removed at exit, made the working
-// directory once.
-void enter_scratch_directory() {
+// A scratch directory of its own, removed at exit.
+const char* scratch_directory() {
   static char dir[256];  // no destructor: still there for the exit handler
   std::string d = (std::filesystem::temp_directory_path() / "zelkpack-fuzz-XXXXXX").string();
-  if (d.size() >= sizeof dir || !mkdtemp(d.data()) || chdir(d.c_str()) != 0) std::abort();
+  if (d.size() >= sizeof dir || !mkdtemp(d.data())) std::abort();
   d.copy(dir, d.size());
   std::atexit([] {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   });
+  return dir;
 }
+
+// The scratch directory is the working directory while an input runs, and
+// only then: the fuzzer reads and writes its corpus relative to where it
+// was started.
+struct InScratch {
+  int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  InScratch() {
+    static const char* dir = scratch_directory();
+    if (home < 0 || chdir(dir) != 0) std::abort();
+  }
+  ~InScratch() {
+    if (fchdir(home) != 0) std::abort();
+    close(home);
+  }
+};
 
 // A zelkdump command's output on the database just written.
 std::string dump(const char* command, const std::string& db) {
@@ -194,8 +209,7 @@ void check_success(const std::string& input, const std::string& copy, const std:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  static const bool ready = (enter_scratch_directory(), true);
-  (void)ready;
+  InScratch scratch;
   std::filesystem::remove_all("out");
   std::filesystem::remove("zelk.pdb");
 

@@ -144,6 +144,35 @@ TEST_F(Zelkpack, IndexRecordOf65535BytesIsAllowed) {  // 16 + 2 + 30000 + 1 + 35
   EXPECT_EQ(run({"-p", "-k", "65535", "d.txt"}).status, 0);
 }
 
+// Whatever stands at ./zelkpress, only the file it leaves counts.
+TEST_F(Zelkpack, MisbehavingCompressors) {
+  struct Case {
+    const char* script;
+    int status;
+    std::string err_end;  // how standard error ends
+  };
+  const std::string ok = "Index record (Record 0) size = 22 bytes\n";
+  const Case cases[] = {
+      {"exit 0\n", 1, "Can not open 'out/dic0000.txz' for reading\n"},
+      {"printf stored > \"$2\"; exit 3\n", 0, ok},
+      {"head -c 65536 /dev/zero > \"$2\"\n", 1,
+       "Error: Record 1 too big (65536 bytes), at most 65535.\n"},
+      {"mkdir \"$2\"\n", 1, "Can not open 'out/dic0000.txz' for reading\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir scratch;
+    write_file(scratch / "d.txt", "a\tx\n");
+    zelk_test::write_script(scratch / "zelkpress", c.script);
+    RunResult r = zelk_test::run_in(scratch.path, ZELKPACK, {"d.txt"});
+    EXPECT_EQ(r.status, c.status) << c.script;
+    EXPECT_TRUE(r.err.ends_with(c.err_end)) << c.script << r.err;
+    if (c.status == 0) {
+      EXPECT_EQ(read_file(scratch / "zelk.pdb").substr(96 + 16),
+                std::string("\0\x06" "a\0a\0", 6) + "stored");
+    }
+  }
+}
+
 TEST_F(Zelkpack, RefusesOutputThatWouldDestroyTheInputOrTheWorkFiles) {
   const std::string text = "a\tx\n";
   struct Case {

@@ -72,8 +72,8 @@ class Docs(unittest.TestCase):
         shutil.copy(os.path.join(SOURCE, "examples/fruits.txt"), os.path.join(d, "fruits.txt"))
         self.sh(f"zelkpack -n Fruits -o fruits.pdb fruits.txt && mkdir run && "
                 f"cp fruits.pdb run/")
-        # A dictionary with GCIDE's capitalised keys and a key that begins with '-'.
-        words = ["Abbey", "abbey", "Abbot", "Apple", "apple", "Applesauce", "-ness", "Happiness"]
+        # Keys as GCIDE has them: mostly capitalised, a few not, one that begins with '-'.
+        words = ["Abb", "Abbey", "Abbot", "Apple", "applecart", "Applesauce", "-ness", "Happiness"]
         with open(os.path.join(d, "gcide.txt"), "w") as f:
             f.writelines(f"{w}\tthe word {w}\n" for w in words)
         self.sh("zelkpack -n GCIDE -o gcide.pdb gcide.txt")

@@ -7,7 +7,7 @@ Usage: import_database_test.py ZELKIMPORT ZELKPACK ZELKDUMP
 import os
 import random
 import re
-import resource
+import shlex
 import shutil
 import signal
 import subprocess
@@ -119,34 +119,98 @@ class Database(Scratch):
         check = run(ZELKIMPORT, "--check", self.path("huge.txt"), "-k", "65535", check=False)
         self.assertIn(b"whole: it has lines over 65535 bytes\n", check.stdout)
 
-    def test_interrupted_and_failing_runs_keep_the_old_output(self):
+    def test_every_ending_keeps_the_old_output(self):
         self.write_tab("big.tab", [(f"w{i}", "lorem ipsum " * 40) for i in range(60000)])
-        self.write("d.pdb", b"the old database")
-        for delay in (0.05, 0.2, 0.4):
-            p = subprocess.Popen([ZELKIMPORT, self.path("big.tab"), "-o", self.path("d.pdb")],
-                                 stderr=subprocess.DEVNULL)
-            time.sleep(delay)
-            p.send_signal(signal.SIGINT if delay < 0.3 else signal.SIGTERM)
-            status = p.wait(timeout=60)
-            if delay < 0.3:  # too soon to have finished: the signal ended it
-                self.assertEqual(status, -signal.SIGINT)
-            left = sorted(os.listdir(self.dir))
-            self.assertEqual(left, ["big.tab", "d.pdb"])
-            if status != 0:
-                self.assertEqual(self.read("d.pdb"), b"the old database")
-            else:
-                self.write("d.pdb", b"the old database")
-        # A run whose writes fail (a file size limit, as on a full disk).
-        def limited():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
-        r = subprocess.run([ZELKIMPORT, self.path("big.tab"), "-o", self.path("d.pdb")],
-                           capture_output=True, preexec_fn=limited, timeout=60)
-        self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr.decode(),
-                         f"zelkimport: cannot write '{self.path('d.pdb')}': File too large\n")
-        self.assertEqual(sorted(os.listdir(self.dir)), ["big.tab", "d.pdb"])
-        self.assertEqual(self.read("d.pdb"), b"the old database")
+
+        def old():
+            self.write("d.pdb", b"the old database")
+            os.chmod(self.path("d.pdb"), 0o600)
+
+        def left():
+            self.assertEqual(sorted(os.listdir(self.dir)), ["big.tab", "d.pdb"])
+            self.assertEqual(self.read("d.pdb"), b"the old database")
+
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
+            with self.subTest(signal=sig):
+                old()
+                p = subprocess.Popen([ZELKIMPORT, "big.tab", "-o", "d.pdb"], cwd=self.dir,
+                                     stderr=subprocess.DEVNULL)
+                time.sleep(0.2)
+                p.send_signal(sig)
+                self.assertEqual(p.wait(timeout=60), -sig)
+                left()
+        # A file size limit: the write fails, named as typed, with its reason.
+        r = subprocess.run(["bash", "-c", f"ulimit -f 200; exec {ZELKIMPORT} big.tab -o d.pdb"],
+                           cwd=self.dir, capture_output=True, timeout=60)
+        self.assertEqual((r.returncode, r.stderr), (1, b"zelkimport: cannot write 'd.pdb': "
+                                                       b"File too large\n"))
+        left()
+        # A full disk, where a small one can be mounted.
+        os.mkdir(self.path("small"))
+        r = subprocess.run(["unshare", "-rm", "sh", "-c", "mount -t tmpfs -o size=200k tmpfs "
+                            f"small && exec {ZELKIMPORT} big.tab -o small/d.pdb"],
+                           cwd=self.dir, capture_output=True, timeout=60)
+        if b"mount" not in r.stderr and b"unshare" not in r.stderr:
+            self.assertEqual((r.returncode, r.stderr), (1, b"zelkimport: cannot write "
+                             b"'small/d.pdb': No space left on device\n"))
+        os.rmdir(self.path("small"))
+        # Done: the file replaced keeps its permission bits; a link is followed.
+        old()
+        run(ZELKIMPORT, "big.tab", "-o", "d.pdb", cwd=self.dir)
+        self.assertEqual(os.stat(self.path("d.pdb")).st_mode & 0o777, 0o600)
+        os.symlink("d.pdb", self.path("link.pdb"))
+        run(ZELKIMPORT, "big.tab", "-o", "link.pdb", "-n", "Linked", cwd=self.dir)
+        self.assertEqual(os.readlink(self.path("link.pdb")), "d.pdb")
+        self.assertEqual(self.read("d.pdb")[:7], b"Linked\0")
+
+    def test_outputs_refused_before_any_work(self):
+        self.write_tab("d.tab", [("k", "v")])
+        os.mkdir(self.path("adir.pdb"))
+        fits = "n" * 251 + ".pdb"  # 255 bytes: the temporary file's name is shortened
+        for output, said in [
+            ("nodir/x.pdb", "cannot write 'nodir/x.pdb': No such file or directory"),
+            ("nodir/x.txt", "cannot write 'nodir/x.txt': No such file or directory"),
+            ("adir.pdb", "cannot write 'adir.pdb': Is a directory"),
+            ("n" * 256 + ".pdb", "File name too long"),
+            ("/dev/full", "cannot write '/dev/full': No space left on device"),
+            (fits, None),
+        ]:
+            with self.subTest(output=output[:20]):
+                r = run(ZELKIMPORT, "d.tab", "-o", output, cwd=self.dir, check=False)
+                if said is None:
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    continue
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(said, r.stderr.decode())
+                self.assertNotIn(b"entries written", r.stderr)  # nothing was read
+        self.assertEqual(sorted(os.listdir(self.dir)), ["adir.pdb", "d.tab", fits])
+
+    def test_the_advice_works_when_followed(self):
+        # Long definitions go on in further entries at -k 256 and are laid
+        # out anew at any other -k: the advice must count with that.
+        rng = random.Random(5)
+        self.write_tab("d.tab", [(f"w{i:05d}", " ".join(
+            rng.choice(["lorem", "ipsum", "dolor."]) for _ in range(rng.choice([3, 40, 400, 1200]))))
+            for i in range(3000)])
+
+        def index_size(output, k):
+            said = run(ZELKIMPORT, "d.tab", "-o", output, "-k", str(k), cwd=self.dir)
+            return int(re.search(r"index record +(\d+) bytes", said.stderr.decode())[1]), said
+
+        for output in ("d.pdb", "d.txt"):
+            with self.subTest(output=output):
+                size, said = index_size(output, 256)
+                self.assertGreater(size, 65535)
+                k = int(re.search(r"-k (\d+) keeps it in main memory", said.stderr.decode())[1])
+                self.assertLessEqual(index_size(output, k)[0], 65535)
+                self.assertGreater(index_size(output, k - 1)[0], 65535)
+        # The text's own command packs it whole, under the name the import gives it.
+        said = run(ZELKIMPORT, "d.tab", "-o", "d.txt", "-k", "256", cwd=self.dir).stderr.decode()
+        command = shlex.split(re.search(r"To pack it whole: (.*)\n", said)[1])
+        self.assertEqual(command[:3], ["zelkpack", "-n", "d"])
+        packed = run(ZELKPACK, *command[1:], cwd=self.dir)
+        self.assertNotIn(b"cut to", packed.stderr)
+        self.assertEqual(self.read("zelk.pdb")[:2], b"d\0")
 
     def test_names(self):
         self.write("t.tab", "##name\tA Name Longer Than Thirty-One Bytes, Ünïcödé\nk\tv<br />w\n")

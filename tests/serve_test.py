@@ -5,6 +5,7 @@ Usage: serve_test.py ZELKPACK ZELKDUMP
 """
 import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -42,14 +43,14 @@ def free_port():
 
 
 class Server:
-    def __init__(self, database, directory):
+    def __init__(self, database, directory, host="127.0.0.1", more=()):
         self.port = free_port()
         # The test database is UTF-8 with stray bytes: said so, they are shown escaped.
         self.proc = subprocess.Popen([ZELKDUMP, "serve", database, "--port", str(self.port),
-                                      "--charset", "UTF-8"],
+                                      "--charset", "UTF-8", "--host", host, *more],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      cwd=directory)
-        self.url = f"http://127.0.0.1:{self.port}/"
+        self.url = f"http://{host}:{self.port}/"
         banner = self.proc.stdout.readline().decode()
         assert banner == f"zelkdump: serving {database} at {self.url} (Ctrl-C stops)\n", banner
 
@@ -166,6 +167,77 @@ class Serve(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertIn("script-src 'self'", headers["Content-Security-Policy"])
         self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
+
+    def test_bad_clients(self):
+        # On another loopback address, only the names of that address are answered.
+        server = Server("d.pdb", self.dir, host="127.0.0.2")
+        try:
+            for host, status in (("attacker.example", 403), (f"attacker.example:{server.port}",
+                                 403), (f"localhost:{server.port}", 200), (None, 200)):
+                headers = {"Host": host} if host else {}
+                self.assertEqual(server.get("api/info", headers=headers)[0], status, host)
+        finally:
+            server.stop()
+        # A request must arrive whole within a few seconds of its first byte.
+        request = b"GET /api/info HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+        with socket.create_connection(("127.0.0.1", self.server.port)) as c:
+            start = time.monotonic()
+            for byte in request:
+                c.send(bytes([byte]))
+                if select.select([c], [], [], 1)[0]:
+                    break  # the server gave up on it
+            self.assertLess(time.monotonic() - start, 8)
+            self.assertNotIn(b"200 OK", c.recv(1000))
+        # 40 clients doing so over and over hold nothing a lookup needs.
+        stop = threading.Event()
+
+        def drip():
+            while not stop.is_set():
+                with socket.create_connection(("127.0.0.1", self.server.port)) as c:
+                    for byte in request:
+                        c.send(bytes([byte]))
+                        if stop.wait(1.5) or select.select([c], [], [], 0)[0]:
+                            break  # cut off: start again
+        clients = [threading.Thread(target=drip) for _ in range(40)]
+        for c in clients:
+            c.start()
+        time.sleep(2)
+        waits = []
+        for i in range(20):
+            start = time.monotonic()
+            self.assertEqual(self.server.api(f"api/lookup?q=key{i:04d}")[0], 200)
+            waits.append(time.monotonic() - start)
+            time.sleep(0.2)
+        stop.set()
+        for c in clients:
+            c.join()
+        self.assertLess(max(waits), 1.0)
+
+    def test_busy_with_long_walks(self):
+        # With no time to wait for a turn, requests beyond the two at a time
+        # that read many chunks are answered 503; the others are not slowed.
+        with open(os.path.join(self.dir, "big.txt"), "wb") as f:
+            f.writelines(b"word%06d\tthe value of word %d\n" % (i, i) for i in range(150000))
+        subprocess.run([ZELKPACK, "-l", "-o", "big.pdb", "big.txt"], cwd=self.dir,
+                       check=True, capture_output=True)
+        server = Server("big.pdb", self.dir, more=("--wait", "0"))
+        try:
+            for path in ("api/lookup?q=wird000001&s=lev", "api/keys?offset=140000&limit=5"):
+                answers = []
+                burst = [threading.Thread(target=lambda: answers.append(server.api(path)))
+                         for _ in range(12)]
+                for t in burst:
+                    t.start()
+                for t in burst:
+                    t.join()
+                statuses = sorted(status for status, _ in answers)
+                self.assertEqual(statuses[0], 200, path)
+                self.assertEqual(statuses[-1], 503, path)
+                busy = [answer for status, answer in answers if status == 503][0]
+                self.assertIn("busy", busy["error"])
+            self.assertEqual(server.api("api/lookup?q=word000001")[0], 200)
+        finally:
+            server.stop()
 
     def test_damaged_database_gives_errors_not_a_crash(self):
         with open(os.path.join(self.dir, "d.pdb"), "rb") as f:

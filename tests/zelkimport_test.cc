@@ -1,13 +1,18 @@
 // The importer's readers and its clean-up, fed from memory.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
+#include "format/format.h"
 #include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "zelkimport/database.h"
 #include "zelkimport/import.h"
+#include "zelkimport/markup.h"
+#include "writer/from_memory.h"
 
 using namespace zelk;
 using namespace zelk::import;
@@ -41,6 +46,17 @@ Result import_with(const Options& options, Read read) {
 Result import_tab(const std::string& text, const Options& options = {}) {
   std::string name = "t.tab";
   return import_with(options, [&](Sink& s) { read_tab_text(TextFile{name, text}, s); });
+}
+
+// The definitions of an import's lines, in order.
+std::vector<std::string> values(const std::string& out) {
+  std::vector<std::string> v;
+  for (size_t pos = 0; pos < out.size();) {
+    size_t tab = out.find('\t', pos), end = out.find('\n', pos);
+    v.push_back(out.substr(tab + 1, end - tab - 1));
+    pos = end + 1;
+  }
+  return v;
 }
 
 }  // namespace
@@ -94,7 +110,8 @@ TEST(Import, CharacterSets) {
 
 TEST(Import, Dictd) {
   const std::string data =
-      "00-database-short\n  test\nApple\n  a fruit\n  red\nbanana\nPear \t\r\n  a fruit\n";
+      "00-database-short\n  test\nApple\n  a fruit\n  red\nbanana\nPear \t\r\n  a fruit\n"
+      "A M S\n  Advanced Monitor System\n";
   Options meta;
   meta.metadata = true;
   Options keep;
@@ -110,14 +127,16 @@ TEST(Import, Dictd) {
       {"Apple\tZ\tW\n", keep, "Apple\tApple a fruit red\n", ""},
       {"pome\tZ\tW\tApple\n", {}, "pome\tApple a fruit red\n", ""},
       {"Pear\t2\tS\n", {}, "Pear\ta fruit\n", ""},  // the headword line ends in blanks
+      {"ams\tBI\tg\n", {}, "ams\tAdvanced Monitor System\n", ""},  // ... in another case
+      {"apple\tZ\tW\n", {}, "apple\ta fruit red\n", ""},
       {"Apple\tY\n", {}, "", "x.index:1: not an index line"},
       {"\nApple\tY\tQ!\n", {}, "", "x.index:2: bad length 'Q!' (base64 digits expected)"},
       {"Apple\t\tQ\n", {}, "", "x.index:1: bad offset ''"},
-      {"banana\tBI\tB\n",
+      {"banana\tBo\tB\n",
        {},
        "",
-       "x.index:1: 'banana': bytes 72 to 73 are past the end of "
-       "x.dict (72 bytes)"},
+       "x.index:1: 'banana': bytes 104 to 105 are past the end of "
+       "x.dict (104 bytes)"},
   };
   for (const Case& c : cases) {
     std::string index_name = "x.index", data_name = "x.dict";
@@ -219,4 +238,112 @@ TEST(Import, MeasuredIndexSizeIsTheChunkingStages) {
       EXPECT_EQ(chunks, real.entries.size()) << seed << " " << k;
     }
   }
+}
+
+// A database lists at most 65534 chunks (at -k 4, one 4-byte entry a chunk).
+TEST(Chunks, AtMost65534) {
+  for (size_t lines : {65534u, 65535u}) {
+    std::string text;
+    for (size_t i = 0; i < lines; ++i) text += "a\tb\n";
+    zelk::LineTable table = zelk::scan_lines(text.data(), text.size(), 4, nullptr);
+    zelk::Stats stats;
+    zelk::ChunkIndex index;
+    plan_chunks(text, table.starts, zelk::sort_lines(text.data(), table), 4, stats, index);
+    std::string error;
+    try {
+      zelk::check_chunk_count(index);
+    } catch (const zelk::Fatal& e) {
+      error = e.message;
+    }
+    EXPECT_EQ(error, lines == 65534 ? "" : "Error: Too many chunks (65535), at most 65534.\n");
+  }
+}
+
+// Only real elements are markup; anything else between angle brackets is
+// the source's text. Links to entries become {references}; line breaks
+// (shown as |) the separator.
+TEST(Import, MarkupBecomesText) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"chien <n, masc> dog", "chien <n, masc> dog"},
+      {"<@_@> a face, a < b > c", "<@_@> a face, a < b > c"},
+      {"<b>bold</b> and <i>it</i><br>next", "bold and it|next"},
+      {"<div>one</div><div>two</div>", "one|two"},
+      {"&amp; &lt;3 &eacute;", "& <3 \u00e9"},
+      {"see <a href=\"bword://apple\">apple</a>", "see {apple}"},
+      {"see <a href=\"bword://caf%C3%A9\">the caf\u00e9</a>", "see the caf\u00e9 {caf\u00e9}"},
+      {"<a href=\"http://x.example\">a site</a>", "a site"},
+      {"<k>word</k><def>a <kref>ref</kref></def>", "word|a ref"},
+      {"x<script>alert(1)</script>y<style>p{}</style>", "xy"},
+  };
+  for (const auto& [markup, text] : cases) {
+    std::string flat;
+    flatten(markup_to_text(markup), "|", flat);
+    EXPECT_EQ(flat, text) << markup;
+  }
+}
+
+// A definition continued in further entries is never cut inside a
+// {reference} or before a combining mark, and comes back whole.
+TEST(Import, ContinuedDefinitionsAreCutAtGoodPlaces) {
+  std::mt19937 rng(7);
+  const char* words[] = {"word", "e\u0301te\u0301", "{Malus domestica}", "end.", "{x}",
+                         "na\u00efve", "\u65e5\u672c\u8a9e", "wordswithoutanyblank"};
+  for (int round = 0; round < 300; ++round) {
+    std::string value;
+    for (int i = 0, n = 10 + static_cast<int>(rng() % 60); i < n; ++i) {
+      value += (i ? " " : "") + std::string(words[rng() % std::size(words)]);
+    }
+    Options o;
+    o.chunksize = 40 + static_cast<int>(rng() % 100);
+    Result r = import_tab("key\t" + value + "\n", o);
+    ASSERT_EQ(r.error, "") << value;
+    std::vector<std::string> pieces = values(r.out);
+    std::string joined;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      const std::string& p = pieces[i];
+      EXPECT_EQ(std::count(p.begin(), p.end(), '{'), std::count(p.begin(), p.end(), '}')) << p;
+      EXPECT_FALSE(p.starts_with("\u0301")) << p;
+      joined += p;
+    }
+    std::erase(joined, ' ');
+    std::erase(value, ' ');
+    EXPECT_EQ(joined, value);
+  }
+  // The end of a sentence near the end of the room comes first, then a blank.
+  Options k40;
+  k40.chunksize = 40;  // 34 bytes of definition a line
+  EXPECT_EQ(values(import_tab("key\tOne two three four five six. Seven eight nine\n", k40).out),
+            (std::vector<std::string>{"One two three four five six.", "Seven eight nine"}));
+  EXPECT_EQ(values(import_tab("key\tOne two three four five six seventeen\n", k40).out),
+            (std::vector<std::string>{"One two three four five six", "seventeen"}));
+}
+
+// A record list states offsets in 32 bits: a database whose last record
+// would start past them is refused before a byte is written.
+TEST(Format, RecordsStartWithin4GiB) {
+  std::vector<IndexEntry> entries(65534, IndexEntry{"k", "k", 65000});
+  const uint64_t before_index = record0_offset(entries.size());
+  const uint64_t records = 65533ull * 65000;  // all but the last
+  EXPECT_EQ(last_record_offset(entries, 1000), before_index + 1000 + records);
+  size_t most = static_cast<size_t>(kMaxRecordOffset - before_index - records);
+  EXPECT_EQ(last_record_offset(entries, most), kMaxRecordOffset);
+
+  zelk::ChunkIndex index;  // plain records, never read: the refusal comes first
+  index.entries = entries;
+  index.entries[0].first = std::string(most - index_record_size(entries) + 2, 'k');
+  zelk::Settings settings;
+  settings.do_compress = false;
+  settings.allow_large_index = true;
+  zelk::Captured out;
+  zelk::File file(out.f, "d.pdb");
+  out.f = nullptr;
+  std::string error;
+  try {
+    write_from_memory(file, settings, index, nullptr);
+  } catch (const zelk::Fatal& e) {
+    error = e.message;
+  }
+  EXPECT_TRUE(error.starts_with("Error: Database too big: record 65534 would start at byte "
+                                "4294967296, past the 4294967295")) << error;
+  EXPECT_EQ(std::ftell(file.f), 0);
 }
