@@ -5,8 +5,10 @@ mistakes users make.
 Usage: import_database_test.py ZELKIMPORT ZELKPACK ZELKDUMP
 """
 import os
+import pty
 import random
 import re
+import select
 import shlex
 import shutil
 import signal
@@ -244,6 +246,10 @@ class Database(Scratch):
             (["-k", "1", tab], "--chunk-size: Value 1 not in range 2 to 65535"),
             (["-k", "15", tab], "an import takes -k 16 to 65535"),
             (["--long", "some", tab], "--long"),
+            (["--to", "UTF-16", tab], "--to UTF-16 does not write ASCII as ASCII bytes"),
+            (["--to", "UTF-7", tab], "--to UTF-7 does not write ASCII as ASCII bytes"),
+            (["--to", "NO-SUCH-SET", tab], "--to: unknown character set 'NO-SUCH-SET'"),
+            (["--from", "NO-SUCH-SET", tab], "--from: unknown character set 'NO-SUCH-SET'"),
         ]:
             with self.subTest(args=args):
                 r = run(ZELKIMPORT, *args, check=False)
@@ -253,6 +259,28 @@ class Database(Scratch):
         self.assertEqual(r.returncode, 1)
         self.assertEqual(r.stderr.decode(), f"zelkimport: cannot open '{self.path('nothere.index')}'"
                          ": No such file or directory\n")
+
+    def test_progress_line_cleared_before_messages(self):
+        # On a terminal the progress line is rewritten in place; a message
+        # clears it first and starts a line of its own.
+        self.write("t.tab", "no tab here\n" + "".join(f"w{i}\tv\n" for i in range(5)))
+        main, other = pty.openpty()
+        r = subprocess.run([ZELKIMPORT, "t.tab", "-o", "t.txt"], cwd=self.dir, stderr=other,
+                           timeout=60)
+        os.close(other)
+        said = b""
+        while select.select([main], [], [], 0.5)[0]:
+            try:
+                chunk = os.read(main, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            said += chunk
+        os.close(main)
+        self.assertEqual(r.returncode, 0)
+        cleared = b"\r" + b" " * 40 + b"\r"
+        self.assertIn(b"reading" + b" " * 33 + cleared + b"zelkimport: t.tab:1:", said)
 
     def dictd(self, name):
         subprocess.run(["dictfmt", "-j", "--utf8", "--without-headword", "-s", "Short Name",
@@ -279,6 +307,7 @@ class Database(Scratch):
                    b"".join(b"x%d\xff\tv\n" % i for i in range(22)))
         self.write("bad16.tab", "\ufeffpear\tfruit\n".encode("utf-16-le") + b"\x00\xd8a\x00")
         self.write("bad.tab", "a /// b\tv\r\n")  # with a CRLF line end
+        self.write("short.csv", "1,Straße\n2,Haus,house\n")
         index = self.path("fr.index")
         cases = [  # arguments, status, what standard error holds, what is written
             ([index, "-o", self.path("fr.dict.dz")], 1, "output 'SELF' is part of the source\n",
@@ -310,6 +339,8 @@ class Database(Scratch):
              None),
             ([self.path("bad.tab"), "-o", "X"], 0, "keys repaired                  1",
              "a / b\tv\n"),
+            ([self.path("short.csv"), "--key-column", "2", "--value-column", "3", "-o", "X"], 0,
+             "short.csv:1: 'Straße' skipped: too few columns (2 of 3)", "Haus\thouse\n"),
             ([self.path("c1.tab"), "--from", "CP1252", "--to", "ASCII", "--translit", "-o",
               "X"], 0, "characters transliterated      4", "EUR\tx\n'a\ty\nb\tz\"\nc\t-\n"),
             ([self.path("c1.tab"), "--from", "CP1252", "--to", "ASCII", "--replace", "_", "-o",

@@ -139,8 +139,11 @@ class Tools(Scratch):
         self.assertTrue(os.path.exists(self.path("sd.dict.dz")))
         self.assertEqual(imported(ifo), want)
 
-        html = self.stardict(["k\t<b>bold</b> text\n"], "h", ["--write-options=sametypesequence=h"])
-        self.assertEqual(imported(html), ["k\tbold text"])  # markup becomes text
+        # Markup becomes text, FreeDict's labels stay; --markup none keeps it all.
+        source = "k\t<b>bold</b> <n, masc> text <@_@>\n"
+        html = self.stardict([source], "h", ["--write-options=sametypesequence=h"])
+        self.assertEqual(imported(html), ["k\tbold <n, masc> text <@_@>"])
+        self.assertEqual(imported("--markup", "none", html), [source.strip()])
         plain = self.stardict(lines, "plain", ["--write-options=dictzip=False"])
         self.assertTrue(os.path.exists(self.path("plain.dict")))
         self.assertEqual(imported(plain), want)
