@@ -23,7 +23,7 @@ char g_progress_text[64];               // what it says
 }  // namespace
 
 void show_progress(std::FILE* terminal, const char* text) {
-  if (!terminal) return;
+  if (!terminal || (!*text && terminal != g_progress_shown)) return;  // nothing to clear
   std::fprintf(terminal, *text ? "\r%-40s" : "\r%-40s\r", text);
   std::fflush(terminal);
   g_progress_shown = *text ? terminal : nullptr;
