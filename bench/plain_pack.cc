@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pack_plain.h"
-#include "text/line.h"
+#include "convert/entry.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "text/sort.h"
+#include "convert/sort.h"
 #include "toolkit/file.h"
 
 namespace {

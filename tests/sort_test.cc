@@ -1,7 +1,7 @@
 // The sorted copy against a plain rendering of the Shell sort it must match:
 // 128-byte key slots, halving gaps, insertion that stops at the first key
 // less or equal.
-#include "text/sort.h"
+#include "convert/sort.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "oracle.h"
-#include "text/line.h"
+
 
 namespace {
 

@@ -50,6 +50,10 @@ inline constexpr size_t kIndexFlagOffset = 6;
 inline constexpr size_t kIndexFixedSize = 8 * 2;
 inline constexpr size_t kIndexSizesOffset = kIndexFixedSize;
 
+// Keys are in order by their first 127 bytes, compared as unsigned bytes;
+// keys that share them stand in an order of the converter's own.
+inline constexpr size_t kMaxSortKey = 127;
+
 inline constexpr size_t kMaxRecordSize = 65535;  // sizes are stated in 16 bits
 inline constexpr size_t kMaxChunks = 65534;      // record count N + 1 is a 16-bit field
 inline constexpr size_t kMaxKeyLength = 65535;   // more than any key of a chunk can have

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "text/settings.h"
-#include "text/split.h"
+#include "convert/settings.h"
+#include "convert/split.h"
 #include "toolkit/file.h"
 
 namespace zelk {

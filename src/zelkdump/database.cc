@@ -267,8 +267,8 @@ bool split_entries(std::string_view text, std::vector<Entry>& entries, size_t& b
 }
 
 int compare_keys(std::string_view a, std::string_view b) {
-  a = a.substr(0, std::min<size_t>(a.size(), 127));
-  b = b.substr(0, std::min<size_t>(b.size(), 127));
+  a = a.substr(0, std::min(a.size(), kMaxSortKey));
+  b = b.substr(0, std::min(b.size(), kMaxSortKey));
   size_t n = std::min(a.size(), b.size());
   int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
   if (c != 0) return c < 0 ? -1 : 1;

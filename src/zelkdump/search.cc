@@ -12,7 +12,6 @@ namespace zelk {
 
 namespace {
 
-constexpr size_t kSortedBytes = 127;  // bytes of a key that decide its place
 constexpr size_t kSuggestions = 5;
 
 // The first chunk from lo on (from 0) for which before() is false: the
@@ -44,8 +43,8 @@ std::pair<size_t, size_t> chunks_holding(const Database& db, std::string_view ke
 // Compares a key with the keys that begin with prefix, in the converter's
 // order: 0 when the key's first 127 bytes begin with the prefix's.
 int compare_to_prefix(std::string_view key, std::string_view prefix) {
-  key = key.substr(0, std::min(key.size(), kSortedBytes));
-  prefix = prefix.substr(0, std::min(prefix.size(), kSortedBytes));
+  key = key.substr(0, std::min(key.size(), kMaxSortKey));
+  prefix = prefix.substr(0, std::min(prefix.size(), kMaxSortKey));
   size_t n = std::min(key.size(), prefix.size());
   int c = n ? std::memcmp(key.data(), prefix.data(), n) : 0;
   if (c != 0) return c < 0 ? -1 : 1;

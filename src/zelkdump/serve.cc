@@ -21,7 +21,7 @@
 #include <semaphore>
 #include <thread>
 
-#include "text/line.h"
+#include "text/lines.h"
 #include "text/utf8.h"
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "text/split.h"
+#include "convert/split.h"
 
 namespace zelk::import {
 

@@ -10,10 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "text/line.h"
-#include "text/settings.h"
-#include "text/sort.h"
-#include "text/split.h"
+#include "convert/entry.h"
+#include "text/lines.h"
+#include "convert/settings.h"
+#include "convert/sort.h"
+#include "convert/split.h"
 #include "text/utf8.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
@@ -77,7 +78,8 @@ void count_chunks(const char* data, size_t size, int chunksize, const Sorted* so
     s.refusal = "Error: Too big Index Record... ABORTED";
     s.small_index_k = small_k;
   }
-  s.whole_k = s.cut_lines ? static_cast<int>(s.longest_cut + 2) : chunksize;
+  s.whole_k = s.cut_lines ? static_cast<int>(chunksize_keeping(static_cast<size_t>(s.longest_cut)))
+                        : chunksize;
   if (s.long_input_lines || s.whole_k > kMaxChunkSize) {
     s.whole_k = 0;
   } else if (int k = s.whole_k == chunksize

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "text/sort.h"
+#include "convert/sort.h"
 
 namespace zelk::import {
 

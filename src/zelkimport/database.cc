@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "format/format.h"
-#include "text/split.h"
+#include "convert/entry.h"
+#include "convert/split.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "toolkit/output.h"
@@ -79,7 +80,9 @@ int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t
   for (size_t i = 0; i + 1 < starts.size(); ++i)
     longest = std::max(longest, starts[i + 1] - starts[i]);
   auto size_at = [&](int k) {
-    if (static_cast<uint64_t>(k) - 2 < longest) return index_size_at(text, starts, order, k);
+    if (static_cast<uint64_t>(line_cap(k).kept) < longest) {
+      return index_size_at(text, starts, order, k);
+    }
     size_t chunks;
     return zelk::index_size_at(measured, k, &chunks);
   };

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "text/settings.h"
-#include "text/split.h"
+#include "convert/settings.h"
+#include "convert/split.h"
 #include "toolkit/output.h"
 #include "zelkimport/layout.h"
 

@@ -4,7 +4,8 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "text/sort.h"
+#include "convert/entry.h"
+#include "format/format.h"
 #include "toolkit/file.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
@@ -250,15 +251,15 @@ void write_continued(Sink& sink, const std::string& k, std::string_view value, s
 
 void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
                  int chunksize) {
-  const size_t budget = static_cast<size_t>(chunksize);
-  const size_t line_room = budget - 2;  // bytes a line keeps before its line feed
+  const auto line_room = static_cast<size_t>(line_cap(chunksize).kept);
+  const size_t key_room = (line_room - 1) / 2;  // half the line at most, the rest for the definition
   const long first_line = sink.written;
   bool kept_whole = true, shortened = false;
   std::string k;
   to_output(sink, key, k, where, key);
   std::string_view whole_key = key;
-  if (k.size() > (budget - 3) / 2) {  // half the line at most, the rest for the definition
-    size_t n = fit(sink, key, (budget - 3) / 2, k, where, key);
+  if (k.size() > key_room) {
+    size_t n = fit(sink, key, key_room, k, where, key);
     ++sink.shortened;
     kept_whole = false;
     shortened = true;

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "text/charset.h"
-#include "text/line.h"
+#include "text/lines.h"
+
 #include "text/utf8.h"
 #include "toolkit/big_alloc.h"
 #include "toolkit/error.h"

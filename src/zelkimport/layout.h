@@ -5,7 +5,7 @@
 // order the source gave them.
 #pragma once
 
-#include "text/sort.h"
+#include "convert/sort.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {

@@ -13,6 +13,7 @@
 #include <new>
 #include <optional>
 
+#include "convert/entry.h"
 #include "format/format.h"
 #include "toolkit/file.h"
 #include "toolkit/output.h"
@@ -281,7 +282,8 @@ int import(Command& c) {
   finish_reading(sink, source);
   int k = o.chunksize;
   if (o.long_definitions == Long::kWhole) {
-    k = static_cast<int>(std::clamp<size_t>(sink.longest_line + 2, static_cast<size_t>(k), 65535));
+    k = static_cast<int>(std::clamp<long>(zelk::chunksize_keeping(sink.longest_line), k,
+                                          zelk::kMaxChunkSize));
   }
   say("sorting");
   Layout layout = lay_out(view(sink.out), k);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "text/settings.h"
+#include "convert/settings.h"
 
 namespace zelk {
 

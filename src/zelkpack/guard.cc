@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "text/settings.h"
+#include "convert/settings.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 

@@ -4,8 +4,8 @@
 // zelkpack/pool.h); last the index record, once the stored sizes are known.
 #pragma once
 
-#include "text/settings.h"
-#include "text/split.h"
+#include "convert/settings.h"
+#include "convert/split.h"
 #include "toolkit/file.h"
 
 namespace zelk {

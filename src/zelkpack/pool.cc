@@ -19,7 +19,7 @@
 
 #include "codec/companion.h"
 #include "codec/steps.h"
-#include "text/settings.h"
+#include "convert/settings.h"
 
 namespace zelk {
 

@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "format/format.h"
-#include "text/line.h"
-#include "text/sort.h"
-#include "text/split.h"
+#include "convert/entry.h"
+#include "convert/sort.h"
+#include "convert/split.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "zelkpack/cmdline.h"

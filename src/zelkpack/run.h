@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "text/settings.h"
+#include "convert/settings.h"
 #include "toolkit/file.h"
 
 namespace zelk {

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "text/sort.h"
+#include "convert/sort.h"
 
 namespace zelk {
 

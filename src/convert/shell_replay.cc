@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "text/sort.h"
+#include "convert/sort.h"
 
 namespace zelk {
 

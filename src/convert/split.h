@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "format/format.h"
-#include "text/settings.h"
+#include "convert/settings.h"
 #include "toolkit/big_alloc.h"
 
 namespace zelk {

@@ -1,9 +1,9 @@
-#include "text/split.h"
+#include "convert/split.h"
 
 #include <cstring>
 #include <string_view>
 
-#include "text/line.h"
+#include "convert/entry.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 

@@ -1,4 +1,4 @@
-#include "text/settings.h"
+#include "convert/settings.h"
 
 #include <cstdio>
 

@@ -38,6 +38,10 @@ inline LineCap line_cap(int chunksize) {
   return LineCap{chunksize, static_cast<long>(chunksize) - 2, static_cast<size_t>(chunksize) - 1};
 }
 
+// The least K whose lines keep a line of this many bytes (before its line
+// feed) whole: the inverse of LineCap::kept.
+inline long chunksize_keeping(size_t line_bytes) { return static_cast<long>(line_bytes) + 2; }
+
 // Caps a NUL-terminated line held in a buffer of at least K bytes.
 void truncate_line(char* line, const LineCap& cap);
 
@@ -81,16 +85,5 @@ LineReader make_line_reader(std::FILE* f);
 // The next line, valid until the following call; false at end of input or
 // on a read error (then error is set).
 bool next_line(LineReader& reader, std::string_view* line);
-
-// Walks the lines of a text held in memory, numbering them from 1.
-struct LineWalk {
-  std::string_view text;
-  size_t pos = 0;
-  long number = 0;  // of the line last handed out
-};
-
-// The next line, without its line feed and, with strip_cr, without a
-// carriage return before that; false past the end.
-bool next_line(LineWalk& walk, std::string_view* line, bool strip_cr = true);
 
 }  // namespace zelk

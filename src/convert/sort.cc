@@ -1,11 +1,11 @@
-#include "text/sort.h"
+#include "convert/sort.h"
 
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "text/line.h"
-#include "text/settings.h"
+#include "convert/entry.h"
+#include "convert/settings.h"
 #include "toolkit/error.h"
 
 namespace zelk {

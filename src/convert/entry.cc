@@ -1,4 +1,4 @@
-#include "text/line.h"
+#include "convert/entry.h"
 
 #include <cstring>
 
@@ -75,17 +75,6 @@ bool next_line(LineReader& r, std::string_view* line) {
   size_t n = line_length(r.buf.data() + r.pos, r.end - r.pos);
   *line = std::string_view(r.buf.data() + r.pos, n);
   r.pos += n;
-  return true;
-}
-
-bool next_line(LineWalk& walk, std::string_view* line, bool strip_cr) {
-  if (walk.pos >= walk.text.size()) return false;
-  size_t end = walk.text.find('\n', walk.pos);
-  if (end == std::string_view::npos) end = walk.text.size();
-  *line = walk.text.substr(walk.pos, end - walk.pos);
-  walk.pos = end + 1;
-  ++walk.number;
-  if (strip_cr && !line->empty() && line->back() == '\r') line->remove_suffix(1);
   return true;
 }
 

@@ -15,13 +15,12 @@
 #include <string_view>
 #include <vector>
 
-#include "text/settings.h"
+#include "convert/settings.h"
+#include "format/format.h"
 #include "toolkit/big_alloc.h"
 #include "toolkit/file.h"
 
 namespace zelk {
-
-inline constexpr size_t kMaxSortKey = 127;  // bytes of a key that take part in sorting
 
 // The lines of an input held in memory and their sort keys.
 struct LineTable {
