@@ -82,7 +82,7 @@ std::string dump(const char* command, const std::string& path, int* status) {
   require(f != nullptr, "the database was written");
   std::fseek(f, 0, SEEK_END);
   zelk::DumpContext cx{path, out.f, out.f, false, zelk::Charset()};
-  *status = zelk::run_dump(cx, request, fileno(f), static_cast<uint64_t>(std::ftell(f)));
+  *status = zelk::run_dump(cx, request, fileno(f), static_cast<uint64_t>(std::ftell(f))) ? 0 : 1;
   std::fclose(f);
   return out.text();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "helpers.h"
+#include "toolkit/error.h"
 #include "zelkdump/commands.h"
 
 namespace {
@@ -29,7 +30,12 @@ int run(int fd, size_t size, const zelk::Request& request, std::string* out = nu
   size_t text_size = 0;
   std::FILE* o = out ? open_memstream(&text, &text_size) : sink;
   zelk::DumpContext cx{name, o, sink, false, zelk::Charset()};
-  int status = zelk::run_dump(cx, request, fd, size);
+  int status;
+  try {
+    status = zelk::run_dump(cx, request, fd, size) ? 0 : 1;
+  } catch (const zelk::Fatal& fatal) {
+    status = fatal.status;
+  }
   if (out) {
     std::fclose(o);
     out->assign(text, text_size);
@@ -44,20 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   int fd = zelk_test::memory_file(bytes);
   std::string probe = bytes.substr(0, 6);
-  int verify = run(fd, size, {"verify", {}, zelk::Strategy::kExact, "127.0.0.1", 8080, ""});
+  int verify = run(fd, size, {.command = "verify"});
   require(verify == 0 || verify == 1, "verify says sound or damaged");
   for (const char* command : {"info", "list", "extract"}) {
-    int status = run(fd, size, {command, {}, zelk::Strategy::kExact, "127.0.0.1", 8080, ""});
+    int status = run(fd, size, {.command = command});
     require(status == 0 || status == 1, "status 0 or 1");
     require(verify != 0 || status == 0, "a sound database reads without error");
   }
-  for (zelk::Strategy s : {zelk::Strategy::kExact, zelk::Strategy::kPrefix, zelk::Strategy::kNocase,
-                           zelk::Strategy::kLev}) {
-    int status = run(fd, size, {"lookup", {probe, "a", ""}, s, "127.0.0.1", 8080, ""});
+  for (const char* s : {"exact", "prefix", "nocase", "lev"}) {
+    int status = run(fd, size, {.command = "lookup", .keys = {probe, "a", ""}, .strategy = s});
     require(status == 0 || status == 1, "lookup status 0 or 1");
   }
   std::string keys;
-  int listed = run(fd, size, {"keys", {}, zelk::Strategy::kExact, "127.0.0.1", 8080, ""}, &keys);
+  int listed = run(fd, size, {.command = "keys"}, &keys);
   require(verify != 0 || listed == 0, "a sound database lists its keys");
   if (verify == 0 && keys.find('\\') == std::string::npos) {
     // Keys without bytes that print escaped are found as printed.
@@ -68,8 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       pos = lf + 1;
     }
     if (!all.empty()) {
-      require(run(fd, size, {"lookup", all, zelk::Strategy::kExact, "127.0.0.1", 8080, ""}) == 0,
-              "every key is found");
+      require(run(fd, size, {.command = "lookup", .keys = all}) == 0, "every key is found");
     }
   }
   close(fd);

@@ -154,7 +154,8 @@ std::string dump(const char* command, const std::string& db) {
   zelk::Request request;
   request.command = command;
   int status =
-      zelk::run_dump({"zelk.pdb", out.f, sink, false, zelk::Charset()}, request, fd, db.size());
+      zelk::run_dump({"zelk.pdb", out.f, sink, false, zelk::Charset()}, request, fd, db.size()) ? 0
+                                                                                                : 1;
   close(fd);
   require(status == 0 || std::string(command) == "verify", "extract works");
   return out.text();

@@ -1,13 +1,13 @@
 // Comparing keys as readers do, and sorting zelkdump's command line.
-#include "zelkdump/keys.h"
+#include "text/keys.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "reader/database.h"
 #include "zelkdump/arguments.h"
-#include "zelkdump/database.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "format/byteorder.h"
 #include "helpers.h"
+#include "text/utf8.h"
 #include "toolkit/file.h"
 #include "toolkit/version.h"
 #include "zelkdump/commands.h"
@@ -37,11 +39,19 @@ Dump dump(const std::string& command, const std::string& db,
   zelk::Request request;
   request.command = command;
   request.keys = keys;
-  request.strategy = strategy;
+  request.strategy = std::array{"exact", "prefix", "nocase", "lev"}[static_cast<size_t>(strategy)];
   request.charset = charset;
-  int status = zelk::run_dump(cx, request, fd, db.size());
+  request.json = json;
+  int status;
+  std::string stopped;
+  try {
+    status = zelk::run_dump(cx, request, fd, db.size()) ? 0 : 1;
+  } catch (const zelk::Fatal& fatal) {
+    status = fatal.status;
+    stopped = "zelkdump: " + fatal.message + "\n";
+  }
   close(fd);
-  return Dump{status, out.text(), err.text()};
+  return Dump{status, out.text(), err.text() + stopped};
 }
 
 // A dictionary with many repeated keys and long keys that share their first

@@ -12,7 +12,7 @@ namespace zelk {
 
 namespace {
 
-void report(std::FILE* err, const char* what, const char* file, int error) {
+void say_failure(std::FILE* err, const char* what, const char* file, int error) {
   std::fprintf(err, "zelkpress: %s '%s': %s\n", what, file, std::strerror(error));
 }
 
@@ -40,14 +40,14 @@ OutputState prepare_output(const char* input, const char* output, std::FILE* err
   return OutputState::kFree;
 }
 
-void report_read_failure(const FileRead& read, const char* path, std::FILE* err) {
-  report(err, read.what, path, read.error);
+void say_read_failure(const FileRead& read, const char* path, std::FILE* err) {
+  say_failure(err, read.what, path, read.error);
 }
 
 bool write_output(const char* output, const std::vector<unsigned char>& record, std::FILE* err) {
   int fd = open(output, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
-    report(err, "cannot create", output, errno);
+    say_failure(err, "cannot create", output, errno);
     return false;
   }
   size_t done = 0;
@@ -64,25 +64,25 @@ bool write_output(const char* output, const std::vector<unsigned char>& record, 
   if (close(fd) != 0 && error == 0) error = errno;
   if (error == 0) return true;
   remove_if_regular(output);
-  report(err, "cannot write", output, error);
+  say_failure(err, "cannot write", output, error);
   return false;
 }
 
-int press_file(const char* chunk, const char* output, std::FILE* err) {
-  if (prepare_output(chunk, output, err) == OutputState::kIsInput) return 1;
+bool press_file(const char* chunk, const char* output, std::FILE* err) {
+  if (prepare_output(chunk, output, err) == OutputState::kIsInput) return false;
   std::vector<unsigned char> text, record;
   try {
     FileRead read = read_file(chunk, text);
     if (!read.ok) {
-      report_read_failure(read, chunk, err);
-      return 1;
+      say_read_failure(read, chunk, err);
+      return false;
     }
     compress_chunk(text.data(), text.size()).swap(record);
   } catch (const std::bad_alloc&) {
-    report(err, "cannot compress", chunk, ENOMEM);
-    return 1;
+    say_failure(err, "cannot compress", chunk, ENOMEM);
+    return false;
   }
-  return write_output(output, record, err) ? 0 : 1;
+  return write_output(output, record, err);
 }
 
 }  // namespace zelk

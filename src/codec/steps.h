@@ -26,14 +26,14 @@ OutputState prepare_output(const char* input, const char* output, std::FILE* err
 
 // Prints "zelkpress: WHAT 'FILE': REASON" for a chunk file that could not
 // be read (read with read_file).
-void report_read_failure(const FileRead& read, const char* path, std::FILE* err);
+void say_read_failure(const FileRead& read, const char* path, std::FILE* err);
 
 // Writes the record to OUTPUT; on failure prints the reason, removes OUTPUT
 // when it is a regular file and returns false.
 bool write_output(const char* output, const std::vector<unsigned char>& record, std::FILE* err);
 
-// The whole of "zelkpress CHUNK OUTPUT": returns its exit status (0, or 1
-// after a message on err).
-int press_file(const char* chunk, const char* output, std::FILE* err);
+// The whole of "zelkpress CHUNK OUTPUT": true when OUTPUT was written, else
+// false after a message on err.
+bool press_file(const char* chunk, const char* output, std::FILE* err);
 
 }  // namespace zelk

@@ -88,4 +88,12 @@ std::string escape_bytes(std::string_view text, const Escaping& how) {
   return out;
 }
 
+std::string escape(std::string_view key) { return escape_bytes(key); }
+
+std::string escape_short(std::string_view key, size_t max) {
+  Escaping how;
+  how.max = max;
+  return escape_bytes(key, how);
+}
+
 }  // namespace zelk

@@ -40,4 +40,11 @@ struct Escaping {
 };
 std::string escape_bytes(std::string_view text, const Escaping& how = {});
 
+// Key bytes made printable: control bytes as \t, \n, \r or \xNN, a backslash
+// doubled; other bytes as they are.
+std::string escape(std::string_view key);
+
+// escape(), cut to about max bytes (at a character's start) with "..." added.
+std::string escape_short(std::string_view key, size_t max = 60);
+
 }  // namespace zelk

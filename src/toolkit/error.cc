@@ -28,7 +28,7 @@ void die_with(int status, const char* format, ...) {
   throw Fatal{std::move(text), status};
 }
 
-int report(const Fatal& fatal, const char* program, std::FILE* err) {
+int exit_status(const Fatal& fatal, const char* program, std::FILE* err) {
   if (program) {
     std::fprintf(err, "%s: %s\n", program, fatal.message.c_str());
   } else {

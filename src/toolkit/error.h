@@ -26,7 +26,7 @@ std::string format_text(const char* format, va_list args);
 
 // main()'s one way out: prints the message on err ("PROGRAM: MESSAGE\n", or
 // the message as it is when program is null) and returns the status.
-int report(const Fatal& fatal, const char* program, std::FILE* err);
+int exit_status(const Fatal& fatal, const char* program, std::FILE* err);
 
 // The message printed when an allocation fails, wherever it happens.
 inline constexpr const char kNoMemory[] = "Error: No more memory\n";

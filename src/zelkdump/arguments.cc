@@ -6,17 +6,23 @@ namespace zelk {
 
 namespace {
 
+// An option of the command in one argument: a flag, or --name=value.
 bool is_option_of(const CommandSpec& command, const std::string& a) {
-  return a == "-h" || a == "--help" || a.rfind("--charset=", 0) == 0 ||
-         (command.json && a == "--json") || (command.strategy && a.rfind("--strategy=", 0) == 0) ||
-         (command.serve &&
-          (a.rfind("--host=", 0) == 0 || a.rfind("--port=", 0) == 0 || a.rfind("--wait=", 0) == 0));
+  if (a == "-h" || a == "--help") return true;
+  for (const OptionSpec& o : kOptions) {
+    if (!(command.options & o.group)) continue;
+    if (o.flag ? a == o.long_name : a.starts_with(std::string(o.long_name) + "=")) return true;
+  }
+  return false;
 }
 
 // An option of the command that takes the next argument as its value.
 bool takes_value(const CommandSpec& command, const std::string& a) {
-  return a == "--charset" || (command.strategy && (a == "-s" || a == "--strategy")) ||
-         (command.serve && (a == "--host" || a == "--port" || a == "--wait"));
+  for (const OptionSpec& o : kOptions) {
+    if (!(command.options & o.group) || o.flag) continue;
+    if (a == o.long_name || (o.short_name && a == o.short_name)) return true;
+  }
+  return false;
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "reader/verify.h"
+#include "text/utf8.h"
+#include "toolkit/error.h"
+
 namespace zelk {
 
 namespace {
@@ -35,62 +39,28 @@ std::string palm_date(uint32_t seconds) {
   return buf;
 }
 
-int status_of(const ChunkReader& reader) { return reader.damaged ? kStatusFailed : kStatusOk; }
-
 }  // namespace
 
-ChunkReader::ChunkReader(const DumpContext& context, const Database& database)
-    : cx(context), db(database), reported(chunks_indexed(database) + 1, false) {}
-
-bool load(ChunkReader& reader, size_t r) {
-  if (reader.loaded == r) return true;
-  reader.loaded = 0;
-  Problem p;
-  size_t bad_at = 0;
-  bool ok = chunk_text(reader.db, r, reader.record, reader.text, p);
-  if (ok && !split_entries(as_text(reader.text), reader.entries, bad_at)) {
-    ok = false;
-    p = {static_cast<long>(r), record_start(reader.db, r),
-         "chunk text at offset " + std::to_string(bad_at) + " is not a key<TAB>value<LF> line"};
-  }
-  if (!ok) {
-    if (!reader.reported[r]) {
-      reader.reported[r] = true;
-      ++reader.damaged;
-      report(reader.cx, p);
-    }
-    return false;
-  }
-  reader.loaded = r;
-  return true;
-}
-
-void report(const DumpContext& cx, const Problem& p) {
+void print_problem(const DumpContext& cx, const Problem& p) {
   std::fprintf(cx.err, "zelkdump: %s: %s: %s\n", cx.file.c_str(), where(p).c_str(), p.text.c_str());
 }
 
-std::string where(const Problem& p) {
-  char buf[80];
-  if (p.record < 0) {
-    std::snprintf(buf, sizeof buf, "header at offset %#llx",
-                  static_cast<unsigned long long>(p.offset));
-  } else {
-    std::snprintf(buf, sizeof buf, "record %ld at offset %#llx", p.record,
-                  static_cast<unsigned long long>(p.offset));
-  }
-  return buf;
+void print_problems(const DumpContext& cx, ChunkReader& reader) {
+  for (const Problem& p : reader.problems) print_problem(cx, p);
+  reader.problems.clear();
 }
 
-std::string count(size_t n, const char* singular, const char* plural) {
-  return std::to_string(n) + " " + (n == 1 ? singular : plural);
-}
-
-bool chunk_count_ok(const DumpContext& cx, const Database& db) {
-  if (db.chunk_count + 1u == db.record_count) return true;
-  report(cx, {0, record_start(db, 0),
-              "index record names " + count(db.chunk_count, "chunk", "chunks") + ", the header " +
-                  count(db.record_count, "record", "records")});
+bool chunks_agree(const DumpContext& cx, const Database& db) {
+  Problem p;
+  if (chunk_count_ok(db, p)) return true;
+  print_problem(cx, p);
   return false;
+}
+
+bool load_said(const DumpContext& cx, ChunkReader& reader, size_t r) {
+  bool ok = load(reader, r);
+  print_problems(cx, reader);
+  return ok;
 }
 
 namespace {
@@ -101,10 +71,10 @@ struct Totals {
   double ratio = 100.0;  // stored bytes in percent of the text's
 };
 
-Totals totals(ChunkReader& reader) {
+Totals totals(const DumpContext& cx, ChunkReader& reader) {
   Totals t;
   for (size_t r = 1; r <= reader.db.chunk_count; ++r) {
-    if (!load(reader, r)) continue;
+    if (!load_said(cx, reader, r)) continue;
     t.stored += reader.record.size();
     t.text_bytes += reader.text.size();
     t.entries += reader.entries.size();
@@ -143,13 +113,13 @@ void print_info_json(const DumpContext& cx, const Database& db, const Totals& t,
 
 }  // namespace
 
-int dump_info(const DumpContext& cx, const Database& db) {
-  if (!chunk_count_ok(cx, db)) return kStatusFailed;
-  ChunkReader reader(cx, db);
-  Totals t = totals(reader);
+bool dump_info(const DumpContext& cx, const Database& db) {
+  if (!chunks_agree(cx, db)) return false;
+  ChunkReader reader(db, cx.charset);
+  Totals t = totals(cx, reader);
   if (cx.json) {
     print_info_json(cx, db, t, reader.damaged);
-    return status_of(reader);
+    return reader.damaged == 0;
   }
   uint32_t created = header32(db, kCreationDateOffset);
   uint32_t modified = header32(db, kModificationDateOffset);
@@ -178,15 +148,15 @@ int dump_info(const DumpContext& cx, const Database& db) {
     std::fprintf(cx.out, "damaged:       %s, not counted\n",
                  count(reader.damaged, "chunk", "chunks").c_str());
   }
-  return status_of(reader);
+  return reader.damaged == 0;
 }
 
-int dump_list(const DumpContext& cx, const Database& db) {
-  if (!chunk_count_ok(cx, db)) return kStatusFailed;
-  ChunkReader reader(cx, db);
+bool dump_list(const DumpContext& cx, const Database& db) {
+  if (!chunks_agree(cx, db)) return false;
+  ChunkReader reader(db, cx.charset);
   Json chunks = Json::array();
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    bool ok = load(reader, r);
+    bool ok = load_said(cx, reader, r);
     ChunkInfo c = chunk_info(db, r - 1);
     uint64_t end = record_end(db, r);
     uint64_t stored = end >= record_start(db, r) ? end - record_start(db, r) : 0;
@@ -207,56 +177,86 @@ int dump_list(const DumpContext& cx, const Database& db) {
                  escape(shown_text(cx, c.first)).c_str(), escape(shown_text(cx, c.last)).c_str());
   }
   if (cx.json) print_json(cx, Json{{"file", cx.file}, {"chunks", chunks}});
-  return status_of(reader);
+  return reader.damaged == 0;
 }
 
-int dump_extract(const DumpContext& cx, const Database& db) {
-  if (!chunk_count_ok(cx, db)) return kStatusFailed;
-  ChunkReader reader(cx, db);
+bool dump_extract(const DumpContext& cx, const Database& db) {
+  if (!chunks_agree(cx, db)) return false;
+  ChunkReader reader(db, cx.charset);
   // The stored bytes, the text zelkpack took; converted only when asked.
   bool convert = !cx.charset.assumed && !cx.charset.utf8;
   for (size_t r = 1; r <= db.chunk_count; ++r) {
-    if (!load(reader, r)) continue;
+    if (!load_said(cx, reader, r)) continue;
     std::string text = convert ? to_utf8(cx.charset, as_text(reader.text)) : std::string();
     std::string_view out = convert ? std::string_view(text) : as_text(reader.text);
     std::fwrite(out.data(), 1, out.size(), cx.out);
   }
-  return status_of(reader);
+  return reader.damaged == 0;
 }
 
-int run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size) {
+bool dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened) {
+  Verdict v = verify(db, unopened);
+  if (!cx.json) {
+    std::string report = verify_report(cx.file, v);
+    std::fwrite(report.data(), 1, report.size(), cx.out);
+    return v.problems == 0;
+  }
+  Json found = Json::array();
+  for (const Problem& p : v.found) {
+    found.push_back({{"record", p.record < 0 ? Json() : Json(p.record)},
+                     {"offset", p.offset},
+                     {"warning", p.warning},
+                     {"text", p.text}});
+  }
+  print_json(cx, Json{{"file", cx.file},
+                      {"sound", v.problems == 0},
+                      {"chunks", v.chunks},
+                      {"entries", v.entries},
+                      {"problems", v.problems},
+                      {"warnings", v.warnings},
+                      {"found", found}});
+  return v.problems == 0;
+}
+
+namespace {
+
+// "'x' is not a Dict/Zelk database (...)": what stops every command but verify.
+[[noreturn]] void not_a_database(const DumpContext& cx, const Database& db, uint64_t size) {
+  if (size < kHeaderSize) {
+    die("'%s' is not a Dict/Zelk database (%s, shorter than a header)", cx.file.c_str(),
+        count(size, "byte", "bytes").c_str());
+  }
+  die("'%s' is not a Dict/Zelk database (type '%s', creator '%s')", cx.file.c_str(),
+      escape(db.type).c_str(), escape(db.creator).c_str());
+}
+
+}  // namespace
+
+bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size) {
   Database db;
   db.path = cx.file;
   Problem p;
-  bool verify = request.command == "verify";
-  if (!read_header(fd, size, db, p) || (!verify && !is_dictionary(db))) {
-    if (verify) return dump_verify(cx, db, &p);
-    std::fprintf(cx.err, "zelkdump: '%s' is not a Dict/Zelk database", cx.file.c_str());
-    if (size < kHeaderSize) {
-      std::fprintf(cx.err, " (%s, shorter than a header)\n", count(size, "byte", "bytes").c_str());
-    } else {
-      std::fprintf(cx.err, " (type '%s', creator '%s')\n", escape(db.type).c_str(),
-                   escape(db.creator).c_str());
-    }
-    return kStatusFailed;
+  bool verifying = request.command == "verify";
+  if (!read_header(fd, size, db, p) || (!verifying && !is_dictionary(db))) {
+    if (verifying) return dump_verify(cx, db, &p);
+    not_a_database(cx, db, size);
   }
   bool opened = open_database(db, p);
   // A lookup by key or prefix reads a few list entries; the rest walk them all.
   bool some = (request.command == "lookup" &&
-               (request.strategy == Strategy::kExact || request.strategy == Strategy::kPrefix)) ||
+               (request.strategy == "exact" || request.strategy == "prefix")) ||
               (request.command == "keys" && !request.keys.empty());
   if (opened && !some) load_list(db);
-  if (verify) return dump_verify(cx, db, opened ? nullptr : &p);
+  if (verifying) return dump_verify(cx, db, opened ? nullptr : &p);
   if (!opened) {
-    report(cx, p);
-    return kStatusFailed;
+    print_problem(cx, p);
+    return false;
   }
   DumpContext in_set = cx;
   if (request.charset.empty()) {
     in_set.charset = guess_charset(db);
   } else if (!charset_named(request.charset, in_set.charset)) {
-    std::fprintf(cx.err, "zelkdump: unknown character set '%s'\n", request.charset.c_str());
-    return kStatusTrouble;
+    die_with(kStatusTrouble, "unknown character set '%s'", request.charset.c_str());
   }
   return command_named(request.command)->run(in_set, db, request);
 }

@@ -6,7 +6,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -21,16 +20,6 @@
 #include "zelkdump/commands.h"
 
 namespace {
-
-// The database's index record is read through a mapping: a file cut short
-// while it is read raises SIGBUS, which ends the run with a message.
-char bus_message[512];
-
-void on_bus_error(int) {
-  ssize_t ignored = write(2, bus_message, std::strlen(bus_message));
-  (void)ignored;
-  _exit(zelk::kStatusTrouble);
-}
 
 // Flushes and closes standard output; a failed write anywhere turns the
 // status into 2.
@@ -53,10 +42,8 @@ struct Descriptor {
   }
 };
 
-int run(const std::string& file, const zelk::Request& request, bool json) {
-  std::snprintf(bus_message, sizeof bus_message, "zelkdump: cannot read '%s': it shrank\n",
-                file.c_str());
-  std::signal(SIGBUS, on_bus_error);
+// Opens the file and runs the request on it; true when all went well.
+bool run(const std::string& file, const zelk::Request& request) {
   Descriptor d{open(file.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat st;
   if (d.fd < 0 || fstat(d.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -72,42 +59,50 @@ int run(const std::string& file, const zelk::Request& request, bool json) {
     zelk::die("'%s' is not a Dict/Zelk database (%llu bytes, more than any database can be)",
               file.c_str(), static_cast<unsigned long long>(size));
   }
-  zelk::DumpContext cx{file, stdout, stderr, json, zelk::Charset()};
+  zelk::DumpContext cx{file, stdout, stderr, request.json, zelk::Charset()};
   return zelk::run_dump(cx, request, d.fd, size);
 }
 
 // What the command line sets.
 struct Parsed {
-  std::string file, strategy = "exact";
-  std::vector<std::string> keys;
-  bool json = false;
+  std::string file;
   zelk::Request request;
 };
 
-// One subcommand a command, with the options the table says it takes.
+// The option a table row describes, added to a command.
+void add_option(CLI::App* sub, const zelk::OptionSpec& o, zelk::Request& request) {
+  std::string names = o.short_name ? std::string(o.short_name) + "," + o.long_name : o.long_name;
+  if (o.flag) {
+    sub->add_flag(names, request.*o.flag, o.help);
+  } else if (o.number) {
+    sub->add_option(names, request.*o.number, o.help)->check(CLI::Range(o.low, o.high));
+  } else {
+    CLI::Option* added = sub->add_option(names, request.*o.text, o.help);
+    if (o.choices) {
+      std::vector<std::string> choices;
+      for (std::string_view rest = o.choices; !rest.empty();) {
+        size_t comma = std::min(rest.find(','), rest.size());
+        choices.emplace_back(rest.substr(0, comma));
+        rest.remove_prefix(std::min(comma + 1, rest.size()));
+      }
+      added->check(CLI::IsMember(choices));
+    }
+  }
+}
+
+// One subcommand a command, with the operands and options the table says it
+// takes.
 void add_commands(CLI::App& app, Parsed& p) {
   for (const zelk::CommandSpec& command : zelk::kCommands) {
     CLI::App* sub = app.add_subcommand(command.name, command.help);
     sub->add_option("FILE", p.file, "the database")->required();
-    sub->add_option("--charset", p.request.charset,
-                    "the database's character set, as iconv names it (default: UTF-8 when its "
-                    "keys are, else CP1252)");
-    if (command.json) sub->add_flag("--json", p.json, "one JSON document instead of text");
-    if (command.strategy) {
-      sub->add_option("-s,--strategy", p.strategy, "exact (default), prefix, nocase or lev")
-          ->check(CLI::IsMember({"exact", "prefix", "nocase", "lev"}));
+    for (const zelk::OptionSpec& o : zelk::kOptions) {
+      if (command.options & o.group) add_option(sub, o, p.request);
     }
-    if (command.keys) sub->add_option("KEY", p.keys, "keys to look up")->required();
-    if (command.prefix)
-      sub->add_option("PREFIX", p.keys, "only keys that begin with it")->expected(0, 1);
-    if (command.serve) {
-      sub->add_option("--host", p.request.host, "the address to serve on (default 127.0.0.1)");
-      sub->add_option("--port", p.request.port, "the port (default 8080; 0: any free one)")
-          ->check(CLI::Range(0, 65535));
-      sub->add_option("--wait", p.request.wait,
-                      "seconds a search that reads many chunks waits for its turn before the "
-                      "answer is 503 (default 20)")
-          ->check(CLI::Range(0, 3600));
+    if (command.operands == zelk::Operands::kKeys) {
+      sub->add_option("KEY", p.request.keys, "keys to look up")->required();
+    } else if (command.operands == zelk::Operands::kOptionalPrefix) {
+      sub->add_option("PREFIX", p.request.keys, "only keys that begin with it")->expected(0, 1);
     }
   }
 }
@@ -157,9 +152,7 @@ int dump_main(int argc, char** argv) {
     return zelk::kStatusTrouble;
   }
   p.request.command = app.get_subcommands().front()->get_name();
-  p.request.keys = p.keys;
-  zelk::strategy_named(p.strategy, p.request.strategy);
-  return run(p.file, p.request, p.json);
+  return run(p.file, p.request) ? zelk::kStatusOk : zelk::kStatusFailed;
 }
 
 }  // namespace
@@ -173,11 +166,11 @@ int main(int argc, char** argv) {
   try {
     status = dump_main(argc, argv);
   } catch (const zelk::Fatal& fatal) {
-    status = zelk::report(fatal, "zelkdump", stderr);
+    status = zelk::exit_status(fatal, "zelkdump", stderr);
   } catch (const std::bad_alloc&) {
-    status = zelk::report(no_memory, "zelkdump", stderr);
+    status = zelk::exit_status(no_memory, "zelkdump", stderr);
   } catch (const std::length_error&) {
-    status = zelk::report(no_memory, "zelkdump", stderr);
+    status = zelk::exit_status(no_memory, "zelkdump", stderr);
   }
   return finish(status);
 }

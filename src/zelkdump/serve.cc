@@ -21,8 +21,8 @@
 #include <semaphore>
 #include <thread>
 
-#include "text/lines.h"
 #include "text/utf8.h"
+#include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"
 #include "zelkdump/connections.h"
@@ -53,19 +53,17 @@ struct Served {
   std::string info_json, chunks_json;  // info --json and list --json, made once
 };
 
-// A chunk reader whose reports of damaged chunks are kept for the answer.
+// A chunk reader whose damaged chunks are told in the answer, a line each.
 struct Reading {
-  Captured err;
-  DumpContext cx;
+  const Served& s;
   ChunkReader reader;
-  Reading(const Served& s) : cx{s.cx.file, s.cx.out, err.f, true, s.cx.charset}, reader(cx, s.db) {}
+  explicit Reading(const Served& served) : s(served), reader(served.db, served.cx.charset) {}
   void add_problems(Json& answer) {
-    std::string text = err.text();
-    if (text.empty()) return;
+    if (reader.problems.empty()) return;
     Json lines = Json::array();
-    LineWalk walk{text};
-    std::string_view line;
-    while (next_line(walk, &line, false)) lines.push_back(printable_utf8(line));
+    for (const Problem& p : reader.problems) {
+      lines.push_back(printable_utf8("zelkdump: " + s.cx.file + ": " + where(p) + ": " + p.text));
+    }
     answer["problems"] = lines;
   }
 };
@@ -250,7 +248,8 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
     ScanTurn turn(s);
     if (!turn.take(res)) return;
     Json suggestions = Json::array();
-    for (const std::string& k : nearest(r.reader, query)) suggestions.push_back(text_of(s, k));
+    std::vector<std::vector<std::string>> nearest = nearest_keys(r.reader, {query});
+    for (const std::string& k : nearest[0]) suggestions.push_back(text_of(s, k));
     answer["suggestions"] = suggestions;
   }
   r.add_problems(answer);
@@ -396,9 +395,9 @@ void route(httplib::Server& server, Served& s, const std::vector<std::string>& a
 
 }  // namespace
 
-int dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port,
-               int wait) {
-  if (!chunk_count_ok(cx, db)) return kStatusFailed;
+bool dump_serve(const DumpContext& cx, const Database& db, const std::string& host, int port,
+                int wait) {
+  if (!chunks_agree(cx, db)) return false;
   // SIGINT and SIGTERM are taken by this thread alone, with sigwait; every
   // thread started from here on inherits the mask.
   sigset_t stop_signals;
@@ -429,9 +428,8 @@ int dump_serve(const DumpContext& cx, const Database& db, const std::string& hos
   if (bound > 0) allowed = allowed_hosts(host, bound);
   if (bound <= 0) {
     int error = errno;
-    std::fprintf(cx.err, "zelkdump: cannot serve on %s:%d%s%s\n", host.c_str(), port,
-                 error ? ": " : "", error ? std::strerror(error) : "");
-    return kStatusTrouble;
+    die_with(kStatusTrouble, "cannot serve on %s:%d%s%s", host.c_str(), port, error ? ": " : "",
+             error ? std::strerror(error) : "");
   }
   std::fprintf(cx.out, "zelkdump: serving %s at http://%s:%d/ (Ctrl-C stops)\n", cx.file.c_str(),
                url_host(host).c_str(), bound);
@@ -445,7 +443,7 @@ int dump_serve(const DumpContext& cx, const Database& db, const std::string& hos
   server.stop();
   listener.join();
   std::fprintf(cx.err, "zelkdump: stopped serving %s\n", cx.file.c_str());
-  return kStatusOk;
+  return true;
 }
 
 }  // namespace zelk

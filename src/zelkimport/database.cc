@@ -8,36 +8,40 @@
 #include <cerrno>
 #include <cstring>
 
-#include "format/format.h"
 #include "convert/entry.h"
 #include "convert/split.h"
+#include "format/format.h"
+#include "reader/database.h"
+#include "reader/verify.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "toolkit/output.h"
 #include "writer/from_memory.h"
-#include "zelkdump/commands.h"
 
 namespace zelk::import {
 
 namespace {
 
-// zelkdump verify's checks on the written file; fails with what they found.
+// The checks zelkdump verify makes, on the written file; fails with what
+// they found.
 void check(const Output& output) {
   struct stat st;
   if (fstat(output.fd, &st) != 0) cannot_write(output.name, errno);
-  Captured said;
-  DumpContext cx{output.name, said.f, said.f, false, Charset()};
-  Request request;
-  request.command = "verify";
-  int status;
+  Database db;
+  db.path = output.name;
+  Problem p;
+  Verdict v;
   try {
-    status = run_dump(cx, request, output.fd, static_cast<uint64_t>(st.st_size));
+    bool opened =
+        read_header(output.fd, static_cast<uint64_t>(st.st_size), db, p) && open_database(db, p);
+    if (opened) load_list(db);
+    v = verify(db, opened ? nullptr : &p);
   } catch (Fatal& fatal) {
     fatal.status = 1;  // the import's own file: a failed import
     throw;
   }
-  if (status != kStatusOk) {
-    std::string text = said.text();
+  if (v.problems != 0) {
+    std::string text = verify_report(output.name, v);
     die("the database failed its check, and was not written:\n%s", text.c_str());
   }
 }

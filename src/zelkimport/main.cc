@@ -27,10 +27,10 @@
 using namespace zelk::import;
 using zelk::cannot_write;
 using zelk::die;
+using zelk::exit_status;
 using zelk::Fatal;
 using zelk::File;
 using zelk::Output;
-using zelk::report;
 using zelk::same_file;
 
 namespace {
@@ -282,8 +282,8 @@ int import(Command& c) {
   finish_reading(sink, source);
   int k = o.chunksize;
   if (o.long_definitions == Long::kWhole) {
-    k = static_cast<int>(std::clamp<long>(zelk::chunksize_keeping(sink.longest_line), k,
-                                          zelk::kMaxChunkSize));
+    k = static_cast<int>(
+        std::clamp<long>(zelk::chunksize_keeping(sink.longest_line), k, zelk::kMaxChunkSize));
   }
   say("sorting");
   Layout layout = lay_out(view(sink.out), k);
@@ -432,9 +432,9 @@ int main(int argc, char** argv) {
     return run(argc, argv);
   } catch (const Fatal& fatal) {
     zelk::show_progress(progress_stream(), "");
-    return report(fatal, "zelkimport", stderr);
+    return exit_status(fatal, "zelkimport", stderr);
   } catch (const std::bad_alloc&) {
     zelk::show_progress(progress_stream(), "");
-    return report(Fatal{"out of memory"}, "zelkimport", stderr);
+    return exit_status(Fatal{"out of memory"}, "zelkimport", stderr);
   }
 }

@@ -191,7 +191,7 @@ void press_built_in(PressPool& pool, int i) {
   const Slot& result = pool.current;
   if (result.no_memory) throw std::bad_alloc();
   if (!result.read.ok) {
-    report_read_failure(result.read, txt.c_str(), stderr);
+    say_read_failure(result.read, txt.c_str(), stderr);
     return;
   }
   write_output(txz.c_str(), result.record, stderr);

@@ -5,10 +5,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "format/format.h"
 #include "convert/entry.h"
 #include "convert/sort.h"
 #include "convert/split.h"
+#include "format/format.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "zelkpack/cmdline.h"
@@ -89,11 +89,11 @@ int zelkpack_main(int argc, const char* const* argv) {
     run(argc, argv);
     return 0;
   } catch (const Fatal& fatal) {
-    return report(fatal, nullptr, stderr);
+    return exit_status(fatal, nullptr, stderr);
   } catch (const std::bad_alloc&) {
-    return report(Fatal{kNoMemory}, nullptr, stderr);
+    return exit_status(Fatal{kNoMemory}, nullptr, stderr);
   } catch (const std::length_error&) {
-    return report(Fatal{kNoMemory}, nullptr, stderr);
+    return exit_status(Fatal{kNoMemory}, nullptr, stderr);
   }
 }
 

@@ -49,5 +49,5 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  return zelk::press_file(argv[1], argv[2], stderr);
+  return zelk::press_file(argv[1], argv[2], stderr) ? 0 : 1;
 }

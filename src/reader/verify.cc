@@ -1,9 +1,9 @@
-// zelkdump verify: everything a reader relies on, one line per problem.
+#include "reader/verify.h"
+
 #include <cstring>
-#include <nlohmann/json.hpp>
 
 #include "format/byteorder.h"
-#include "zelkdump/commands.h"
+#include "text/utf8.h"
 
 namespace zelk {
 
@@ -208,52 +208,41 @@ size_t check_chunk(Checker& c, size_t r, std::vector<unsigned char>& record,
 
 }  // namespace
 
-int dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened) {
+Verdict verify(const Database& db, const Problem* unopened) {
   Checker c{db, {}, 0, 0};
-  size_t chunks = 0, entries = 0;
+  Verdict v;
   if (db.size >= kHeaderSize) check_header(c);
   if (unopened) {
     c.problem(*unopened);
   } else {
     check_list(c);
     check_index(c);
-    chunks = std::min<size_t>(db.chunk_count, db.record_count - 1u);
+    v.chunks = std::min<size_t>(db.chunk_count, db.record_count - 1u);
     std::vector<unsigned char> record;
     std::vector<unsigned char> text;
     std::string last;
     bool have_last = false;
-    for (size_t r = 1; r <= chunks; ++r)
-      entries += check_chunk(c, r, record, text, last, have_last);
-  }
-  if (cx.json) {
-    nlohmann::json found = nlohmann::json::array();
-    for (const Problem& p : c.found) {
-      found.push_back({{"record", p.record < 0 ? nlohmann::json() : nlohmann::json(p.record)},
-                       {"offset", p.offset},
-                       {"warning", p.warning},
-                       {"text", p.text}});
+    for (size_t r = 1; r <= v.chunks; ++r) {
+      v.entries += check_chunk(c, r, record, text, last, have_last);
     }
-    nlohmann::json j{{"file", cx.file},    {"sound", c.problems == 0}, {"chunks", chunks},
-                     {"entries", entries}, {"problems", c.problems},   {"warnings", c.warnings},
-                     {"found", found}};
-    std::string out = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    std::fwrite(out.data(), 1, out.size(), cx.out);
-    return c.problems ? kStatusFailed : kStatusOk;
   }
-  for (const Problem& p : c.found) {
-    std::fprintf(cx.out, "%s%s: %s\n", p.warning ? "warning: " : "", where(p).c_str(),
-                 p.text.c_str());
+  v.found = std::move(c.found);
+  v.problems = c.problems;
+  v.warnings = c.warnings;
+  return v;
+}
+
+std::string verify_report(const std::string& file, const Verdict& v) {
+  std::string text;
+  for (const Problem& p : v.found) {
+    text += (p.warning ? "warning: " : "") + where(p) + ": " + p.text + "\n";
   }
-  std::string w = c.warnings ? ", " + count(c.warnings, "warning", "warnings") : "";
-  if (c.problems == 0) {
-    std::fprintf(cx.out, "%s: sound: %s, %s%s\n", cx.file.c_str(),
-                 count(chunks, "chunk", "chunks").c_str(),
-                 count(entries, "entry", "entries").c_str(), w.c_str());
-    return kStatusOk;
+  std::string w = v.warnings ? ", " + count(v.warnings, "warning", "warnings") : "";
+  if (v.problems == 0) {
+    return text + file + ": sound: " + count(v.chunks, "chunk", "chunks") + ", " +
+           count(v.entries, "entry", "entries") + w + "\n";
   }
-  std::fprintf(cx.out, "%s: damaged: %s%s\n", cx.file.c_str(),
-               count(c.problems, "problem", "problems").c_str(), w.c_str());
-  return kStatusFailed;
+  return text + file + ": damaged: " + count(v.problems, "problem", "problems") + w + "\n";
 }
 
 }  // namespace zelk

@@ -1,10 +1,10 @@
-#include "zelkdump/keys.h"
+#include "text/keys.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "text/case_folding.h"
 #include "text/utf8.h"
-#include "zelkdump/case_folding.h"
 
 namespace zelk {
 

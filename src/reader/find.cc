@@ -1,12 +1,11 @@
-// lookup and keys: finding entries by key, by prefix, without case and by
-// edit distance, and the nearest keys when a key is not found.
+#include "reader/find.h"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "zelkdump/commands.h"
-#include "zelkdump/keys.h"
+#include "text/keys.h"
 
 namespace zelk {
 
@@ -30,18 +29,9 @@ size_t first_chunk_not(const Database& db, size_t lo, Before before) {
   return lo;
 }
 
-// Chunks [first, second) (from 0) whose key range can hold a key; keys of
-// the same first 127 bytes may run across several chunks.
-std::pair<size_t, size_t> chunks_holding(const Database& db, std::string_view key) {
-  size_t lo =
-      first_chunk_not(db, 0, [&](const ChunkInfo& c) { return compare_keys(c.last, key) < 0; });
-  size_t hi =
-      first_chunk_not(db, lo, [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
-  return {lo, hi};
-}
-
 // Compares a key with the keys that begin with prefix, in the converter's
-// order: 0 when the key's first 127 bytes begin with the prefix's.
+// order: 0 when the key's first bytes that decide its place begin with the
+// prefix's.
 int compare_to_prefix(std::string_view key, std::string_view prefix) {
   key = key.substr(0, std::min(key.size(), kMaxSortKey));
   prefix = prefix.substr(0, std::min(prefix.size(), kMaxSortKey));
@@ -49,6 +39,17 @@ int compare_to_prefix(std::string_view key, std::string_view prefix) {
   int c = n ? std::memcmp(key.data(), prefix.data(), n) : 0;
   if (c != 0) return c < 0 ? -1 : 1;
   return key.size() < prefix.size() ? -1 : 0;
+}
+
+}  // namespace
+
+// Keys that share their first kMaxSortKey bytes may run across several chunks.
+std::pair<size_t, size_t> chunks_holding(const Database& db, std::string_view key) {
+  size_t lo =
+      first_chunk_not(db, 0, [&](const ChunkInfo& c) { return compare_keys(c.last, key) < 0; });
+  size_t hi =
+      first_chunk_not(db, lo, [&](const ChunkInfo& c) { return compare_keys(c.first, key) <= 0; });
+  return {lo, hi};
 }
 
 std::pair<size_t, size_t> chunks_with_prefix(const Database& db, std::string_view prefix) {
@@ -63,18 +64,6 @@ bool starts_with(std::string_view key, std::string_view prefix) {
   return key.size() >= prefix.size() && std::memcmp(key.data(), prefix.data(), prefix.size()) == 0;
 }
 
-void print_entry(const DumpContext& cx, const Entry& e) {
-  if (!cx.charset.utf8) {
-    std::string line = to_utf8(cx.charset, e.key) + "\t" + to_utf8(cx.charset, e.value) + "\n";
-    std::fwrite(line.data(), 1, line.size(), cx.out);
-    return;
-  }
-  std::fwrite(e.key.data(), 1, e.key.size(), cx.out);
-  std::fputc('\t', cx.out);
-  std::fwrite(e.value.data(), 1, e.value.size(), cx.out);
-  std::fputc('\n', cx.out);
-}
-
 // A key as text, for comparing without case or by edit distance: the stored
 // bytes when the set is UTF-8, else their conversion (into scratch).
 std::string_view as_unicode(const Charset& charset, std::string_view key, std::string& scratch) {
@@ -83,10 +72,7 @@ std::string_view as_unicode(const Charset& charset, std::string_view key, std::s
   return scratch;
 }
 
-// An entry found by a search over every chunk: its chunk (1..N) and place.
-struct Match {
-  uint32_t chunk, entry;
-};
+namespace {
 
 // Reads every chunk once and calls each entry's key to the test; matches[q]
 // collects the entries that test says match query q.
@@ -119,10 +105,10 @@ struct Suggestion {
 // Up to five keys nearest to each missing key: by edit distance, then in
 // dictionary order (a scan meets keys in that order, and a later key
 // replaces an earlier one only when nearer).
-std::vector<std::vector<Suggestion>> nearest_keys(ChunkReader& reader,
-                                                  const std::vector<std::string>& missing) {
+std::vector<std::vector<Suggestion>> nearest(ChunkReader& reader,
+                                             const std::vector<std::string>& missing) {
   std::vector<std::vector<Suggestion>> best(missing.size());
-  const Charset& charset = reader.cx.charset;
+  const Charset& charset = reader.charset;
   std::vector<std::string> queries;  // the missing keys as text
   std::vector<size_t> limits;
   for (const std::string& key : missing) {
@@ -158,69 +144,13 @@ std::vector<std::vector<Suggestion>> nearest_keys(ChunkReader& reader,
   return best;
 }
 
-void say_not_found(const DumpContext& cx, const std::string& key,
-                   const std::vector<Suggestion>* suggestions) {
-  std::fprintf(cx.err, "zelkdump: %s: '%s' not found", cx.file.c_str(),
-               escape_short(shown_text(cx, key)).c_str());
-  if (suggestions && !suggestions->empty()) {
-    std::fputs("; did you mean: ", cx.err);
-    for (size_t i = 0; i < suggestions->size(); ++i) {
-      std::fprintf(cx.err, "%s'%s'", i ? ", " : "",
-                   escape_short(shown_text(cx, (*suggestions)[i].key)).c_str());
-    }
-    std::fputc('?', cx.err);
-  }
-  std::fputc('\n', cx.err);
-}
+}  // namespace
 
-// Prints the entries of chunks [first, second) whose key passes the test;
-// true when any did.
-template <class Test>
-bool print_matching(ChunkReader& reader, std::pair<size_t, size_t> chunks, Test matches) {
-  bool found = false;
-  for (size_t c = chunks.first; c < chunks.second; ++c) {
-    if (!load(reader, c + 1)) continue;
-    for (const Entry& e : reader.entries) {
-      if (!matches(e.key)) continue;
-      found = true;
-      print_entry(reader.cx, e);
-    }
-  }
-  return found;
-}
-
-int lookup_exact(ChunkReader& reader, const std::vector<std::string>& keys) {
-  std::vector<std::string> missing;
-  for (const std::string& key : keys) {
-    if (!print_matching(reader, chunks_holding(reader.db, key),
-                        [&](std::string_view k) { return k == key; })) {
-      missing.push_back(key);
-    }
-  }
-  if (missing.empty()) return reader.damaged ? kStatusFailed : kStatusOk;
-  std::vector<std::vector<Suggestion>> nearest = nearest_keys(reader, missing);
-  for (size_t q = 0; q < missing.size(); ++q) say_not_found(reader.cx, missing[q], &nearest[q]);
-  return kStatusFailed;
-}
-
-int lookup_prefix(ChunkReader& reader, const std::vector<std::string>& prefixes) {
-  int status = kStatusOk;
-  for (const std::string& prefix : prefixes) {
-    if (!print_matching(reader, chunks_with_prefix(reader.db, prefix),
-                        [&](std::string_view k) { return starts_with(k, prefix); })) {
-      std::fprintf(reader.cx.err, "zelkdump: %s: no key begins with '%s'\n", reader.cx.file.c_str(),
-                   escape_short(shown_text(reader.cx, prefix)).c_str());
-      status = kStatusFailed;
-    }
-  }
-  return reader.damaged ? kStatusFailed : status;
-}
-
-// nocase and lev read every chunk once for all keys, then print each key's
-// matches in dictionary order.
-int lookup_scanning(ChunkReader& reader, const std::vector<std::string>& keys, Strategy strategy) {
+std::vector<std::vector<Match>> scan_matches(ChunkReader& reader,
+                                             const std::vector<std::string>& keys,
+                                             Strategy strategy) {
   std::vector<std::vector<Match>> matches;
-  const Charset& charset = reader.cx.charset;
+  const Charset& charset = reader.charset;
   std::string scratch;
   std::vector<std::string> texts;  // the keys as text
   for (const std::string& key : keys) texts.emplace_back(as_unicode(charset, key, scratch));
@@ -241,20 +171,18 @@ int lookup_scanning(ChunkReader& reader, const std::vector<std::string>& keys, S
       }
     });
   }
-  int status = kStatusOk;
-  for (size_t q = 0; q < keys.size(); ++q) {
-    for (const Match& m : matches[q]) {
-      if (load(reader, m.chunk)) print_entry(reader.cx, reader.entries[m.entry]);
-    }
-    if (matches[q].empty()) {
-      say_not_found(reader.cx, keys[q], nullptr);
-      status = kStatusFailed;
-    }
-  }
-  return reader.damaged ? kStatusFailed : status;
+  return matches;
 }
 
-}  // namespace
+std::vector<std::vector<std::string>> nearest_keys(ChunkReader& reader,
+                                                   const std::vector<std::string>& missing) {
+  std::vector<std::vector<std::string>> keys(missing.size());
+  std::vector<std::vector<Suggestion>> best = nearest(reader, missing);
+  for (size_t q = 0; q < missing.size(); ++q) {
+    for (Suggestion& s : best[q]) keys[q].push_back(std::move(s.key));
+  }
+  return keys;
+}
 
 SearchResult search(ChunkReader& reader, const std::string& query, Strategy strategy, size_t offset,
                     size_t limit) {
@@ -283,29 +211,12 @@ SearchResult search(ChunkReader& reader, const std::string& query, Strategy stra
     walk(chunks_with_prefix(reader.db, query),
          [&](std::string_view k) { return starts_with(k, query); });
   } else {
-    const Charset& charset = reader.cx.charset;
-    std::string scratch;
-    std::string text(as_unicode(charset, query, scratch));
-    std::string folded = fold_case(text);
-    std::vector<std::vector<Match>> matches;
-    scan(reader, 1, matches, [&](std::string_view key, auto add) {
-      std::string_view k = as_unicode(charset, key, scratch);
-      bool hit =
-          strategy == Strategy::kNocase ? fold_case(k) == folded : edit_distance(text, k, 1) <= 1;
-      if (hit) add(0);
-    });
+    std::vector<std::vector<Match>> matches = scan_matches(reader, {query}, strategy);
     for (const Match& m : matches[0]) {
       if (load(reader, m.chunk) && !take(reader.entries[m.entry])) break;
     }
   }
   return result;
-}
-
-std::vector<std::string> nearest(ChunkReader& reader, const std::string& key) {
-  std::vector<std::vector<Suggestion>> best = nearest_keys(reader, {key});
-  std::vector<std::string> keys;
-  for (Suggestion& s : best[0]) keys.push_back(std::move(s.key));
-  return keys;
 }
 
 namespace {
@@ -386,7 +297,7 @@ size_t chunks_for_nocase_prefix(const Database& db, const std::string& typed,
 
 KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
                          size_t limit) {
-  const Charset& charset = reader.cx.charset;
+  const Charset& charset = reader.charset;
   std::u32string chars;
   if (typed.empty() || !decode_utf8(typed, chars)) {
     return keys_page(reader, nocase_starts(charset, typed)[0], offset, limit);
@@ -432,82 +343,6 @@ bool strategy_named(std::string_view name, Strategy& strategy) {
     }
   }
   return false;
-}
-
-// The keys typed, in the database's set; a key that cannot be is named and
-// left out (and the status becomes 1).
-std::vector<std::string> stored_keys(const DumpContext& cx, const std::vector<std::string>& typed,
-                                     int& status) {
-  std::vector<std::string> keys;
-  for (const std::string& key : typed) {
-    std::string stored, problem;
-    if (to_stored(cx.charset, key, stored, problem)) {
-      keys.push_back(stored);
-      continue;
-    }
-    std::fprintf(cx.err, "zelkdump: %s: '%s': %s\n", cx.file.c_str(), escape_short(key).c_str(),
-                 problem.c_str());
-    status = kStatusFailed;
-  }
-  return keys;
-}
-
-int dump_lookup(const DumpContext& cx, const Database& db, const std::vector<std::string>& typed,
-                Strategy strategy) {
-  if (!chunk_count_ok(cx, db)) return kStatusFailed;
-  ChunkReader reader(cx, db);
-  int status = kStatusOk;
-  std::vector<std::string> keys = stored_keys(cx, typed, status);
-  if (keys.empty()) return status;
-  int found;
-  switch (strategy) {
-    case Strategy::kExact:
-      found = lookup_exact(reader, keys);
-      break;
-    case Strategy::kPrefix:
-      found = lookup_prefix(reader, keys);
-      break;
-    default:
-      found = lookup_scanning(reader, keys, strategy);
-  }
-  return found != kStatusOk ? found : status;
-}
-
-int dump_keys(const DumpContext& cx, const Database& db, const std::string* typed) {
-  if (!chunk_count_ok(cx, db)) return kStatusFailed;
-  ChunkReader reader(cx, db);
-  int status = kStatusOk;
-  std::vector<std::string> stored =
-      typed ? stored_keys(cx, {*typed}, status) : std::vector<std::string>();
-  if (typed && stored.empty()) return status;
-  const std::string* prefix = typed ? &stored[0] : nullptr;
-  auto [lo, hi] =
-      prefix ? chunks_with_prefix(db, *prefix) : std::pair<size_t, size_t>{0, db.chunk_count};
-  // Repeats of a key stand next to each other, or at least among the keys
-  // that share its first 127 bytes: those are remembered.
-  std::unordered_set<std::string> run;
-  std::string run_start;
-  bool any = false;
-  for (size_t c = lo; c < hi; ++c) {
-    if (!load(reader, c + 1)) continue;
-    for (const Entry& e : reader.entries) {
-      if (prefix && !starts_with(e.key, *prefix)) continue;
-      if (!any || compare_keys(e.key, run_start) != 0) {
-        run.clear();
-        run_start.assign(e.key);
-      }
-      any = true;
-      if (!run.insert(std::string(e.key)).second) continue;
-      std::string line = escape(shown_text(cx, e.key)) + "\n";
-      std::fwrite(line.data(), 1, line.size(), cx.out);
-    }
-  }
-  if (prefix && !any) {
-    std::fprintf(cx.err, "zelkdump: %s: no key begins with '%s'\n", cx.file.c_str(),
-                 escape_short(shown_text(cx, *prefix)).c_str());
-    return kStatusFailed;
-  }
-  return reader.damaged ? kStatusFailed : kStatusOk;
 }
 
 }  // namespace zelk

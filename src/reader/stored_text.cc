@@ -1,4 +1,4 @@
-#include "zelkdump/charset.h"
+#include "reader/stored_text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
-// The character set a database's keys and values are in, and the conversions
-// between it and the UTF-8 of the terminal and the web page. A database made
+// The character set a database's keys and values are stored in, and the
+// conversions between it and the UTF-8 of the terminal and the web page. A database made
 // for the device is often in CP1252 or a double-byte set such as SHIFT_JIS;
 // searches run on the stored bytes, so a query is converted into the set
 // first, and what is shown is converted out of it.
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "zelkdump/database.h"
+#include "reader/database.h"
 
 namespace zelk {
 

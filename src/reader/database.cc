@@ -1,6 +1,5 @@
-#include "zelkdump/database.h"
+#include "reader/database.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 
 #include "codec/codec.h"
 #include "format/byteorder.h"
-#include "text/utf8.h"
 #include "toolkit/error.h"
 
 namespace zelk {
@@ -28,18 +26,11 @@ std::string hex(uint64_t v) {
   die_with(2, "cannot read '%s': %s", db.path.c_str(), std::strerror(error));
 }
 
-// Maps n > 0 bytes of the file from offset on.
-Mapped map_part(const Database& db, uint64_t offset, size_t n) {
-  static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  uint64_t start = offset / page * page;
-  size_t skip = static_cast<size_t>(offset - start), length = skip + n;
-  void* p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, db.fd,
-                 static_cast<off_t>(start));
-  if (p == MAP_FAILED) {
-    if (errno == ENOMEM) throw std::bad_alloc();
-    cannot_read(db, errno);
-  }
-  return Mapped(static_cast<const unsigned char*>(p) + skip, Unmap{length, skip});
+// Reads n > 0 bytes of the file from offset on.
+std::unique_ptr<unsigned char[]> read_part(const Database& db, uint64_t offset, size_t n) {
+  auto part = std::make_unique_for_overwrite<unsigned char[]>(n);
+  read_at(db, offset, n, part.get());
+  return part;
 }
 
 // Counts the NULs that end keys in p[pos, end) until want keys are
@@ -77,8 +68,8 @@ size_t find_keys(const unsigned char* p, size_t pos, size_t end, size_t want, si
   return found < want ? pos : key;
 }
 
-// Maps the index record's keys from offset on, in steps, until 2 n keys
-// have their NUL: a sound index is mapped in one step (its size is known from
+// Reads the index record's keys from offset on, in steps, until 2 n keys
+// have their NUL: a sound index is read in one step (its size is known from
 // record 1's offset), a damaged one no further than needed.
 bool read_index(Database& db, uint64_t at, Problem& problem) {
   size_t n = db.chunk_count;
@@ -87,7 +78,7 @@ bool read_index(Database& db, uint64_t at, Problem& problem) {
   db.index_size = end - at;
   auto grow = [&](uint64_t want) {
     db.index_read = static_cast<size_t>(std::min<uint64_t>(db.size - at, want));
-    db.index = map_part(db, at, db.index_read);
+    db.index = read_part(db, at, db.index_read);
   };
   uint64_t fixed = index_keys_offset(n);
   if (fixed > db.size - at) {
@@ -125,10 +116,6 @@ void read_at(const Database& db, uint64_t offset, size_t n, unsigned char* out) 
     if (got == 0) cannot_read(db, EIO);  // the file shrank under us
     done += static_cast<size_t>(got);
   }
-}
-
-void Unmap::operator()(const unsigned char* p) const {
-  munmap(const_cast<unsigned char*>(p - skip), length);
 }
 
 void load_list(Database& db) {
@@ -275,12 +262,20 @@ int compare_keys(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-std::string escape(std::string_view key) { return escape_bytes(key); }
+std::string where(const Problem& p) {
+  char buf[80];
+  if (p.record < 0) {
+    std::snprintf(buf, sizeof buf, "header at offset %#llx",
+                  static_cast<unsigned long long>(p.offset));
+  } else {
+    std::snprintf(buf, sizeof buf, "record %ld at offset %#llx", p.record,
+                  static_cast<unsigned long long>(p.offset));
+  }
+  return buf;
+}
 
-std::string escape_short(std::string_view key, size_t max) {
-  Escaping how;
-  how.max = max;
-  return escape_bytes(key, how);
+std::string count(size_t n, const char* singular, const char* plural) {
+  return std::to_string(n) + " " + (n == 1 ? singular : plural);
 }
 
 }  // namespace zelk

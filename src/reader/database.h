@@ -1,7 +1,7 @@
-// Reading a dictionary database (doc/format.md) through positioned reads:
-// the header, the record list and the index record once, then only the
-// records a command asks for. No byte is trusted: every offset and size is
-// checked before use.
+// Opening a dictionary database (doc/format.md) for reading, through
+// positioned reads: the header, the record list and the index record once,
+// then only the records asked for. No byte is trusted: every offset and size
+// is checked before use; what is wrong is a Problem, data for the caller.
 #pragma once
 
 #include <cstdint>
@@ -26,15 +26,6 @@ struct ChunkInfo {
   std::string_view last;   // last key
 };
 
-// A read-only mapping of part of the file (the index record), its pages
-// mapped in one go: no copy, and few page faults.
-struct Unmap {
-  size_t length = 0;  // of the whole mapping
-  size_t skip = 0;    // from the mapping's start (a page boundary) to the part
-  void operator()(const unsigned char* p) const;
-};
-using Mapped = std::unique_ptr<const unsigned char[], Unmap>;
-
 // The record list and the index record are kept as the file holds them and
 // read field by field. A lookup reads the index record and just the list
 // entries it needs; commands that walk every record load the whole list.
@@ -51,7 +42,7 @@ struct Database {
   std::unique_ptr<unsigned char[]> list;  // record_count entries of 8 bytes, once loaded
   // The index record up to its last key's NUL (index_read bytes), and where
   // the first key of every kKeySample-th chunk starts in it.
-  Mapped index;
+  std::unique_ptr<unsigned char[]> index;
   size_t index_read = 0;
   uint64_t index_size = 0;  // from its offset to record 1's (or the file's end)
   uint16_t chunk_count = 0;
@@ -85,10 +76,15 @@ struct Problem {
   bool warning = false;
 };
 
+// "record 3 at offset 0x1f4", "header at offset 0x3c".
+std::string where(const Problem& p);
+
+// "1 chunk", "2 chunks".
+std::string count(size_t n, const char* singular, const char* plural);
+
 // Reads n bytes at offset, which the file is known to hold. A read that
 // fails (an I/O error, or a file that shrank) raises Fatal "cannot read
-// 'PATH': REASON" with status 2; a file that shrinks under a mapping raises
-// SIGBUS instead.
+// 'PATH': REASON" with status 2.
 void read_at(const Database& db, uint64_t offset, size_t n, unsigned char* out);
 
 // Reads the header alone; false when the file is shorter than one.
@@ -124,14 +120,8 @@ struct Entry {
 // that is not one (bad_at: its offset in the text).
 bool split_entries(std::string_view text, std::vector<Entry>& entries, size_t& bad_at);
 
-// The converter's order: unsigned bytes over the first 127 bytes of a key.
+// The converter's order: unsigned bytes over the first kMaxSortKey bytes of
+// a key.
 int compare_keys(std::string_view a, std::string_view b);
-
-// Key bytes made printable: control bytes as \t, \n, \r or \xNN, a backslash
-// doubled; other bytes as they are.
-std::string escape(std::string_view key);
-
-// escape(), cut to about max bytes (at a character's start) with "..." added.
-std::string escape_short(std::string_view key, size_t max = 60);
 
 }  // namespace zelk
