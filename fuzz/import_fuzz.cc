@@ -17,10 +17,10 @@
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"
 #include "zelkimport/check.h"
-#include "zelkimport/database.h"
 #include "zelkimport/import.h"
 #include "zelkimport/layout.h"
 #include "zelkimport/markup.h"
+#include "zelkimport/pdb_output.h"
 
 using namespace zelk::import;
 

@@ -9,10 +9,10 @@
 #include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
-#include "zelkimport/database.h"
+#include "writer/from_memory.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
-#include "writer/from_memory.h"
+#include "zelkimport/pdb_output.h"
 
 using namespace zelk;
 using namespace zelk::import;
@@ -286,8 +286,8 @@ TEST(Import, MarkupBecomesText) {
 // {reference} or before a combining mark, and comes back whole.
 TEST(Import, ContinuedDefinitionsAreCutAtGoodPlaces) {
   std::mt19937 rng(7);
-  const char* words[] = {"word", "e\u0301te\u0301", "{Malus domestica}", "end.", "{x}",
-                         "na\u00efve", "\u65e5\u672c\u8a9e", "wordswithoutanyblank"};
+  const char* words[] = {"word", "e\u0301te\u0301", "{Malus domestica}",  "end.",
+                         "{x}",  "na\u00efve",      "\u65e5\u672c\u8a9e", "wordswithoutanyblank"};
   for (int round = 0; round < 300; ++round) {
     std::string value;
     for (int i = 0, n = 10 + static_cast<int>(rng() % 60); i < n; ++i) {
@@ -343,7 +343,9 @@ TEST(Format, RecordsStartWithin4GiB) {
   } catch (const zelk::Fatal& e) {
     error = e.message;
   }
-  EXPECT_TRUE(error.starts_with("Error: Database too big: record 65534 would start at byte "
-                                "4294967296, past the 4294967295")) << error;
+  EXPECT_TRUE(
+      error.starts_with("Error: Database too big: record 65534 would start at byte "
+                        "4294967296, past the 4294967295"))
+      << error;
   EXPECT_EQ(std::ftell(file.f), 0);
 }

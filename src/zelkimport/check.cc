@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "convert/entry.h"
-#include "text/lines.h"
 #include "convert/settings.h"
 #include "convert/sort.h"
 #include "convert/split.h"
+#include "text/lines.h"
 #include "text/utf8.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
-#include "zelkimport/database.h"
 #include "zelkimport/import.h"
+#include "zelkimport/pdb_output.h"
 
 namespace zelk::import {
 
@@ -79,7 +79,7 @@ void count_chunks(const char* data, size_t size, int chunksize, const Sorted* so
     s.small_index_k = small_k;
   }
   s.whole_k = s.cut_lines ? static_cast<int>(chunksize_keeping(static_cast<size_t>(s.longest_cut)))
-                        : chunksize;
+                          : chunksize;
   if (s.long_input_lines || s.whole_k > kMaxChunkSize) {
     s.whole_k = 0;
   } else if (int k = s.whole_k == chunksize

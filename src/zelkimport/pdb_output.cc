@@ -1,4 +1,4 @@
-#include "zelkimport/database.h"
+#include "zelkimport/pdb_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,0 +1,282 @@
+#include "zelkimport/pipeline.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <optional>
+
+#include "convert/entry.h"
+#include "format/format.h"
+#include "toolkit/file.h"
+#include "toolkit/output.h"
+#include "zelkimport/advice.h"
+#include "zelkimport/check.h"
+#include "zelkimport/layout.h"
+#include "zelkimport/pdb_output.h"
+
+namespace zelk::import {
+
+namespace {
+
+// The source as named, or the .index / .ifo of the dictionary a file named
+// instead belongs to; sets format when it was not given.
+std::string resolve_source(const std::string& source, std::string& format) {
+  struct Part {
+    const char* suffix;
+    const char* format;
+    const char* main;
+  };
+  static const Part kParts[] = {{".dict.dz", "dictd", ".index"},  {".dict", "dictd", ".index"},
+                                {".dict.dz", "stardict", ".ifo"}, {".dict", "stardict", ".ifo"},
+                                {".idx", "stardict", ".ifo"},     {".idx.gz", "stardict", ".ifo"},
+                                {".syn", "stardict", ".ifo"},     {".syn.gz", "stardict", ".ifo"},
+                                {".syn.dz", "stardict", ".ifo"}};
+  if (format.empty()) {
+    if (source.ends_with(".index")) format = "dictd";
+    if (source.ends_with(".ifo")) format = "stardict";
+  }
+  if (!format.empty() && format != "dictd" && format != "stardict") return source;
+  if (source.ends_with(".index") || source.ends_with(".ifo")) return source;
+  for (const Part& part : kParts) {
+    if (!source.ends_with(part.suffix) || (!format.empty() && format != part.format)) continue;
+    std::string main = source.substr(0, source.size() - std::strlen(part.suffix)) + part.main;
+    if (!file_exists(main)) continue;
+    zelk::note(stderr, "zelkimport: '%s' is part of a %s dictionary: reading '%s'\n",
+               source.c_str(), part.format, main.c_str());
+    format = part.format;
+    return main;
+  }
+  for (const Part& part : kParts) {
+    if (source.ends_with(part.suffix) && file_exists(source)) {
+      die("'%s' looks like part of a dictd or StarDict dictionary, but no %s stands beside it; "
+          "name the dictionary's .index or .ifo",
+          source.c_str(), part.main);
+    }
+  }
+  if (format.empty()) format = source.ends_with(".csv") || source.ends_with(".CSV") ? "csv" : "tab";
+  return source;
+}
+
+// Every file the import reads.
+std::vector<std::string> source_files(const std::string& source, const std::string& format) {
+  std::vector<std::string> files{source};
+  auto add = [&](const char* main, std::initializer_list<const char*> suffixes) {
+    std::string base = source.substr(0, source.size() - std::strlen(main));
+    for (const char* s : suffixes) files.push_back(base + s);
+  };
+  if (format == "dictd" && source.ends_with(".index")) add(".index", {".dict.dz", ".dict"});
+  if (format == "stardict" && source.ends_with(".ifo")) {
+    add(".ifo", {".idx", ".idx.gz", ".dict.dz", ".dict", ".syn", ".syn.gz", ".syn.dz"});
+  }
+  return files;
+}
+
+// The text to standard output, or to the output file, which it replaces.
+void write_output(Output* out, std::string_view text) {
+  if (!out) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+      die("cannot write standard output: %s", std::strerror(errno));
+    }
+    return;
+  }
+  int fd = dup(out->fd);
+  File file(fd >= 0 ? fdopen(fd, "wb") : nullptr, out->name);
+  if (!file.f) cannot_write(out->name, errno);
+  file.say_reason = true;
+  write_bytes(file, text.data(), text.size());
+  close_file(file);
+  zelk::commit_output(*out);
+}
+
+// The file's name without its folder and its dictionary suffixes.
+std::string stem(const std::string& path) {
+  std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  for (const char* suffix : {".index", ".ifo", ".txt", ".tab", ".tsv", ".csv", ".CSV"}) {
+    if (s.size() > std::strlen(suffix) && s.ends_with(suffix)) {
+      s.resize(s.size() - std::strlen(suffix));
+      break;
+    }
+  }
+  return s;
+}
+
+// Where a name of which only the first used bytes fit is best cut: at the
+// last blank before them unless the cut falls between words already, with
+// no blank left at its end.
+size_t name_end(std::string_view name, size_t used) {
+  size_t end = used;
+  if (name[used] != ' ') {
+    size_t blank = name.rfind(' ', used);
+    if (blank != std::string_view::npos && blank > 0) end = blank;
+  }
+  while (end > 0 && name[end - 1] == ' ') --end;
+  return end;
+}
+
+// The name the database gets: -n, else the source's title, else its stem.
+std::string chosen_name(const std::string& given, const Sink& sink, const std::string& source) {
+  return !given.empty() ? given : !sink.title.empty() ? sink.title : stem(source);
+}
+
+// That name in the output's character set, at most 31 bytes, cut at a word
+// boundary when it has one there, else between characters. cut: whether it was.
+std::string database_name(Sink& sink, const std::string& name, bool* cut) {
+  std::string out;
+  auto fits = [&](std::string_view utf8) {
+    try {
+      return fit_output(sink, utf8, zelk::kNameSize - 1, out);
+    } catch (const Fatal&) {  // a name the output's set cannot write stays UTF-8
+      out = utf8.substr(0, zelk::kNameSize - 1);
+      while (out.size() < utf8.size() &&
+             (static_cast<unsigned char>(utf8[out.size()]) & 0xC0) == 0x80) {
+        out.pop_back();
+      }
+      return out.size();
+    }
+  };
+  size_t used = fits(name);
+  *cut = used < name.size();
+  if (*cut) fits(std::string_view(name).substr(0, name_end(name, used)));
+  return out;
+}
+
+}  // namespace
+
+std::FILE* progress_stream() { return isatty(STDERR_FILENO) ? stderr : nullptr; }
+
+namespace {
+
+void say(const char* what) { zelk::show_progress(progress_stream(), what); }
+
+void done_saying() { say(""); }
+
+// The summary of a database written: the text's counts as packed.
+TextSummary packed_summary(const Sink& sink, long repeated, const Packed& packed, int chunksize,
+                           int advised) {
+  TextSummary s;
+  s.entries = sink.written;
+  s.repeated_keys = repeated;
+  s.long_keys = sink.long_keys;
+  s.chunks = packed.chunks;
+  s.index_size = packed.index_size;
+  s.small_index_k = advised;
+  s.whole_k = chunksize;
+  return s;
+}
+
+// Refuses an output that is a file of the source.
+void check_output(const Command& c, const std::string& source) {
+  if (c.output.empty() || c.output == "-") return;
+  for (const std::string& file : source_files(source, c.o.format)) {
+    if (same_file(file, c.output)) {
+      if (file == c.source) die("output '%s' is the source", c.output.c_str());
+      std::string which = file == c.output ? "" : " (it is '" + file + "')";
+      die("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
+    }
+  }
+}
+
+void read_source(const std::string& source, const std::string& format, Sink& sink) {
+  if (format == "dictd") {
+    import_dictd(source, sink);
+  } else if (format == "stardict") {
+    import_stardict(source, sink);
+  } else if (format == "csv") {
+    import_csv(source, sink);
+  } else {
+    import_tab(source, sink);
+  }
+}
+
+void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k,
+               int advised, Output& out) {
+  zelk::Settings settings;
+  bool cut;
+  std::string name = chosen_name(c.name, sink, source);
+  settings.storyName = database_name(sink, name, &cut);
+  if (cut) {
+    zelk::note(stderr, "zelkimport: the name '%s' is cut to fit in 31 bytes: '%s'\n", name.c_str(),
+               settings.storyName.c_str());
+  }
+  settings.chunksize = k;
+  settings.allow_large_index = true;
+  long repeated = layout.repeated;
+  Packed packed = write_database(out, sink.out, layout, settings, progress_stream());
+  zelk::commit_output(out);
+  done_saying();
+  TextSummary s = packed_summary(sink, repeated, packed, k, advised);
+  std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
+                     (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
+  print_summary(stderr, c.output, s, k, &sink, what);
+}
+
+void write_text(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k,
+                int advised, Output* out) {
+  bool cut;
+  std::string name = database_name(sink, chosen_name(c.name, sink, source), &cut);
+  zelk::LineTable arranged;
+  Bytes text = layout.moved ? arranged_text(view(sink.out), layout, arranged) : std::move(sink.out);
+  sink.out = Bytes();
+  Sorted sorted{layout.moved ? &arranged : &layout.table, &layout.order};
+  done_saying();
+  // The summary is worked out while the output is written.
+  std::future<TextSummary> summary =
+      std::async(std::launch::async, check_text, text.data(), text.size(), k, &sorted);
+  write_output(out, view(text));
+  TextSummary s = summary.get();
+  if (s.index_size > zelk::kMaxRecordSize) s.small_index_k = advised;
+  s.name = name;
+  print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
+                &sink);
+}
+
+}  // namespace
+
+void import(Command& c) {
+  Options& o = c.o;
+  struct stat st;
+  if (stat(c.source.c_str(), &st) != 0) {
+    die("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
+  }
+  std::string source = resolve_source(c.source, o.format);
+  check_output(c, source);
+  // The output is opened before any work: one that cannot be written stops
+  // the run at once.
+  std::optional<Output> out;
+  if (!c.output.empty() && c.output != "-") out.emplace(zelk::open_output(c.output));
+  say("reading");
+  Sink sink(o);
+  read_source(source, o.format, sink);
+  done_saying();
+  finish_reading(sink, source);
+  int k = o.chunksize;
+  if (o.long_definitions == Long::kWhole) {
+    k = static_cast<int>(
+        std::clamp<long>(zelk::chunksize_keeping(sink.longest_line), k, zelk::kMaxChunkSize));
+  }
+  say("sorting");
+  Layout layout = lay_out(view(sink.out), k);
+  int advised = advised_chunksize(sink, view(sink.out), layout, k);
+  if (is_database_name(c.output)) {
+    write_pdb(c, source, sink, layout, k, advised, *out);
+  } else {
+    write_text(c, source, sink, layout, k, advised, out ? &*out : nullptr);
+  }
+}
+
+bool check_file(const std::string& file, int chunksize) {
+  Bytes text = read_whole(file);
+  TextSummary s = check_text(text.data(), text.size(), chunksize);
+  s.name = stem(file);
+  bool whole = print_summary(stdout, file, s, chunksize, nullptr);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) die("cannot write standard output");
+  return whole;
+}
+
+}  // namespace zelk::import
