@@ -33,12 +33,8 @@ size_t first_chunk_not(const Database& db, size_t lo, Before before) {
 // order: 0 when the key's first bytes that decide its place begin with the
 // prefix's.
 int compare_to_prefix(std::string_view key, std::string_view prefix) {
-  key = key.substr(0, std::min(key.size(), kMaxSortKey));
-  prefix = prefix.substr(0, std::min(prefix.size(), kMaxSortKey));
-  size_t n = std::min(key.size(), prefix.size());
-  int c = n ? std::memcmp(key.data(), prefix.data(), n) : 0;
-  if (c != 0) return c < 0 ? -1 : 1;
-  return key.size() < prefix.size() ? -1 : 0;
+  size_t n = std::min({key.size(), prefix.size(), kMaxSortKey});
+  return compare_keys(key.substr(0, n), prefix);
 }
 
 }  // namespace

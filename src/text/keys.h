@@ -1,5 +1,7 @@
-// Comparing keys as dictionary readers do: without case, and by how many
-// characters two keys differ.
+// Comparing keys and words as dictionary readers do: without case (Unicode's
+// simple case folding, one character for one, for searches over stored keys;
+// its full folding, with utf8proc, for text such as a headword line), and by
+// how many characters two keys differ.
 #pragma once
 
 #include <cstddef>
@@ -22,5 +24,14 @@ std::vector<std::string> case_variants(char32_t c);
 // counted in characters where both are valid UTF-8, else in bytes; any
 // distance above limit is returned as limit + 1.
 size_t edit_distance(std::string_view a, std::string_view b, size_t limit);
+
+// text by Unicode's full case folding, in composed form; bytes that are not
+// UTF-8 make the whole text fold as ASCII does (A-Z to a-z) and stay as they
+// are otherwise.
+std::string case_folded(std::string_view text);
+
+// True when a and b are the same text but for case (full folding) and
+// blanks (spaces, tabs, line breaks).
+bool same_but_for_case_and_blanks(std::string_view a, std::string_view b);
 
 }  // namespace zelk

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "text/fold.h"
+#include "text/keys.h"
 #include "toolkit/file.h"
 #include "zelkimport/import.h"
 
