@@ -2,7 +2,9 @@
 // input or straight to a database; and --check, what zelkpack will make of a
 // text dictionary.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "text/charset.h"
@@ -137,7 +139,7 @@ int run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int status = app.exit(e);  // prints the help, the version or the complaint
     if (status == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-      die("cannot write standard output");
+      die("cannot write standard output: %s", std::strerror(errno ? errno : EIO));
     }
     return status == 0 ? 0 : 2;
   }

@@ -275,7 +275,9 @@ bool check_file(const std::string& file, int chunksize) {
   TextSummary s = check_text(text.data(), text.size(), chunksize);
   s.name = stem(file);
   bool whole = print_summary(stdout, file, s, chunksize, nullptr);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) die("cannot write standard output");
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    die("cannot write standard output: %s", std::strerror(errno ? errno : EIO));
+  }
   return whole;
 }
 

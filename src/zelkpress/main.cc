@@ -5,6 +5,7 @@
 // file behind. A link or a device at OUTPUT is written through, never
 // removed; OUTPUT that is CHUNK itself is refused. It prints nothing on
 // success (it shares standard output with zelkpack).
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -25,8 +26,10 @@ const char kUsage[] = "usage: zelkpress CHUNK OUTPUT\n";
 // The status after printing --help or --version: 2 when it could not be
 // written.
 int printed() {
+  errno = 0;
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
-  std::fputs("zelkpress: cannot write standard output\n", stderr);
+  std::fprintf(stderr, "zelkpress: cannot write standard output: %s\n",
+               std::strerror(errno ? errno : EIO));
   return 2;
 }
 
