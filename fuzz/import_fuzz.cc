@@ -105,7 +105,7 @@ void check_database(Sink& sink) {
   settings.chunksize = sink.options.chunksize;
   settings.allow_large_index = true;
   zelk::Output output = zelk::open_output(path);
-  write_database(output, sink.out, layout, settings, nullptr);
+  write_database(output, sink.out, layout, settings, sink.first_form_line, nullptr);
   zelk::commit_output(output);
   int status;
   dump("verify", path, &status);

@@ -105,6 +105,21 @@ char ascii_lower(char ch) {
 
 }  // namespace
 
+std::string lower_case(std::string_view text) {
+  std::u32string chars;
+  std::string out;
+  if (!decode_utf8(text, chars)) {
+    out.assign(text);
+    for (char& ch : out) ch = ascii_lower(ch);
+    return out;
+  }
+  out.reserve(text.size());
+  for (char32_t c : chars) {
+    append_utf8(static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c))), out);
+  }
+  return out;
+}
+
 std::string case_folded(std::string_view text) {
   utf8proc_uint8_t* folded = nullptr;
   utf8proc_ssize_t n = utf8proc_map(

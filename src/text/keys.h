@@ -25,6 +25,10 @@ std::vector<std::string> case_variants(char32_t c);
 // distance above limit is returned as limit + 1.
 size_t edit_distance(std::string_view a, std::string_view b, size_t limit);
 
+// text in lower case (Unicode's lower case mapping, a character for a
+// character, with utf8proc); bytes that are not UTF-8 lowered as ASCII.
+std::string lower_case(std::string_view text);
+
 // text by Unicode's full case folding, in composed form; bytes that are not
 // UTF-8 make the whole text fold as ASCII does (A-Z to a-z) and stay as they
 // are otherwise.

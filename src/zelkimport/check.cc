@@ -185,6 +185,12 @@ void print_import(std::FILE* out, const Sink& sink) {
   if (sink.options.translit || !sink.options.replace.empty()) {
     row(out, "characters replaced", num(sink.unmappable.replaced));
   }
+  if (sink.form_entries) {
+    row(out, "forms", num(sink.form_entries) + " of " + num(sink.form_headwords) + " headword" +
+                          (sink.form_headwords == 1 ? "" : "s") + ", " +
+                          num(static_cast<long>(sink.form_bytes)) + " bytes");
+  }
+  if (sink.forms_unknown) row(out, "forms of no headword", num(sink.forms_unknown) + " (left out)");
 }
 
 // A word for the shell, quoted when it needs to be: in single quotes when
@@ -266,6 +272,7 @@ bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s
   row(out, "chunks", sized ? num(s.chunks) + " of at most " + num(kMaxChunks) : "-");
   if (sized) row(out, "index record", index_advice(s.index_size, s.small_index_k));
   if (!packed.empty()) {
+    if (!s.found.empty()) row(out, "looked up", s.found);
     std::fprintf(out, "Written: %s\n", packed.c_str());
     return true;
   }

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <map>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,10 @@ struct Options {
   Long long_definitions = Long::kSplit;
   bool markup = false;        // tab files: definitions are HTML (PyGlossary's)
   bool markup_given = false;  // --markup was given; else html when values hold <br />
+  std::vector<std::string> forms;  // --forms: files of "form<TAB>headword" lines, hunspell:LANG
+  std::string form_text;           // --form-text: a form's value, %s for its headwords
+  bool copy_forms = false;         // --form-entries copy: a form repeats the definitions
+  int forms_column = 0;            // CSV: the column of a row's forms, from 1; 0: none
 };
 
 // The chunk budget entries are laid out for while they are read: K, or the
@@ -86,6 +91,11 @@ struct Reflowed {
   bool key_shortened;      // its key was shortened to fit
 };
 
+// A form and the headword it points at, in UTF-8, cleaned.
+struct Form {
+  std::string form, headword;
+};
+
 struct Sink {
   explicit Sink(const Options& options);
 
@@ -113,6 +123,14 @@ struct Sink {
   std::map<std::string, long> skipped;     // reason -> entries skipped for it
   bool keep_reflowed = true;               // keep them in reflowed
   std::vector<Reflowed> reflowed;          // the entries not written whole, in order
+  std::vector<Form> forms;                 // the forms met, in order
+  std::vector<std::string> keys;           // the headwords written, when --forms needs them
+  std::map<std::string, std::vector<std::string>> definitions;  // each headword's, for copies
+  long first_form_line = -1;               // the first line of a form's entry, -1 none
+  long form_entries = 0;                   // forms written
+  long form_headwords = 0;                 // headwords that gained a form
+  size_t form_bytes = 0;                   // the bytes of their lines
+  long forms_unknown = 0;                  // forms whose headword the source has not
   std::FILE* messages = stderr;            // null: none
   // Scratch reused from entry to entry.
   std::string key_buf, value_buf, utf8_buf, conv_buf, piece_buf;
@@ -128,6 +146,10 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
 // at most. What add_entry ends with.
 void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
                  int chunksize);
+
+// A key (or a form) cleaned as add_entry cleans keys, into out; false when
+// it is skipped (and counted).
+bool clean_key(Sink& sink, std::string_view key, const Where& where, std::string& out);
 
 // The longest start of utf8, ending at a character boundary, whose text in
 // the output's character set fits in room bytes; out receives that text.

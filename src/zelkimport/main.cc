@@ -31,7 +31,8 @@ constexpr char kForms[] =
 
 // The words of the options that are read into Options afterwards.
 struct Words {
-  std::string bad_keys = "repair", delimiter = ",", long_mode = "split", markup;
+  std::string bad_keys = "repair", delimiter = ",", long_mode = "split", markup,
+              form_entries = "pointer";
 };
 
 void add_options(CLI::App& app, Command& c, Words& w) {
@@ -79,6 +80,17 @@ void add_options(CLI::App& app, Command& c, Words& w) {
       ->check(CLI::Range(1, 1 << 20));
   app.add_flag("--header", o.header, "CSV: the first row names the columns");
   app.add_option("--delimiter", delimiter, "CSV: the field delimiter (default ',')");
+  app.add_option("--forms", o.forms,
+                 "Forms to add: a file of form<TAB>headword lines, or hunspell:LANG (a Hunspell "
+                 "dictionary such as de_DE); may be given more than once");
+  app.add_option("--form-text", o.form_text,
+                 "A form's entry, %s for its headwords (default '\u2192 %s')");
+  app.add_option("--form-entries", w.form_entries,
+                 "pointer (a form points at its headwords) or copy (repeats their definitions)")
+      ->check(CLI::IsMember({"pointer", "copy"}));
+  app.add_option("--forms-column", o.forms_column,
+                 "CSV: the column of a row's forms, separated by |, from 1")
+      ->check(CLI::Range(1, 1 << 20));
 }
 
 // Refuses, as a usage mistake, a character set iconv does not know, and an
@@ -119,6 +131,7 @@ void read_words(const Words& w, Options& o) {
                                                 : Long::kSplit;
   o.markup = w.markup == "html";
   o.markup_given = !w.markup.empty();
+  o.copy_forms = w.form_entries == "copy";
   if (o.translit && !o.replace.empty()) usage_error("--translit and --replace exclude each other");
   if (o.translit && o.to.empty()) usage_error("--translit needs --to");
   check_charsets(o);

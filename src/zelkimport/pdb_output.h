@@ -19,14 +19,17 @@ struct Packed {
   long chunks = 0;
   size_t index_size = 0;
   Stats stats;
+  long headwords = 0, forms = 0;  // keys looked up in the database and found
 };
 
 // Packs text (laid out as layout says) into the database written to output
-// with settings (name, K, -l, -p), and checks it; text and layout are let go
-// once the chunks are made. progress: a terminal to say how far it is, or
-// null.
+// with settings (name, K, -l, -p), and checks it: as zelkdump verify checks,
+// and every key looked up the way a reader looks it up. Lines from
+// first_form_line on (unless it is -1) are forms'. text and layout are let
+// go once the chunks are made. progress: a terminal to say how far it is,
+// or null.
 Packed write_database(Output& output, Bytes& text, Layout& layout, const Settings& settings,
-                      std::FILE* progress);
+                      long first_form_line, std::FILE* progress);
 
 // The index record's size when the converter packs the lines of text
 // (starts as in LineTable) in this order at chunksize.

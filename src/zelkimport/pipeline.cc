@@ -16,6 +16,7 @@
 #include "toolkit/output.h"
 #include "zelkimport/advice.h"
 #include "zelkimport/check.h"
+#include "zelkimport/forms.h"
 #include "zelkimport/layout.h"
 #include "zelkimport/pdb_output.h"
 
@@ -207,10 +208,14 @@ void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& 
   settings.chunksize = k;
   settings.allow_large_index = true;
   long repeated = layout.repeated;
-  Packed packed = write_database(out, sink.out, layout, settings, progress_stream());
+  Packed packed =
+      write_database(out, sink.out, layout, settings, sink.first_form_line, progress_stream());
   zelk::commit_output(out);
   done_saying();
   TextSummary s = packed_summary(sink, repeated, packed, k, advised);
+  s.found = std::to_string(packed.headwords) + " headword" + (packed.headwords == 1 ? "" : "s") +
+            " and " + std::to_string(packed.forms) + " form" + (packed.forms == 1 ? "" : "s") +
+            ", all found";
   std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
                      (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
   print_summary(stderr, c.output, s, k, &sink, what);
@@ -255,6 +260,7 @@ void import(Command& c) {
   read_source(source, o.format, sink);
   done_saying();
   finish_reading(sink, source);
+  write_forms(sink);
   int k = o.chunksize;
   if (o.long_definitions == Long::kWhole) {
     k = static_cast<int>(

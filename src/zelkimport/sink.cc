@@ -68,6 +68,12 @@ void take_entries(Sink& sink, Sink& part) {
     sink.reflowed.push_back(std::move(r));
   }
   part.reflowed.clear();
+  sink.forms.insert(sink.forms.end(), part.forms.begin(), part.forms.end());
+  sink.keys.insert(sink.keys.end(), part.keys.begin(), part.keys.end());
+  for (auto& [key, values] : part.definitions) {
+    auto& all = sink.definitions[key];
+    all.insert(all.end(), values.begin(), values.end());
+  }
   sink.continued += part.continued;
   sink.cut += part.cut;
   if (sink.invalid == 0) sink.first_invalid = part.first_invalid;
@@ -352,17 +358,23 @@ void flatten(std::string_view text, const std::string& separator, std::string& o
   }
 }
 
-void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
-               bool markup) {
+namespace {
+
+// Key and value in UTF-8: converted from the source's set, stray bytes
+// replaced (each entry that had some named), a byte order mark dropped from
+// the key. False when the entry is skipped. The results may live in sink's
+// scratch.
+bool in_utf8(Sink& sink, std::string_view& key, std::string_view& value, const Where& where) {
   if (is_open(sink.from_source) && !sink.source_in_utf8) {
     for (int part = 0; part < 2; ++part) {
       std::string_view text = part == 0 ? key : value;
       std::string& dest = part == 0 ? sink.key_buf : sink.utf8_buf;
       Conversion r = convert(sink.from_source, text, dest, nullptr);
       if (!r.ok) {
-        return skip_entry(sink, where, key, "not valid in the source's character set",
-                          " (" + sink.options.from + ", byte " + std::to_string(r.at + 1) +
-                              " of the " + (part == 0 ? "key" : "definition") + ")");
+        skip_entry(sink, where, key, "not valid in the source's character set",
+                   " (" + sink.options.from + ", byte " + std::to_string(r.at + 1) + " of the " +
+                       (part == 0 ? "key" : "definition") + ")");
+        return false;
       }
     }
     key = sink.key_buf;
@@ -386,21 +398,17 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
     }
   }
   if (key.size() >= 3 && std::memcmp(key.data(), "\xEF\xBB\xBF", 3) == 0) key.remove_prefix(3);
+  return true;
+}
 
-  std::string text;
-  if (markup) {
-    text = markup_to_text(value);
-    value = text;
-  }
-  std::string& v = sink.value_buf;
-  flatten(value, sink.options.separator, v);
-
-  std::string& k = sink.key_buf;
-  if (k.data() != key.data()) k.assign(key);
+// The key as zelkpack can keep it: repaired, or with --bad-keys skip
+// skipped; false when it is skipped or empty.
+bool usable_key(Sink& sink, std::string& k, const Where& where) {
   if (const char* problem = key_problem(k)) {
     if (sink.options.bad_keys == BadKeys::kSkip) {
-      return skip_entry(sink, where, k, "key holds a byte zelkpack cannot keep",
-                        std::string(" (") + problem + ")");
+      skip_entry(sink, where, k, "key holds a byte zelkpack cannot keep",
+                 std::string(" (") + problem + ")");
+      return false;
     }
     std::string before = quote(k);
     repair_key(k);
@@ -408,8 +416,38 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
     note(sink.messages, "zelkimport: %s: key %s holds %s; repaired as %s\n",
          describe(where).c_str(), before.c_str(), problem, quote(k).c_str());
   }
-  if (k.empty()) return skip_entry(sink, where, k, "empty key");
+  if (k.empty()) {
+    skip_entry(sink, where, k, "empty key");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
+               bool markup) {
+  if (!in_utf8(sink, key, value, where)) return;
+  std::string text;
+  if (markup) {
+    text = markup_to_text(value);
+    value = text;
+  }
+  std::string& v = sink.value_buf;
+  flatten(value, sink.options.separator, v);
+  std::string& k = sink.key_buf;
+  if (k.data() != key.data()) k.assign(key);
+  if (!usable_key(sink, k, where)) return;
+  if (!sink.options.forms.empty()) sink.keys.push_back(k);
+  if (sink.options.copy_forms) sink.definitions[k].push_back(v);
   write_entry(sink, k, v, where, layout_budget(sink.options));
+}
+
+bool clean_key(Sink& sink, std::string_view key, const Where& where, std::string& out) {
+  std::string_view none;
+  if (!in_utf8(sink, key, none, where)) return false;
+  out.assign(key);
+  return usable_key(sink, out, where);
 }
 
 namespace {

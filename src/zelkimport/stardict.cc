@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "zelkimport/forms.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
 
@@ -219,8 +220,6 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
   flatten(info.bookname, " ", sink.title);
   std::vector<Word> words = parse_idx(idx, info);
   const bool read_markup = !sink.options.markup_given || sink.options.markup;
-  // Each word's text, kept for its synonyms.
-  std::vector<std::string> texts(syn.data.empty() ? 0 : words.size());
   std::vector<char> usable(words.size(), 0);
   for (size_t i = 0; i < words.size(); ++i) {
     const Word& w = words[i];
@@ -241,7 +240,6 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
     }
     usable[i] = 1;
     add_entry(sink, w.word, f.text, where);
-    if (!texts.empty()) texts[i] = std::move(f.text);
   }
   if (syn.data.empty()) return;
   std::string_view d = syn.data;
@@ -265,7 +263,7 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
       skip_entry(sink, where, word, "no text (binary data only)");
       continue;
     }
-    add_entry(sink, word, texts[target], where);
+    add_form(sink, word, words[target].word, where);
   }
   if (info.synwordcount >= 0 && count != info.synwordcount) {
     die("%s: %ld synonyms, but the .ifo says synwordcount=%lld", syn.name.c_str(), count,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "toolkit/file.h"
+#include "zelkimport/forms.h"
 #include "zelkimport/import.h"
 
 namespace zelk::import {
@@ -14,21 +15,39 @@ std::string_view drop_bom(std::string_view text) {
   return text;
 }
 
-// \n and \t become a line feed and a tab, \\ a backslash; any other
-// backslash stays as it is.
-void unescape(std::string_view in, std::string& out) {
+// \n and \t become a line feed and a tab, \\ a backslash; with bars, \|
+// a bar; any other backslash stays as it is.
+void unescape(std::string_view in, std::string& out, bool bars = false) {
   out.clear();
   for (size_t i = 0; i < in.size(); ++i) {
     if (in[i] == '\\' && i + 1 < in.size()) {
       char next = in[i + 1];
-      if (next == 'n' || next == 't' || next == '\\') {
-        out += next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+      if (next == 'n' || next == 't' || next == '\\' || (bars && next == '|')) {
+        out += next == 'n' ? '\n' : next == 't' ? '\t' : next;
         ++i;
         continue;
       }
     }
     out += in[i];
   }
+}
+
+// A key's alternates: "go|went|gone" is go, went and gone (PyGlossary's
+// convention), "\|" a bar; each unescaped.
+std::vector<std::string> alternates(std::string_view key) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (size_t i = 0; i <= key.size(); ++i) {
+    if (i < key.size() && key[i] == '\\') {
+      ++i;
+      continue;
+    }
+    if (i == key.size() || key[i] == '|') {
+      unescape(key.substr(begin, i - begin), parts.emplace_back(), true);
+      begin = i + 1;
+    }
+  }
+  return parts;
 }
 
 }  // namespace
@@ -38,7 +57,7 @@ void read_tab_text(const TextFile& file, Sink& sink) {
   // Definitions in HTML, as PyGlossary writes them: line breaks as <br />.
   bool markup = sink.options.markup_given ? sink.options.markup
                                           : text.find("<br />") != std::string_view::npos;
-  std::string key, value;
+  std::string value;
   bool leading = true;  // no entry yet: "##name<TAB>..." lines are the file's info
   LineWalk walk{text};
   std::string_view line;
@@ -51,15 +70,16 @@ void read_tab_text(const TextFile& file, Sink& sink) {
       skip_entry(sink, where, line, "no tab between key and definition");
       continue;
     }
-    unescape(line.substr(0, tab), key);
+    std::vector<std::string> keys = alternates(line.substr(0, tab));
     unescape(line.substr(tab + 1), value);
-    if (leading && key.starts_with("##")) {
-      if (key == "##name") flatten(value, " ", sink.title);
+    if (leading && keys[0].starts_with("##")) {
+      if (keys[0] == "##name") flatten(value, " ", sink.title);
       ++sink.skipped["info lines (##...)"];
       continue;
     }
     leading = false;
-    add_entry(sink, key, value, where, markup);
+    add_entry(sink, keys[0], value, where, markup);
+    for (size_t i = 1; i < keys.size(); ++i) add_form(sink, keys[i], keys[0], where);
   }
 }
 
@@ -145,8 +165,13 @@ void read_csv_text(const TextFile& file, Sink& sink) {
                  " (" + std::to_string(fields.size()) + " of " + std::to_string(needed) + ")");
       continue;
     }
-    add_entry(sink, fields[static_cast<size_t>(o.key_column) - 1],
-              fields[static_cast<size_t>(o.value_column) - 1], where);
+    const std::string& key = fields[static_cast<size_t>(o.key_column) - 1];
+    add_entry(sink, key, fields[static_cast<size_t>(o.value_column) - 1], where);
+    size_t forms = static_cast<size_t>(o.forms_column);
+    if (forms == 0 || forms > fields.size()) continue;
+    for (const std::string& form : alternates(fields[forms - 1])) {
+      if (!form.empty()) add_form(sink, form, key, where);
+    }
   }
 }
 
