@@ -44,25 +44,34 @@ int run(int fd, size_t size, const zelk::Request& request, std::string* out = nu
   return status;
 }
 
+zelk::Request request(const char* command, std::vector<std::string> keys = {},
+                      const char* strategy = "exact") {
+  zelk::Request r;
+  r.command = command;
+  r.keys = std::move(keys);
+  r.strategy = strategy;
+  return r;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   int fd = zelk_test::memory_file(bytes);
   std::string probe = bytes.substr(0, 6);
-  int verify = run(fd, size, {.command = "verify"});
+  int verify = run(fd, size, request("verify"));
   require(verify == 0 || verify == 1, "verify says sound or damaged");
   for (const char* command : {"info", "list", "extract"}) {
-    int status = run(fd, size, {.command = command});
+    int status = run(fd, size, request(command));
     require(status == 0 || status == 1, "status 0 or 1");
     require(verify != 0 || status == 0, "a sound database reads without error");
   }
   for (const char* s : {"exact", "prefix", "nocase", "lev"}) {
-    int status = run(fd, size, {.command = "lookup", .keys = {probe, "a", ""}, .strategy = s});
+    int status = run(fd, size, request("lookup", {probe, "a", ""}, s));
     require(status == 0 || status == 1, "lookup status 0 or 1");
   }
   std::string keys;
-  int listed = run(fd, size, {.command = "keys"}, &keys);
+  int listed = run(fd, size, request("keys"), &keys);
   require(verify != 0 || listed == 0, "a sound database lists its keys");
   if (verify == 0 && keys.find('\\') == std::string::npos) {
     // Keys without bytes that print escaped are found as printed.
@@ -73,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       pos = lf + 1;
     }
     if (!all.empty()) {
-      require(run(fd, size, {.command = "lookup", .keys = all}) == 0, "every key is found");
+      require(run(fd, size, request("lookup", all)) == 0, "every key is found");
     }
   }
   close(fd);

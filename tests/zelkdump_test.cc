@@ -352,7 +352,7 @@ TEST(Zelkdump, Searches) {
        {"aple"},
        1,
        "",
-       nf + "'aple' not found; did you mean: 'apple', 'maple', 'Apple', 'apples', 'applet'?\n"},
+       nf + "'aple' not found; did you mean: 'Apple', 'apple', 'maple', 'apples', 'applet'?\n"},
       {S::kExact, {"qqqqqqqq"}, 1, "", nf + "'qqqqqqqq' not found\n"},
       {S::kPrefix,
        {"apple"},

@@ -105,11 +105,11 @@ std::vector<std::vector<Suggestion>> nearest(ChunkReader& reader,
                                              const std::vector<std::string>& missing) {
   std::vector<std::vector<Suggestion>> best(missing.size());
   const Charset& charset = reader.charset;
-  std::vector<std::string> queries;  // the missing keys as text
+  std::vector<std::string> queries;  // the missing keys as text, folded as a reader types
   std::vector<size_t> limits;
   for (const std::string& key : missing) {
     std::string scratch;
-    queries.emplace_back(as_unicode(charset, key, scratch));
+    queries.push_back(search_folded(as_unicode(charset, key, scratch)));
     limits.push_back(suggestion_limit(queries.back()));
   }
   std::string previous, scratch;
@@ -118,7 +118,7 @@ std::vector<std::vector<Suggestion>> nearest(ChunkReader& reader,
     for (const Entry& e : reader.entries) {
       if (e.key == previous) continue;  // a repeated key
       previous.assign(e.key);
-      std::string_view text = as_unicode(charset, e.key, scratch);
+      std::string text = search_folded(as_unicode(charset, e.key, scratch));
       for (size_t q = 0; q < missing.size(); ++q) {
         std::vector<Suggestion>& list = best[q];
         bool full = list.size() == kSuggestions;
@@ -271,7 +271,7 @@ std::vector<std::string> nocase_starts(const Charset& charset, const std::string
     return {stored};
   }
   std::vector<std::string> starts;
-  for (const std::string& variant : case_variants(chars[0])) {
+  for (const std::string& variant : search_variants(chars[0])) {
     if (to_stored(charset, variant, stored, problem)) starts.push_back(stored);
   }
   std::sort(starts.begin(), starts.end());
@@ -301,9 +301,9 @@ KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t o
   // The keys that can match begin with the first character in one of its
   // cases: a range of chunks each, taken in dictionary order.
   std::vector<std::string> starts = nocase_starts(charset, typed);
-  std::string folded = fold_case(typed), scratch;
+  std::string folded = search_folded(typed), scratch;
   auto matches = [&](std::string_view key) {
-    return fold_case(as_unicode(charset, key, scratch)).starts_with(folded);
+    return search_folded(as_unicode(charset, key, scratch)).starts_with(folded);
   };
   KeyPage page;
   size_t seen = 0;
@@ -339,6 +339,35 @@ bool strategy_named(std::string_view name, Strategy& strategy) {
     }
   }
   return false;
+}
+
+FoldedIndex make_folded_index(ChunkReader& reader) {
+  FoldedIndex index;
+  std::string scratch, previous;
+  for (size_t r = 1; r <= reader.db.chunk_count; ++r) {
+    if (!load(reader, r)) continue;
+    for (size_t i = 0; i < reader.entries.size(); ++i) {
+      std::string_view key = reader.entries[i].key;
+      if (key == previous) continue;  // a repeated key
+      previous.assign(key);
+      uint64_t hash = std::hash<std::string>{}(search_folded(as_unicode(reader.charset, key, scratch)));
+      index.keys.emplace_back(hash, static_cast<uint32_t>(r << 16 | i));
+    }
+  }
+  std::sort(index.keys.begin(), index.keys.end());
+  return index;
+}
+
+std::string folded_key(ChunkReader& reader, const FoldedIndex& index, const std::string& typed) {
+  std::string folded = search_folded(typed), scratch;
+  uint64_t hash = std::hash<std::string>{}(folded);
+  auto it = std::lower_bound(index.keys.begin(), index.keys.end(), std::make_pair(hash, 0u));
+  for (; it != index.keys.end() && it->first == hash; ++it) {
+    if (!load(reader, it->second >> 16)) continue;
+    std::string_view key = reader.entries[it->second & 0xFFFF].key;
+    if (search_folded(as_unicode(reader.charset, key, scratch)) == folded) return std::string(key);
+  }
+  return {};
 }
 
 }  // namespace zelk

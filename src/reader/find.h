@@ -47,8 +47,9 @@ std::vector<std::vector<Match>> scan_matches(ChunkReader& reader,
                                              const std::vector<std::string>& keys,
                                              Strategy strategy);
 
-// Up to five keys nearest to each missing key (edit distance, then
-// dictionary order): a scan of every chunk.
+// Up to five keys nearest to each missing key (edit distance between the
+// two as a reader types them, without case or accents; then dictionary
+// order): a scan of every chunk.
 std::vector<std::vector<std::string>> nearest_keys(ChunkReader& reader,
                                                    const std::vector<std::string>& missing);
 
@@ -70,13 +71,24 @@ struct KeyPage {
   bool more = false;
 };
 KeyPage keys_page(ChunkReader& reader, const std::string& prefix, size_t offset, size_t limit);
-// The same for a prefix typed in UTF-8, matched without case (Unicode simple
-// folding, as kNocase does), each key once, in dictionary order.
+// The same for a prefix typed in UTF-8, matched without case and accents
+// (search_folded), each key once, in dictionary order.
 KeyPage keys_page_nocase(ChunkReader& reader, const std::string& typed, size_t offset,
                          size_t limit);
 // How many chunks a listing without case of the prefix typed may read.
 size_t chunks_for_nocase_prefix(const Database& db, const std::string& typed,
                                 const Charset& charset);
+
+// The database's keys by their search folding (the hash of it), each with
+// where it stands; built by reading every chunk once, for finding a key
+// typed without its case or accents at once.
+struct FoldedIndex {
+  std::vector<std::pair<uint64_t, uint32_t>> keys;  // hash, chunk << 16 | entry; sorted
+};
+FoldedIndex make_folded_index(ChunkReader& reader);
+// The key (stored) that folds as the text typed (UTF-8) does, the first in
+// dictionary order; empty when there is none.
+std::string folded_key(ChunkReader& reader, const FoldedIndex& index, const std::string& typed);
 
 // The keys (in the database's set) that the database has, in the order given.
 std::vector<std::string> existing_keys(ChunkReader& reader, const std::vector<std::string>& keys);

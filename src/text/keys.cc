@@ -3,6 +3,8 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <cstdlib>
 #include <vector>
 
@@ -104,6 +106,63 @@ char ascii_lower(char ch) {
 }
 
 }  // namespace
+
+std::string search_folded(std::string_view text) {
+  bool ascii = true;
+  for (char ch : text) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+  if (ascii) {  // the usual case, without utf8proc's allocations
+    std::string out(text);
+    for (char& ch : out) ch = ascii_lower(ch);
+    return out;
+  }
+  utf8proc_uint8_t* folded = nullptr;
+  utf8proc_ssize_t n = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+      static_cast<utf8proc_ssize_t>(text.size()), &folded,
+      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD |
+                                     UTF8PROC_STRIPMARK));
+  std::string out;
+  if (n >= 0) {
+    out.assign(reinterpret_cast<const char*>(folded), static_cast<size_t>(n));
+  } else {
+    out.assign(text);
+    for (char& ch : out) ch = ascii_lower(ch);
+  }
+  std::free(folded);
+  return out;
+}
+
+std::vector<std::string> search_variants(char32_t c) {
+  static std::mutex lock;
+  static std::map<char32_t, std::vector<std::string>> known;
+  {
+    std::lock_guard held(lock);
+    auto it = known.find(c);
+    if (it != known.end()) return it->second;
+  }
+  // The scripts with cases and accents, where a word's first letter may
+  // stand in another form.
+  static const std::pair<char32_t, char32_t> kRanges[] = {
+      {0x41, 0x7B}, {0xC0, 0x250}, {0x370, 0x530}, {0x1E00, 0x2000}};
+  std::string mine;
+  append_utf8(c, mine);
+  std::string first = search_folded(mine);
+  size_t length = 1;
+  if (!first.empty()) utf8_at(first, 0, &length);
+  first.resize(std::min(length, first.size()));
+  std::vector<std::string> found = case_variants(c);
+  for (const auto& [from, to] : kRanges) {
+    for (char32_t x = from; x < to; ++x) {
+      std::string one;
+      append_utf8(x, one);
+      if (!first.empty() && search_folded(one).starts_with(first)) found.push_back(one);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  std::lock_guard held(lock);
+  return known.emplace(c, std::move(found)).first->second;
+}
 
 std::string lower_case(std::string_view text) {
   std::u32string chars;

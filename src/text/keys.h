@@ -25,6 +25,16 @@ std::vector<std::string> case_variants(char32_t c);
 // distance above limit is returned as limit + 1.
 size_t edit_distance(std::string_view a, std::string_view b, size_t limit);
 
+// text as a reader types a word: case folded (full folding) and without
+// accents (combining marks left out after decomposing), in composed form;
+// "Straße" and "strasse", "Café" and "cafe" are the same. Bytes that are
+// not UTF-8 fold as ASCII.
+std::string search_folded(std::string_view text);
+
+// The characters (in UTF-8) whose search folding begins with c's first
+// folded character: c's cases and its accented and unaccented forms.
+std::vector<std::string> search_variants(char32_t c);
+
 // text in lower case (Unicode's lower case mapping, a character for a
 // character, with utf8proc); bytes that are not UTF-8 lowered as ASCII.
 std::string lower_case(std::string_view text);

@@ -4,7 +4,9 @@
 #include <nlohmann/json.hpp>
 
 #include "reader/verify.h"
+#include "text/lines.h"
 #include "text/utf8.h"
+#include "toolkit/file.h"
 #include "toolkit/error.h"
 
 namespace zelk {
@@ -218,6 +220,40 @@ bool dump_verify(const DumpContext& cx, const Database& db, const Problem* unope
   return v.problems == 0;
 }
 
+bool check_words(const DumpContext& cx, const Database& db, const std::string& file) {
+  UninitVector<char> text;
+  try {
+    read_whole_file(file, text);
+  } catch (Fatal& fatal) {
+    fatal.status = kStatusTrouble;  // a file that cannot be read
+    throw;
+  }
+  ChunkReader reader(db, cx.charset);
+  LineWalk walk{std::string_view(text.data(), text.size())};
+  std::string_view line;
+  size_t words = 0, missing = 0;
+  while (next_line(walk, &line)) {
+    if (line.empty()) continue;
+    ++words;
+    std::string stored, problem;
+    if (to_stored(cx.charset, line, stored, problem) &&
+        !search(reader, stored, Strategy::kExact, 0, 1).entries.empty()) {
+      continue;
+    }
+    ++missing;
+    std::fprintf(cx.out, "%s:%ld: '%s' not found\n", file.c_str(), walk.number,
+                 escape_short(std::string(line)).c_str());
+  }
+  print_problems(cx, reader);
+  if (missing == 0) {
+    std::fprintf(cx.out, "%s: %s, all found\n", cx.file.c_str(), count(words, "word", "words").c_str());
+    return true;
+  }
+  std::fprintf(cx.out, "%s: %zu of %s not found\n", cx.file.c_str(), missing,
+               count(words, "word", "words").c_str());
+  return false;
+}
+
 namespace {
 
 // "'x' is not a Dict/Zelk database (...)": what stops every command but verify.
@@ -247,7 +283,9 @@ bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t si
                (request.strategy == "exact" || request.strategy == "prefix")) ||
               (request.command == "keys" && !request.keys.empty());
   if (opened && !some) load_list(db);
-  if (verifying) return dump_verify(cx, db, opened ? nullptr : &p);
+  if (verifying && (!opened || request.words.empty())) {
+    return dump_verify(cx, db, opened ? nullptr : &p);
+  }
   if (!opened) {
     print_problem(cx, p);
     return false;
@@ -257,6 +295,10 @@ bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t si
     in_set.charset = guess_charset(db);
   } else if (!charset_named(request.charset, in_set.charset)) {
     die_with(kStatusTrouble, "unknown character set '%s'", request.charset.c_str());
+  }
+  if (verifying) {
+    bool sound = dump_verify(cx, db, nullptr);
+    return check_words(in_set, db, request.words) && sound;
   }
   return command_named(request.command)->run(in_set, db, request);
 }

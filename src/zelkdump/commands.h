@@ -39,6 +39,7 @@ struct Request {
   std::string host = "127.0.0.1";  // serve's address and port
   int port = 8080;
   int wait = 20;  // serve: seconds a request that reads many chunks waits for its turn
+  std::string words;  // verify: a file of words, one a line, each to be found
 };
 
 // Prints "zelkdump: FILE: WHERE: TEXT" on standard error.
@@ -60,6 +61,9 @@ bool dump_lookup(const DumpContext& cx, const Database& db, const std::vector<st
 bool dump_keys(const DumpContext& cx, const Database& db, const std::string* prefix);
 bool dump_extract(const DumpContext& cx, const Database& db);
 bool dump_verify(const DumpContext& cx, const Database& db, const Problem* unopened);
+// Looks up each word of the file (UTF-8, one a line) the way a reader does;
+// prints those not found and a count; true when all are.
+bool check_words(const DumpContext& cx, const Database& db, const std::string& file);
 // Serves the web page and its JSON API until SIGINT or SIGTERM; wait: how
 // long a request that reads many chunks waits for its turn before the
 // answer is 503.
@@ -85,7 +89,13 @@ struct OptionSpec {
   const char* choices = nullptr;  // a text's values, separated by commas, or null for any
 };
 
-enum OptionGroup : unsigned { kAllCommands = 1, kJson = 2, kStrategy = 4, kServing = 8 };
+enum OptionGroup : unsigned {
+  kAllCommands = 1,
+  kJson = 2,
+  kStrategy = 4,
+  kServing = 8,
+  kVerifying = 16
+};
 
 inline const OptionSpec kOptions[] = {
     {.group = kAllCommands,
@@ -117,6 +127,11 @@ inline const OptionSpec kOptions[] = {
      .number = &Request::port,
      .low = 0,
      .high = 65535},
+    {.group = kVerifying,
+     .short_name = nullptr,
+     .long_name = "--words",
+     .help = "a file of words, one a line: each must be found as a reader looks it up",
+     .text = &Request::words},
     {.group = kServing,
      .short_name = nullptr,
      .long_name = "--wait",
@@ -176,7 +191,7 @@ inline constexpr CommandSpec kCommands[] = {
                const Request&) { return dump_extract(cx, db); }},
     {.name = "verify",
      .help = "Check everything a reader relies on; one line per problem",
-     .options = kAllCommands | kJson,
+     .options = kAllCommands | kJson | kVerifying,
      .run = [](const DumpContext& cx, const Database& db,
                const Request&) { return dump_verify(cx, db, nullptr); }},
     {.name = "serve",

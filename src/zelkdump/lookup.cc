@@ -3,6 +3,7 @@
 // is not found, and every key once.
 #include <unordered_set>
 
+#include "text/keys.h"
 #include "text/utf8.h"
 #include "zelkdump/commands.h"
 
@@ -54,6 +55,31 @@ bool print_matching(const DumpContext& cx, ChunkReader& reader, std::pair<size_t
   return found;
 }
 
+// A key not found as typed but as a reader types (without case and
+// accents): says so and shows the entries of the keys found so; false when
+// there is none.
+bool show_folded(const DumpContext& cx, ChunkReader& reader, const std::string& key,
+                 const std::vector<std::string>& nearest) {
+  std::string scratch;
+  std::string typed = search_folded(as_unicode(cx.charset, key, scratch));
+  std::vector<std::string> same;
+  for (const std::string& k : nearest) {
+    if (search_folded(as_unicode(cx.charset, k, scratch)) == typed) same.push_back(k);
+  }
+  if (same.empty()) return false;
+  std::fprintf(cx.err, "zelkdump: %s: '%s' not found; without case and accents:",
+               cx.file.c_str(), escape_short(shown_text(cx, key)).c_str());
+  for (size_t i = 0; i < same.size(); ++i) {
+    std::fprintf(cx.err, "%s'%s'", i ? ", " : " ", escape_short(shown_text(cx, same[i])).c_str());
+  }
+  std::fputc('\n', cx.err);
+  for (const std::string& k : same) {
+    print_matching(cx, reader, chunks_holding(reader.db, k),
+                   [&](std::string_view found) { return found == k; });
+  }
+  return true;
+}
+
 bool lookup_exact(const DumpContext& cx, ChunkReader& reader,
                   const std::vector<std::string>& keys) {
   std::vector<std::string> missing;
@@ -66,8 +92,14 @@ bool lookup_exact(const DumpContext& cx, ChunkReader& reader,
   if (missing.empty()) return reader.damaged == 0;
   std::vector<std::vector<std::string>> nearest = nearest_keys(reader, missing);
   print_problems(cx, reader);
-  for (size_t q = 0; q < missing.size(); ++q) say_not_found(cx, missing[q], &nearest[q]);
-  return false;
+  bool all = true;
+  for (size_t q = 0; q < missing.size(); ++q) {
+    if (!show_folded(cx, reader, missing[q], nearest[q])) {
+      say_not_found(cx, missing[q], &nearest[q]);
+      all = false;
+    }
+  }
+  return all && reader.damaged == 0;
 }
 
 bool lookup_prefix(const DumpContext& cx, ChunkReader& reader,

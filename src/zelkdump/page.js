@@ -86,8 +86,11 @@
     }
     for (const e of body.entries) {
       const article = element('article');
-      article.append(element('h2', e.key, 'key'));
-      article.append(element('p', e.value, 'value'));
+      const key = element('h2', e.key, 'key');
+      const value = element('p', e.value, 'value');
+      key.dir = 'auto';  // each line in its own direction: right-to-left text keeps its order
+      value.dir = 'auto';
+      article.append(key, value);
       entry.append(article);
     }
     linkReferences(body.entries);
@@ -95,35 +98,55 @@
   }
 
   // Cross-references as dictd dictionaries write them, {Apple blight}, become
-  // links that look the word up, where the database has that key: the value's
-  // text nodes are split, never parsed as markup.
+  // links that look the word up, where the database has that key (as written
+  // or but for case and accents); so do the headwords a form's entry points
+  // at ("\u2192 go, went"). The value's text nodes are split, never parsed
+  // as markup.
   const REFERENCE = /\{([^{}\n]{1,200})\}/g;
+  const POINTER = /^(?:\u2192|->) (.+)$/;
+  function pointed(text) {
+    const m = POINTER.exec(text);
+    return m ? m[1].split(', ') : [];
+  }
+  function link(word, target) {
+    const a = element('a', word, 'reference');
+    a.href = '?' + new URLSearchParams({ q: target, s: 'exact' }).toString();
+    a.addEventListener('click', (ev) => { ev.preventDefault(); query.value = target; open(target, 'exact'); });
+    return a;
+  }
   async function linkReferences(entries) {
     const mine = ticket;
     const words = new Set();
-    for (const e of entries) for (const m of e.value.matchAll(REFERENCE)) words.add(m[1]);
+    for (const e of entries) {
+      for (const m of e.value.matchAll(REFERENCE)) words.add(m[1]);
+      for (const w of pointed(e.value)) words.add(w);
+    }
     if (words.size === 0) return;
-    let known;
+    let targets;
     try {
       const params = new URLSearchParams();
       [...words].slice(0, 200).forEach((w) => params.append('k', w));
       const response = await fetch('/api/exists?' + params.toString());
-      known = new Set((await response.json()).keys || []);
+      targets = (await response.json()).targets || {};
     } catch (e) {
       return;
     }
     if (mine !== ticket) return;
     entry.querySelectorAll('.value').forEach((p) => {
       const text = p.textContent;
+      const pointers = pointed(text);
+      if (pointers.length && pointers.every((w) => targets[w])) {
+        const parts = [text.slice(0, text.length - pointers.join(', ').length)];
+        pointers.forEach((w, i) => { if (i) parts.push(', '); parts.push(link(w, targets[w])); });
+        p.replaceChildren(...parts);
+        return;
+      }
       const parts = [];
       let at = 0;
       for (const m of text.matchAll(REFERENCE)) {
-        if (!known.has(m[1])) continue;
+        if (!targets[m[1]]) continue;
         parts.push(text.slice(at, m.index));
-        const a = element('a', m[1], 'reference');
-        a.href = '?' + new URLSearchParams({ q: m[1], s: 'exact' }).toString();
-        a.addEventListener('click', (ev) => { ev.preventDefault(); query.value = m[1]; open(m[1], 'exact'); });
-        parts.push(a);
+        parts.push(link(m[1], targets[m[1]]));
         at = m.index + m[0].length;
       }
       if (at === 0) return;
@@ -131,14 +154,18 @@
       p.replaceChildren(...parts);
     });
   }
-  async function open(text, how) {
+  // Each entry looked at is a page of the browser's history: Back and
+  // Forward move between them.
+  async function open(text, how, remembered) {
     const mine = ++ticket;
     try {
       const body = await api('/api/lookup', { q: text, s: how, limit: 50 });
       if (mine !== ticket) return;
       showEntries(body);
       if (how === 'lev') list([...new Set(body.entries.map((e) => e.key))], body.more);
-      history.replaceState(null, '', '?' + new URLSearchParams({ q: text, s: how }).toString());
+      const address = '?' + new URLSearchParams({ q: text, s: how }).toString();
+      if (remembered) history.replaceState({ q: text, s: how }, '', address);
+      else if (location.search !== address) history.pushState({ q: text, s: how }, '', address);
     } catch (e) {
       if (mine === ticket) {
         entry.replaceChildren(element('p', e.message, 'missing'));
@@ -234,15 +261,17 @@
     }
   }
 
-  const params = new URLSearchParams(location.search);
-  if (params.has('q')) {
+  // The lookup an address names: the list as typing the word would fill it,
+  // then the entry.
+  function openAddress() {
+    const params = new URLSearchParams(location.search);
+    if (!params.has('q')) return suggest();
     const s = params.get('s') || 'exact';
     query.value = params.get('q');
     if ([...strategy.options].some((o) => o.value === s)) strategy.value = s;
-    // The list as typing the word would fill it, then the lookup.
-    suggest().then(() => open(query.value, s));
-  } else {
-    suggest();
+    return suggest().then(() => open(query.value, s, true));
   }
+  window.addEventListener('popstate', () => openAddress());
+  openAddress();
   start();
 })();

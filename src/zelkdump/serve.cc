@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <semaphore>
@@ -51,6 +52,8 @@ struct Served {
   std::counting_semaphore<kScanners> scans{kScanners};
   std::mutex summary_lock;
   std::string info_json, chunks_json;  // info --json and list --json, made once
+  std::mutex folded_lock;
+  std::unique_ptr<FoldedIndex> folded;  // made when first needed
 };
 
 // A chunk reader whose damaged chunks are told in the answer, a line each.
@@ -191,26 +194,53 @@ void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res)
   send_json(res, 200, answer);
 }
 
-// Which of the keys k=... the database has: the page makes links of
+// The folded index, made on first use, under a turn to read every chunk
+// (the request's own when it has one); null (answer sent) when no turn comes.
+const FoldedIndex* folded_index(Served& s, httplib::Response& res, ScanTurn& turn) {
+  std::unique_lock held(s.folded_lock);
+  if (!s.folded) {
+    if (!turn.held && !turn.take(res)) return nullptr;
+    ChunkReader reader(s.db, s.cx.charset);
+    s.folded = std::make_unique<FoldedIndex>(make_folded_index(reader));
+  }
+  return s.folded.get();
+}
+
+// Which of the keys k=... the database has, as typed or but for case and
+// accents, and the key each stands for: the page makes links of
 // cross-references only to those.
 void answer_exists(Served& s, const httplib::Request& req, httplib::Response& res) {
   size_t n = req.get_param_value_count("k");
   if (n > kMaxLimit) {
     return send_error(res, 400, "at most " + std::to_string(kMaxLimit) + " keys at a time");
   }
-  std::vector<std::string> keys;
+  std::vector<std::string> typed, stored;
   for (size_t i = 0; i < n; ++i) {
-    std::string typed = req.get_param_value("k", i), stored, problem;
-    if (typed.size() <= kMaxQuery && to_stored(s.cx.charset, typed, stored, problem)) {
-      keys.push_back(stored);
+    std::string t = req.get_param_value("k", i), as_stored, problem;
+    if (t.size() <= kMaxQuery && to_stored(s.cx.charset, t, as_stored, problem)) {
+      typed.push_back(t);
+      stored.push_back(as_stored);
     }
   }
   Reading r(s);
   ScanTurn turn(s);
-  if (keys.size() > kFewKeys && !turn.take(res)) return;
-  Json found = Json::array();
-  for (const std::string& k : existing_keys(r.reader, keys)) found.push_back(text_of(s, k));
-  Json answer{{"keys", found}};
+  if (stored.size() > kFewKeys && !turn.take(res)) return;
+  std::vector<std::string> exact = existing_keys(r.reader, stored);
+  Json found = Json::array(), targets = Json::object();
+  for (size_t i = 0; i < stored.size(); ++i) {
+    std::string target;
+    if (std::find(exact.begin(), exact.end(), stored[i]) != exact.end()) {
+      target = stored[i];
+    } else {
+      const FoldedIndex* folded = folded_index(s, res, turn);
+      if (!folded) return;
+      target = folded_key(r.reader, *folded, typed[i]);
+    }
+    if (target.empty()) continue;
+    found.push_back(text_of(s, stored[i]));
+    targets[text_of(s, stored[i])] = text_of(s, target);
+  }
+  Json answer{{"keys", found}, {"targets", targets}};
   r.add_problems(answer);
   send_json(res, 200, answer);
 }
