@@ -47,6 +47,11 @@ class Charsets(Scratch):
             (cp1252, [], ["baltico"], 0, "báltico\tdel mar Báltico\n",  # found without accents
              f"zelkdump: {cp1252}: 'baltico' not found; without case and accents: 'báltico'\n"),
             (cp1252, [], ["baltic"], 1, "", nf.format(cp1252, "baltic", "'báltico'")),
+            (cp1252, [], ["ARBOL"], 0, "Árbol\tplanta\nárbol\tplanta leñosa\n",
+             f"zelkdump: {cp1252}: 'ARBOL' not found; without case and accents: 'Árbol', 'árbol'\n"),
+            (cp1252, [], ["Cafe", "zzz"], 1, "café\tbebida\n",
+             f"zelkdump: {cp1252}: 'Cafe' not found; without case and accents: 'café'\n"
+             f"zelkdump: {cp1252}: 'zzz' not found\n"),
             (cp1252, [], ["ő"], 1, "",
              f"zelkdump: {cp1252}: 'ő': 'ő' (U+0151) has no place in CP1252\n"),
             (sjis, ["--charset", "SHIFT_JIS"], ["日本"], 0, "日本\tJapan\n", ""),

@@ -84,6 +84,8 @@ class Docs(unittest.TestCase):
         stardict(d, "Dict", [("café", "coffee house"), ("naïve", "innocent")])
         with open(os.path.join(d, "dict.tab"), "w") as f:
             f.write("café\tun lieu où l'on boit du café — ou du thé\n")
+        with open(os.path.join(d, "forms.txt"), "w") as f:
+            f.write("apples\tapple\n")
         with open(os.path.join(d, "words.csv"), "w") as f:
             f.write("id,word,kind,meaning\n1,apple,noun,a fruit\n2,\"pear\",noun,\"a\nfruit\"\n")
         with open(os.path.join(d, "big.txt"), "w") as f:

@@ -214,6 +214,29 @@ class Database(Scratch):
         self.assertNotIn(b"cut to", packed.stderr)
         self.assertEqual(self.read("zelk.pdb")[:2], b"d\0")
 
+    def test_every_key_and_form_is_found(self):
+        # Alternate headwords point at their headword, some at several, some are
+        # headwords themselves: each key is found the way a reader looks it up.
+        rng = random.Random(7)
+        words = [f"w{i}" + "ü" * (i % 3) for i in range(2000)]
+        lines = [("|".join([w] + rng.sample(words, rng.randint(0, 3)) + [f"f{i}"] * (i % 2)),
+                  "def " * rng.randint(1, 300)) for i, w in enumerate(words)]
+        self.write_tab("d.tab", lines)
+        everything = sorted({a for key, _ in lines for a in key.split("|")})
+        self.write("words.txt", "\n".join(everything) + "\n")
+        for k in ("64", "4096"):
+            with self.subTest(k=k):
+                said = run(ZELKIMPORT, self.path("d.tab"), "-o", self.path("d.pdb"), "-k", k)
+                self.assertRegex(said.stderr.decode(),
+                                 r"looked up +2000 headwords and 1000 forms, all found")
+                r = run(ZELKDUMP, "verify", "--words", self.path("words.txt"), self.path("d.pdb"))
+                self.assertIn(f"{len(everything)} words, all found", r.stdout.decode())
+        # A form that is a headword too comes after that headword's definitions.
+        both = next(w for w in words if any(w in key.split("|")[1:] for key, _ in lines))
+        found = run(ZELKDUMP, "lookup", self.path("d.pdb"), both).stdout.decode().splitlines()
+        self.assertTrue(found[0].startswith(both + "\tdef"), found[0])
+        self.assertTrue(found[-1].startswith(both + "\t\u2192 "), found[-1])
+
     def test_names(self):
         self.write("t.tab", "##name\tA Name Longer Than Thirty-One Bytes, Ünïcödé\nk\tv<br />w\n")
         r = run(ZELKIMPORT, self.path("t.tab"), "-o", self.path("t.pdb"))

@@ -23,7 +23,8 @@ ZELKPACK = ZELKDUMP = ""
 DICTIONARY = (
     b"apple\tthe round fruit of a tree; see {Apple blight} and {Malus nowhere}\n"
     b"Apple\ta company, capitalised\n"
-    b"Apple blight\ta disease of {apple} trees\n"
+    b"Apple blight\ta disease of {APPLE} trees\n"
+    b"blight\t\xe2\x86\x92 Apple blight, banana\n"
     b"Absence\tbeing away\nabsolute\twhole\nAbsolute\tcomplete\nabsolute\tfree of limits\n"
     b"\xc3\x84pfel\tapples\n\xc3\xa4pfelchen\tsmall apples\n"
     b"apricot\t<img src=x onerror=\"document.title='pwned'\">\n"
@@ -96,7 +97,7 @@ class Serve(unittest.TestCase):
             ("api/keys?prefix=ap", 200, {"keys": ["apple", "apricot"], "more": False}),
             ("api/keys?prefix=key&limit=2&offset=5", 200, {"keys": ["key0005", "key0006"],
                                                            "more": True}),
-            ("api/keys?prefix=b", 200, {"keys": ["bad\\xFF", "banana"]}),
+            ("api/keys?prefix=b", 200, {"keys": ["bad\\xFF", "banana", "blight"]}),
             ("api/keys?prefix=max", 200, {"keys": ["max\U0010FFFF"]}),
             ("api/keys?prefix=over", 200,
              {"keys": ["over" + "".join("\\x%02X" % b for b in b"\xe0\x80\x80\xf0\x80\x80\x80"
@@ -135,8 +136,11 @@ class Serve(unittest.TestCase):
         status, answer = self.server.api("api/keys?prefix=ABS")
         self.assertEqual(answer["keys"], [])
         status, answer = self.server.api(
-            "api/exists?k=Apple%20blight&k=Malus%20nowhere&k=apple")
-        self.assertEqual(answer["keys"], ["Apple blight", "apple"])
+            "api/exists?k=Apple%20blight&k=Malus%20nowhere&k=apple&k=APFEL&k=APPLE%20BLIGHT")
+        self.assertEqual(answer["keys"], ["Apple blight", "apple", "APFEL", "APPLE BLIGHT"])
+        self.assertEqual(answer["targets"], {"Apple blight": "Apple blight", "apple": "apple",
+                                             "APFEL": "\u00c4pfel",
+                                             "APPLE BLIGHT": "Apple blight"})
 
     def test_lookups_at_the_same_time_each_get_their_own_entry(self):
         # Threads expanding different chunks at once must not share state.
@@ -308,7 +312,14 @@ class Serve(unittest.TestCase):
             self.assertIn("{Malus nowhere}", texts("#entry .value")[0])
             driver.find_element(By.CSS_SELECTOR, "#entry .value a.reference").click()
             wait.until(lambda d: texts("#entry .key") == ["Apple blight"])
-            wait.until(lambda d: texts("#entry .value a.reference") == ["apple"])
+            wait.until(lambda d: texts("#entry .value a.reference") == ["APPLE"])  # but for case
+            driver.back()  # each entry looked at is a page of the history
+            wait.until(lambda d: texts("#entry .key") == ["apple"])
+            driver.get(self.server.url + "?q=blight")  # a form points at its headwords
+            wait.until(lambda d: texts("#entry .value a.reference") == ["Apple blight", "banana"])
+            self.assertEqual(driver.find_element(By.CSS_SELECTOR, "#entry .value")
+                             .get_attribute("dir"), "auto")
+            box = driver.find_element(By.ID, "query")
 
             box.clear()
             box.send_keys("ABS")

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "format/format.h"
+#include "helpers.h"
 #include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "writer/from_memory.h"
+#include "zelkimport/forms.h"
 #include "zelkimport/import.h"
 #include "zelkimport/markup.h"
 #include "zelkimport/pdb_output.h"
@@ -348,4 +350,57 @@ TEST(Format, RecordsStartWithin4GiB) {
                         "4294967296, past the 4294967295"))
       << error;
   EXPECT_EQ(std::ftell(file.f), 0);
+}
+
+// Forms from every source that has them, written after the source's own
+// entries: a pointer naming all their headwords, or the definitions again.
+TEST(Forms, FromEverySource) {
+  zelk_test::TempDir dir;
+  zelk_test::write_file(dir / "forms.txt", "went\tgo\ngo\tgo\nHouse\thouse\nzz\tnothere\n");
+  zelk_test::write_file(dir / "t.aff",
+                        "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\nSFX D Y 2\n"
+                        "SFX D 0 ed [^e]\nSFX D 0 d e\nPFX U Y 1\nPFX U 0 un .\n");
+  zelk_test::write_file(dir / "t.dic", "3\nwalk/SDU\nmove/D\ncat\n");
+  auto with = [&](std::vector<std::string> forms, const char* text = "", bool copy = false,
+                  int column = 0) {
+    Options o;
+    o.forms = std::move(forms);
+    o.form_text = text;
+    o.copy_forms = copy;
+    o.forms_column = column;
+    return o;
+  };
+  std::string file = dir / "forms.txt", hunspell = "hunspell:" + (dir / "t");
+  struct Case {
+    const char* format;
+    std::string source;
+    Options options;
+    std::string out;
+  } cases[] = {
+      {"tab",
+       "go|went|gone\tto move\nbar\\|baz\tone key\n",
+       {},
+       "go\tto move\nbar|baz\tone key\nwent\t\u2192 go\ngone\t\u2192 go\n"},
+      {"tab", "go|went\tto move\nwalk|went\ton foot\ngo|go\tagain\n", with({}, "see %s"),
+       "go\tto move\nwalk\ton foot\ngo\tagain\nwent\tsee go, walk\n"},
+      {"tab", "go|went\tto move\ngo\tagain\n", with({}, "", true),
+       "go\tto move\ngo\tagain\nwent\tto move\nwent\tagain\n"},
+      {"tab", "go\tto move\nhouse\ta home\n", with({file}),
+       "go\tto move\nhouse\ta home\nwent\t\u2192 go\nHouse\t\u2192 house\n"},
+      {"csv", "walk,on foot,walks|walked\ncat,a pet,\n", with({}, "", false, 3),
+       "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\nwalked\t\u2192 walk\n"},
+      {"tab", "walk\ton foot\nmove\tto go\ncat\ta pet\n", with({hunspell}),
+       "walk\ton foot\nmove\tto go\ncat\ta pet\nunwalk\t\u2192 walk\nunwalked\t\u2192 walk\n"
+       "unwalks\t\u2192 walk\nwalked\t\u2192 walk\nwalks\t\u2192 walk\nmoved\t\u2192 move\n"},
+  };
+  for (const Case& c : cases) {
+    std::string name = std::string("t.") + c.format;
+    Result r = import_with(c.options, [&](Sink& sink) {
+      if (*c.format == 't') read_tab_text(TextFile{name, c.source}, sink);
+      if (*c.format == 'c') read_csv_text(TextFile{name, c.source}, sink);
+      write_forms(sink);
+    });
+    EXPECT_EQ(r.error, "") << c.source;
+    EXPECT_EQ(r.out, c.out) << c.source;
+  }
 }

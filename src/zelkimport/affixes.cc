@@ -82,8 +82,9 @@ AffixRules read_affixes(const std::string& aff) {
     if (tag != "PFX" && tag != "SFX") continue;
     std::string flag, strip, add, condition;
     words >> flag >> strip >> add;
-    if (add == "Y" || add == "N") {  // the header: flag, cross product, count
-      continue;
+    if ((strip == "Y" || strip == "N") && !add.empty() &&
+        add.find_first_not_of("0123456789") == std::string::npos) {
+      continue;  // the header: flag, cross product, count
     }
     words >> condition;
     Affix a;
