@@ -132,12 +132,18 @@ class Tools(Scratch):
 
     def test_stardict_variants(self):
         lines = self.tab_lines(ENTRIES[1:]) + ["apple|pomme|Apfel\tthe round fruit\n"]
-        want = expected(ENTRIES[1:] + [(w, "the round fruit") for w in ("apple", "pomme",
-                                                                          "Apfel")])
+        # PyGlossary writes the alternates to .syn: they point at their headword.
+        want = expected(ENTRIES[1:] + [("apple", "the round fruit"), ("pomme", "\u2192 apple"),
+                                       ("Apfel", "\u2192 apple")])
         ifo = self.stardict(lines, "sd")
         self.assertTrue(os.path.exists(self.path("sd.syn")))
         self.assertTrue(os.path.exists(self.path("sd.dict.dz")))
         self.assertEqual(imported(ifo), want)
+        self.assertEqual(imported("--form-entries", "copy", ifo),  # copies, as before
+                         expected(ENTRIES[1:] + [(w, "the round fruit")
+                                                 for w in ("apple", "pomme", "Apfel")]))
+        tab = self.path("sd.txt")  # the tab file itself: the same headword and forms
+        self.assertEqual(imported(tab), want)
 
         # Markup becomes text, FreeDict's labels stay; --markup none keeps it all.
         source = "k\t<b>bold</b> <n, masc> text <@_@>\n"
