@@ -17,6 +17,7 @@
 #include "toolkit/file.h"
 #include "zelkdump/commands.h"
 #include "zelkimport/check.h"
+#include "zelkimport/forms.h"
 #include "zelkimport/import.h"
 #include "zelkimport/layout.h"
 #include "zelkimport/markup.h"
@@ -159,9 +160,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                     TextFile{names[3], p[3]}, sink);
     } else if (reader == "tab") {
       read_tab_text(TextFile{names[2], data}, sink);
+    } else if (reader == "wiktionary") {
+      read_wiktionary_text(TextFile{names[2], data}, sink);
+    } else if (reader == "dsl") {
+      read_dsl_text(TextFile{names[2], data}, sink);
+    } else if (reader == "xdxf") {
+      read_xdxf_text(TextFile{names[2], data}, sink);
     } else {
       read_csv_text(TextFile{names[2], data}, sink);
     }
+    write_forms(sink);
     check_output(sink);
     if (reader == "dictd" || reader == "tab") check_database(sink);
   } catch (const zelk::Fatal& e) {

@@ -191,6 +191,7 @@ void print_import(std::FILE* out, const Sink& sink) {
                           num(static_cast<long>(sink.form_bytes)) + " bytes");
   }
   if (sink.forms_unknown) row(out, "forms of no headword", num(sink.forms_unknown) + " (left out)");
+  if (sink.media) row(out, "media left out", num(sink.media) + " ([s]...[/s])");
 }
 
 // A word for the shell, quoted when it needs to be: in single quotes when

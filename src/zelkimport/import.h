@@ -62,6 +62,9 @@ struct Options {
   std::string form_text;           // --form-text: a form's value, %s for its headwords
   bool copy_forms = false;         // --form-entries copy: a form repeats the definitions
   int forms_column = 0;            // CSV: the column of a row's forms, from 1; 0: none
+  std::string lang_code;           // Wiktionary: only the words of this language, if given
+  bool examples = false;           // Wiktionary: each sense's examples too
+  bool pronunciation = false;      // Wiktionary: the first IPA of each word too
 };
 
 // The chunk budget entries are laid out for while they are read: K, or the
@@ -131,6 +134,7 @@ struct Sink {
   long form_headwords = 0;                 // headwords that gained a form
   size_t form_bytes = 0;                   // the bytes of their lines
   long forms_unknown = 0;                  // forms whose headword the source has not
+  long media = 0;                          // DSL's [s] sounds and pictures left out
   std::FILE* messages = stderr;            // null: none
   // Scratch reused from entry to entry.
   std::string key_buf, value_buf, utf8_buf, conv_buf, piece_buf;
@@ -186,6 +190,9 @@ void import_dictd(const std::string& index_path, Sink& sink);
 void import_stardict(const std::string& ifo_path, Sink& sink);
 void import_tab(const std::string& path, Sink& sink);
 void import_csv(const std::string& path, Sink& sink);
+void import_wiktionary(const std::string& path, Sink& sink);
+void import_xdxf(const std::string& path, Sink& sink);
+void import_dsl(const std::string& path, Sink& sink);
 
 // The text-level readers, for the tests and the fuzz targets.
 struct TextFile {
@@ -194,6 +201,9 @@ struct TextFile {
 };
 void read_tab_text(const TextFile& file, Sink& sink);
 void read_csv_text(const TextFile& file, Sink& sink);
+void read_wiktionary_text(const TextFile& file, Sink& sink);
+void read_xdxf_text(const TextFile& file, Sink& sink);
+void read_dsl_text(const TextFile& file, Sink& sink);
 // A dictd index and its (expanded) data; release, when given, holds the
 // data and is let go of as soon as every entry is read.
 void read_dictd(const TextFile& index, const TextFile& data, Sink& sink, Bytes* release = nullptr);

@@ -45,8 +45,9 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("-o,--output", c.output,
                  "Write here instead of standard output; a name ending in .pdb gets the database");
   app.add_option("-f,--format", o.format,
-                 "dictd, stardict, tab or csv (default: from SOURCE's name)")
-      ->check(CLI::IsMember({"dictd", "stardict", "tab", "csv"}));
+                 "dictd, stardict, tab, csv, wiktionary, dsl or xdxf (default: from SOURCE's "
+                 "name)")
+      ->check(CLI::IsMember({"dictd", "stardict", "tab", "csv", "wiktionary", "dsl", "xdxf"}));
   app.add_option("-n,--name", c.name,
                  "The database's name (default: the source's title, else its file name)");
   app.add_option("--check", c.check_file, "Say what zelkpack will make of a text dictionary");
@@ -88,6 +89,10 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("--form-entries", w.form_entries,
                  "pointer (a form points at its headwords) or copy (repeats their definitions)")
       ->check(CLI::IsMember({"pointer", "copy"}));
+  app.add_option("--lang-code", o.lang_code,
+                 "Wiktionary: only the words of this language (its code, such as en)");
+  app.add_flag("--examples", o.examples, "Wiktionary: each sense's examples too");
+  app.add_flag("--pronunciation", o.pronunciation, "Wiktionary: each word's first IPA too");
   app.add_option("--forms-column", o.forms_column,
                  "CSV: the column of a row's forms, separated by |, from 1")
       ->check(CLI::Range(1, 1 << 20));

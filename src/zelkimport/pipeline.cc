@@ -37,9 +37,13 @@ std::string resolve_source(const std::string& source, std::string& format) {
                                 {".idx", "stardict", ".ifo"},     {".idx.gz", "stardict", ".ifo"},
                                 {".syn", "stardict", ".ifo"},     {".syn.gz", "stardict", ".ifo"},
                                 {".syn.dz", "stardict", ".ifo"}};
-  if (format.empty()) {
-    if (source.ends_with(".index")) format = "dictd";
-    if (source.ends_with(".ifo")) format = "stardict";
+  // Formats known by their own suffixes, compressed or not.
+  static const std::pair<const char*, const char*> kSuffixes[] = {
+      {".index", "dictd"},       {".ifo", "stardict"},         {".jsonl", "wiktionary"},
+      {".jsonl.gz", "wiktionary"}, {".json.gz", "wiktionary"}, {".dsl", "dsl"},
+      {".dsl.dz", "dsl"},        {".xdxf", "xdxf"},            {".xdxf.dz", "xdxf"}};
+  for (const auto& [suffix, known] : kSuffixes) {
+    if (format.empty() && source.ends_with(suffix)) format = known;
   }
   if (!format.empty() && format != "dictd" && format != "stardict") return source;
   if (source.ends_with(".index") || source.ends_with(".ifo")) return source;
@@ -98,7 +102,8 @@ void write_output(Output* out, std::string_view text) {
 // The file's name without its folder and its dictionary suffixes.
 std::string stem(const std::string& path) {
   std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  for (const char* suffix : {".index", ".ifo", ".txt", ".tab", ".tsv", ".csv", ".CSV"}) {
+  for (const char* suffix : {".index", ".ifo", ".txt", ".tab", ".tsv", ".csv", ".CSV", ".jsonl.gz",
+                             ".jsonl", ".dsl.dz", ".dsl", ".xdxf.dz", ".xdxf"}) {
     if (s.size() > std::strlen(suffix) && s.ends_with(suffix)) {
       s.resize(s.size() - std::strlen(suffix));
       break;
@@ -190,6 +195,12 @@ void read_source(const std::string& source, const std::string& format, Sink& sin
     import_stardict(source, sink);
   } else if (format == "csv") {
     import_csv(source, sink);
+  } else if (format == "wiktionary") {
+    import_wiktionary(source, sink);
+  } else if (format == "xdxf") {
+    import_xdxf(source, sink);
+  } else if (format == "dsl") {
+    import_dsl(source, sink);
   } else {
     import_tab(source, sink);
   }

@@ -69,6 +69,7 @@ void take_entries(Sink& sink, Sink& part) {
   }
   part.reflowed.clear();
   sink.forms.insert(sink.forms.end(), part.forms.begin(), part.forms.end());
+  sink.media += part.media;
   sink.keys.insert(sink.keys.end(), part.keys.begin(), part.keys.end());
   for (auto& [key, values] : part.definitions) {
     auto& all = sink.definitions[key];
