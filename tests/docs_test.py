@@ -6,6 +6,7 @@ packs the text whole; serve keeps serving until it is stopped).
 
 Usage: docs_test.py BINDIR SOURCEDIR
 """
+import gzip
 import os
 import re
 import shutil
@@ -84,6 +85,13 @@ class Docs(unittest.TestCase):
         stardict(d, "Dict", [("café", "coffee house"), ("naïve", "innocent")])
         with open(os.path.join(d, "dict.tab"), "w") as f:
             f.write("café\tun lieu où l'on boit du café — ou du thé\n")
+        with gzip.open(os.path.join(d, "words.jsonl.gz"), "wt") as f:
+            f.write('{"word": "cat", "lang_code": "en", "pos": "noun", "sounds": [{"ipa": "/kat/"}],'
+                    ' "senses": [{"glosses": ["a pet"]}], "forms": [{"form": "cats"}]}\n')
+        with open(os.path.join(d, "dict.dsl"), "w") as f:
+            f.write('#NAME "Docs"\n\ncat\n\t[m1][trn]a pet[/trn][/m]\n')
+        with open(os.path.join(d, "dict.xdxf"), "w") as f:
+            f.write('<xdxf format="visual"><full_name>Docs</full_name><ar><k>cat</k>a pet</ar></xdxf>')
         with open(os.path.join(d, "forms.txt"), "w") as f:
             f.write("apples\tapple\n")
         with open(os.path.join(d, "words.csv"), "w") as f:

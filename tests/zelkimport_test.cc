@@ -404,3 +404,76 @@ TEST(Forms, FromEverySource) {
     EXPECT_EQ(r.out, c.out) << c.source;
   }
 }
+
+// The readers of Wiktionary extracts, DSL and XDXF: what each makes of its
+// markup, its alternate headwords and forms, and where a damaged file stops.
+TEST(Sources, WiktionaryDslXdxf) {
+  Options all;
+  all.examples = all.pronunciation = true;
+  all.lang_code = "en";
+  struct Case {
+    void (*read)(const TextFile&, Sink&);
+    std::string text;
+    Options options;
+    std::string out, error;
+  } cases[] = {
+      {read_wiktionary_text,
+       R"({"word":"cat","pos":"noun","sounds":[{"audio":"c.ogg"},{"ipa":"/k\u00e6t/"}],)"
+       R"("senses":[{"glosses":["a pet","small"],"tags":["countable"],"examples":[{"text":"A cat."}]},)"
+       R"({"glosses":["a man"]}],"forms":[{"form":"cats","tags":["plural"]},)"
+       R"({"form":"no","tags":["table-tags"]}]})"
+       "\n"
+       R"({"word":"cats","pos":"noun","senses":[{"form_of":[{"word":"cat"}]}]})"
+       "\n"
+       R"({"word":"chat","lang_code":"fr","pos":"noun","senses":[{"glosses":["cat"]}]})",
+       all,
+       "cat\tnoun /k\u00e6t/ 1. (countable) a pet: small \u2014 A cat. 2. a man\n"
+       "cats\t\u2192 cat\n",
+       ""},
+      {read_wiktionary_text,
+       "{\"word\":\"a\",\"senses\":[{\"glosses\":[\"x\"]}]}\n{\"word\":",
+       {},
+       "",
+       "t.jsonl:2: "},
+      {read_dsl_text,
+       "#NAME \"Test\"\n\n{to }go\nwent\n\t[m1][b]1.[/b] [trn]to move[/trn] "
+       "[com](irregular)[/com][/m]\n\t[m2][ex]~ home[/ex], see <<walk>>, [ref]run[/ref] "
+       "[s]go.wav[/s]{{a comment}} \\[sic\\]\n",
+       {},
+       "go\tto go 1. to move (irregular) go home, see {walk}, {run} [sic]\nwent\t\u2192 go\n",
+       ""},
+      {read_dsl_text,
+       "\n  a body before its headword\n",
+       {},
+       "",
+       "t.jsonl:2: a card's text before its headword"},
+      {read_xdxf_text,
+       "<xdxf format=\"logical\"><lexicon><ar><k>apple</k><k>apples</k><def><gr>n</gr>"
+       "<tr>apl</tr><deftext>fruit</deftext><ex>an apple</ex><co>see <kref>pear</kref></co>"
+       "</def></ar></lexicon></xdxf>",
+       {},
+       "apple\tn [apl] fruit an apple see {pear}\napples\t\u2192 apple\n",
+       ""},
+      {read_xdxf_text,
+       "<xdxf format=\"visual\"><ar><k>dog</k>\n1. a dog\n2. a man</ar></xdxf>",
+       {},
+       "dog\t1. a dog 2. a man\n",
+       ""},
+      {read_xdxf_text,
+       "<xdxf>\n<ar><k>dog</k><b>bold</ar></xdxf>",
+       {},
+       "",
+       "t.jsonl:2: Opening and ending tag mismatch"},
+  };
+  for (const Case& c : cases) {
+    std::string name = "t.jsonl";
+    Result r = import_with(c.options, [&](Sink& sink) {
+      c.read(TextFile{name, c.text}, sink);
+      write_forms(sink);
+    });
+    EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << c.text;
+    if (c.error.empty()) {
+      EXPECT_EQ(r.out, c.out) << c.text;
+    }
+  }
+}

@@ -27,7 +27,7 @@ constexpr size_t kBlock = 32 << 20;  // bytes of lines parsed at a time
 // Forms tagged with one of these are not words but the inflection table's
 // furniture, and are left out.
 constexpr std::string_view kNotForms[] = {
-    "table-tags", "inflection-template", "class", "romanization", "canonical", "auxiliary",
+    "table-tags",        "inflection-template",   "class", "romanization", "canonical", "auxiliary",
     "error-unknown-tag", "multiword-construction"};
 
 std::string_view text_of(element e) {
@@ -102,7 +102,8 @@ void add_word(Sink& sink, object word, const Where& where) {
   const Options& o = sink.options;
   std::string_view key = field(word, "word");
   if (key.empty()) return skip_entry(sink, where, key, "no word");
-  if (!o.lang_code.empty() && field(word, "lang_code") != o.lang_code) return;
+  std::string_view code = field(word, "lang_code");  // a word without one is kept
+  if (!o.lang_code.empty() && !code.empty() && code != o.lang_code) return;
   std::string definition(field(word, "pos"));
   if (o.pronunciation) {
     for (element sound : list(word, "sounds")) {
@@ -191,14 +192,13 @@ void read_lines(std::string& block, const std::string& name, long first_line, Si
     element doc;
     object word;
     if ((error = (*it).get(doc)) || (error = doc.get(word))) {
-      die("%s:%ld: not a JSON object: %s", name.c_str(), line + 1,
-          simdjson::error_message(error));
+      die("%s:%ld: not a JSON object: %s", name.c_str(), line + 1, simdjson::error_message(error));
     }
     add_word(sink, word, Where{&name, line + 1, true});
   }
   if (docs.truncated_bytes() > 0) {
     die("%s:%ld: a JSON object not closed", name.c_str(),
-        first_line + 1 + static_cast<long>(std::count(block.begin(), block.end(), '\n')));
+        first_line + static_cast<long>(std::count(block.begin(), block.end(), '\n')));
   }
 }
 

@@ -48,9 +48,9 @@ void text_of(const xmlNode* node, bool lines, std::string& out, bool in_key = fa
       text_of(node->children, false, out);
       out += '}';
     } else if (named(node, "tr")) {
-      out += '[';
+      out += " [";
       text_of(node->children, false, out);
-      out += ']';
+      out += "] ";
     } else {
       bool block = is_block(node);
       if (block) out += '\n';
@@ -134,10 +134,9 @@ void read_articles(xmlTextReaderPtr reader, const std::string& name, Sink& sink)
 void read_xdxf_text(const TextFile& file, Sink& sink) {
   if (file.data.size() > INT_MAX) die("%s: too large to read from memory", file.name.c_str());
   xmlSetGenericErrorFunc(nullptr, quiet);
-  std::unique_ptr<xmlTextReader, FreeReader> reader(
-      xmlReaderForMemory(file.data.data(), static_cast<int>(file.data.size()), file.name.c_str(),
-                         nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR |
-                                      XML_PARSE_NOWARNING));
+  std::unique_ptr<xmlTextReader, FreeReader> reader(xmlReaderForMemory(
+      file.data.data(), static_cast<int>(file.data.size()), file.name.c_str(), nullptr,
+      XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!reader) throw std::bad_alloc();
   read_articles(reader.get(), file.name, sink);
 }
@@ -146,9 +145,9 @@ void import_xdxf(const std::string& path, Sink& sink) {
   if (!file_exists(path)) die("cannot open '%s': %s", path.c_str(), std::strerror(ENOENT));
   xmlSetGenericErrorFunc(nullptr, quiet);
   // libxml2 expands gzip files (.xdxf.dz) itself as it reads them.
-  std::unique_ptr<xmlTextReader, FreeReader> reader(xmlReaderForFile(
-      path.c_str(), nullptr,
-      XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  std::unique_ptr<xmlTextReader, FreeReader> reader(
+      xmlReaderForFile(path.c_str(), nullptr,
+                       XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!reader) die("cannot open '%s'", path.c_str());
   read_articles(reader.get(), path, sink);
 }
