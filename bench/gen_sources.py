@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Writes a Wiktionary extract of our own making, in the JSON lines form of
-wiktextract (one object a word, the fields and about the sizes of a real
-extract: senses with glosses, tags, examples and links, forms with their
-tags, sounds, translations, etymology, categories), to standard output.
+"""Writes a dictionary of our own making to standard output, about BYTES
+long: a Wiktionary extract in the JSON lines form of wiktextract (one object
+a word, the fields and about the sizes of a real extract: senses with
+glosses, tags, examples and links, forms with their tags, sounds,
+translations, etymology, categories), or the same words as a DSL or an XDXF
+dictionary.
 
-Usage: gen_wiktionary.py BYTES [SEED]
+Usage: gen_sources.py jsonl|dsl|xdxf BYTES [SEED]
 """
+from xml.sax.saxutils import escape
 import json
 import random
 import sys
@@ -56,17 +59,48 @@ def entry(rng, known):
     return w, json.dumps(obj, ensure_ascii=False)
 
 
+def as_dsl(obj):
+    lines = [obj["word"]] + [f["form"] for f in obj["forms"][:1]]
+    for i, s in enumerate(obj["senses"], 1):
+        text = "; ".join(s["glosses"])
+        lines.append(f"\t[m1][b]{i}.[/b] [p]{obj['pos']}[/p] [trn]{text}[/trn][/m]")
+        for e in s.get("examples", []):
+            lines.append(f"\t[m2][ex][lang id=1033]{e['text']}[/lang][/ex][/m]")
+    return "\n".join(lines) + "\n"
+
+
+def as_xdxf(obj):
+    keys = "".join(f"<k>{escape(k)}</k>" for k in [obj["word"]] + [f["form"] for f in obj["forms"][:1]])
+    defs = "".join(f"<def><gr>{obj['pos']}</gr><deftext>{escape('; '.join(s['glosses']))}</deftext>"
+                   + "".join(f"<ex><ex_orig>{escape(e['text'])}</ex_orig></ex>"
+                             for e in s.get("examples", [])) + "</def>" for s in obj["senses"])
+    return f"<ar>{keys}<def>{defs}</def></ar>\n"
+
+
 def main():
-    total = int(sys.argv[1])
-    rng = random.Random(int(sys.argv[2]) if len(sys.argv) > 2 else 1)
+    form, total = sys.argv[1], int(sys.argv[2])
+    rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 1)
     out = sys.stdout
+    if form == "dsl":
+        out.write('#NAME "Generated"\n#INDEX_LANGUAGE "English"\n#CONTENTS_LANGUAGE "English"\n\n')
+    if form == "xdxf":
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n<xdxf lang_from="ENG" lang_to="ENG" '
+                  'format="logical" revision="034">\n<meta_info><full_title>Generated'
+                  '</full_title></meta_info>\n<lexicon>\n')
     known, written = [], 0
     while written < total:
         w, line = entry(rng, known)
         if len(known) < 5000:
             known.append(w)
-        out.write(line + "\n")
-        written += len(line.encode()) + 1
+        if form != "jsonl":
+            obj = json.loads(line)
+            line = as_dsl(obj) if form == "dsl" else as_xdxf(obj)
+        else:
+            line += "\n"
+        out.write(line)
+        written += len(line.encode())
+    if form == "xdxf":
+        out.write("</lexicon>\n</xdxf>\n")
 
 
 if __name__ == "__main__":
