@@ -22,7 +22,7 @@ using simdjson::dom::array;
 using simdjson::dom::element;
 using simdjson::dom::object;
 
-constexpr size_t kBlock = 32 << 20;  // bytes of lines parsed at a time
+constexpr size_t kBlock = 4 << 20;  // bytes of lines parsed at a time
 
 // Forms tagged with one of these are not words but the inflection table's
 // furniture, and are left out.
@@ -177,10 +177,11 @@ void make_utf8(std::string& block, const std::string& name, long first_line, Sin
 void read_lines(std::string& block, const std::string& name, long first_line, Sink& sink,
                 simdjson::dom::parser& parser) {
   make_utf8(block, name, first_line + 1, sink);
-  simdjson::padded_string padded(block);
+  block.reserve(block.size() + simdjson::SIMDJSON_PADDING);  // simdjson reads past the end
   simdjson::dom::document_stream docs;
   // One batch for the block: a word's object may run to megabytes.
-  auto error = parser.parse_many(padded, std::max<size_t>(padded.size(), 1 << 20)).get(docs);
+  auto error = parser.parse_many(block.data(), block.size(), std::max<size_t>(block.size(), 1 << 20))
+                   .get(docs);
   if (error) die("%s:%ld: %s", name.c_str(), first_line + 1, simdjson::error_message(error));
   size_t counted_to = 0;
   long line = first_line;
