@@ -35,12 +35,9 @@ struct Words {
               form_entries = "pointer";
 };
 
+// The options of every import.
 void add_options(CLI::App& app, Command& c, Words& w) {
   Options& o = c.o;
-  std::string& bad_keys = w.bad_keys;
-  std::string& delimiter = w.delimiter;
-  std::string& long_mode = w.long_mode;
-  std::string& markup = w.markup;
   app.add_option("SOURCE", c.source, "The dictionary to import");
   app.add_option("-o,--output", c.output,
                  "Write here instead of standard output; a name ending in .pdb gets the database");
@@ -54,13 +51,13 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("-k,--chunk-size", o.chunksize, "The chunk size zelkpack will be given")
       ->default_val(4096)
       ->check(CLI::Range(2, 65535));
-  app.add_option("--long", long_mode,
+  app.add_option("--long", w.long_mode,
                  "A definition too long for one entry: split (goes on in further entries), cut, "
                  "or whole (-k chosen to hold it)")
       ->check(CLI::IsMember({"split", "cut", "whole"}));
   app.add_option("--separator", o.separator,
                  "What a line break inside a definition becomes (default: one space)");
-  app.add_option("--bad-keys", bad_keys,
+  app.add_option("--bad-keys", w.bad_keys,
                  "Keys with a tab, line break, NUL or \" /// \": repair or skip")
       ->check(CLI::IsMember({"repair", "skip"}));
   app.add_option("--from", o.from, "The source's character set (default UTF-8)");
@@ -68,10 +65,14 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_flag("--translit", o.translit, "Transliterate what --to has no place for, else '?'");
   app.add_option("--replace", o.replace,
                  "Write CHAR for what --to has no place for, and for stray bytes of the source");
-  app.add_option("--markup", markup,
+  app.add_option("--markup", w.markup,
                  "html: markup becomes text (StarDict's markup fields; tab files holding <br />), "
                  "none: markup is kept as it is")
       ->check(CLI::IsMember({"html", "none"}));
+}
+
+// The options of one source format or another, and of forms.
+void add_source_options(CLI::App& app, Options& o, Words& w) {
   app.add_flag("--metadata", o.metadata, "dictd: keep the 00-database-* entries");
   app.add_flag("--keep-headword", o.keep_headword,
                "dictd: keep a definition's first line when it is the headword");
@@ -80,7 +81,7 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("--value-column", o.value_column, "CSV: the definition's column, from 1")
       ->check(CLI::Range(1, 1 << 20));
   app.add_flag("--header", o.header, "CSV: the first row names the columns");
-  app.add_option("--delimiter", delimiter, "CSV: the field delimiter (default ',')");
+  app.add_option("--delimiter", w.delimiter, "CSV: the field delimiter (default ',')");
   app.add_option("--forms", o.forms,
                  "Forms to add: a file of form<TAB>headword lines, or hunspell:LANG (a Hunspell "
                  "dictionary such as de_DE); may be given more than once");
@@ -143,7 +144,8 @@ void read_words(const Words& w, Options& o) {
 }
 
 int run(int argc, char** argv) {
-  CLI::App app{std::string("Turns dictd, StarDict, tab and CSV dictionaries into zelkpack's "
+  CLI::App app{std::string("Turns dictd, StarDict, tab, CSV, Wiktionary, DSL and XDXF dictionaries "
+                           "into zelkpack's "
                            "input or a database:\n") +
                    kForms,
                "zelkimport"};
@@ -151,6 +153,7 @@ int run(int argc, char** argv) {
   Options& o = c.o;
   Words words;
   add_options(app, c, words);
+  add_source_options(app, o, words);
   app.set_version_flag("--version", std::string("zelkimport ") + zelk::kVersion);
   try {
     app.parse(argc, argv);
