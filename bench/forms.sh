@@ -12,11 +12,11 @@
 set -euo pipefail
 build=$("$(dirname "$0")/build.sh" "${1:-build/release}")
 rounds=${2:-3}
-work=$(mktemp -d "${TMPDIR:-/dev/shm}/zelk-forms.XXXXXX")
+work=$(mktemp -d "${TMPDIR:-/var/tmp}/zelk-forms.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-timed() { /usr/bin/time -f "%e %M" -o t "$@" > /dev/null 2> said; cat t; }
+timed() { /usr/bin/time -f "%e %M" -o t "$@" > /dev/null 2> said || tail -1 said >&2; cat t; }
 median() { sort -n "$1" | awk '{v[NR] = $1; if ($2 > m) m = $2} END {printf "%.2f %d", v[int((NR + 1) / 2)], m / 1024}'; }
 
 for pair in freedict-deu-eng:de_DE wn:en_US; do

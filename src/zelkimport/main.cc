@@ -1,6 +1,6 @@
-// zelkimport: from dictd, StarDict, tab and CSV dictionaries to zelkpack's
-// input or straight to a database; and --check, what zelkpack will make of a
-// text dictionary.
+// zelkimport: from dictd, StarDict, tab, CSV, Wiktionary, DSL and XDXF
+// dictionaries to zelkpack's input or straight to a database; and --check,
+// what zelkpack will make of a text dictionary.
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
