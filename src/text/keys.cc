@@ -167,7 +167,9 @@ std::vector<std::string> search_variants(char32_t c) {
 std::string lower_case(std::string_view text) {
   std::u32string chars;
   std::string out;
-  if (!decode_utf8(text, chars)) {
+  bool ascii = true;
+  for (char ch : text) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+  if (ascii || !decode_utf8(text, chars)) {
     out.assign(text);
     for (char& ch : out) ch = ascii_lower(ch);
     return out;

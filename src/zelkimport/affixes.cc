@@ -52,10 +52,18 @@ bool has(const std::vector<std::string>& flags, const std::string& flag) {
   return !flag.empty() && std::find(flags.begin(), flags.end(), flag) != flags.end();
 }
 
-// The word the affix makes of root (UTF-8), or "" when it does not apply.
-std::string affixed(const Affix& a, const std::string& root) {
+// A word and its characters, decoded once for every affix tried on it.
+struct Word {
+  const std::string& text;
   std::u32string chars;
-  if (!decode_utf8(root, chars) || !condition_met(a, chars)) return {};
+  bool valid;
+  explicit Word(const std::string& t) : text(t), valid(decode_utf8(t, chars)) {}
+};
+
+// The word the affix makes of root (UTF-8), or "" when it does not apply.
+std::string affixed(const Affix& a, const Word& word) {
+  const std::string& root = word.text;
+  if (!word.valid || !condition_met(a, word.chars)) return {};
   if (a.prefix) {
     if (!root.starts_with(a.strip)) return {};
     return a.add + root.substr(a.strip.size());
@@ -75,6 +83,7 @@ AffixRules read_affixes(const std::string& aff) {
     std::string tag;
     words >> tag;
     if (tag == "FLAG") words >> rules.flag_type;
+    if (tag == "SET") words >> rules.encoding;
     if (tag == "NEEDAFFIX") words >> rules.needaffix;
     if (tag == "ONLYINCOMPOUND") words >> rules.onlyincompound;
     if (tag == "FORBIDDENWORD") words >> rules.forbidden;
@@ -164,11 +173,13 @@ std::vector<std::string> derived_words(const AffixRules& rules, const std::strin
   auto usable = [&](const Affix& a) { return !has(a.continuation, rules.onlyincompound); };
   auto lone = [&](const Affix& a) { return !has(a.continuation, rules.circumfix); };
   std::vector<const Affix*> prefixes = taken(rules, flags, true);
+  Word base(root);
   for (const Affix* s : taken(rules, flags, false)) {
     if (!usable(*s)) continue;
-    std::string word = affixed(*s, root);
-    if (word.empty()) continue;
-    if (lone(*s)) words.push_back(word);
+    std::string suffixed = affixed(*s, base);
+    if (suffixed.empty()) continue;
+    if (lone(*s)) words.push_back(suffixed);
+    Word word(suffixed);
     for (const Affix* more : taken(rules, s->continuation, false)) {  // a suffix it allows
       if (!usable(*more) || !lone(*more)) continue;
       std::string again = affixed(*more, word);
@@ -184,8 +195,8 @@ std::vector<std::string> derived_words(const AffixRules& rules, const std::strin
   }
   for (const Affix* p : prefixes) {
     if (!usable(*p) || !lone(*p)) continue;
-    std::string word = affixed(*p, root);
-    if (!word.empty()) words.push_back(word);
+    std::string prefixed = affixed(*p, base);
+    if (!prefixed.empty()) words.push_back(prefixed);
   }
   std::sort(words.begin() + (words.empty() || words[0] != root ? 0 : 1), words.end());
   words.erase(std::unique(words.begin(), words.end()), words.end());

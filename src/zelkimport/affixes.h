@@ -31,6 +31,7 @@ struct Affix {
 struct AffixRules {
   std::vector<Affix> affixes;
   std::unordered_map<std::string, std::vector<size_t>> by_flag;  // the affixes of each flag
+  std::string encoding;       // SET: the character set of the word list
   std::string flag_type;      // "", "long", "num" or "UTF-8"
   std::string needaffix;      // a root with this flag is no word by itself
   std::string onlyincompound;  // ... only inside compounds

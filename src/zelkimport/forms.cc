@@ -26,26 +26,24 @@ constexpr const char* kHunspellFolders[] = {"/usr/share/hunspell", "/usr/share/m
 // The source's headwords, to find a form's headword by: exactly, or in
 // lower case, as the source has its keys when they all are (dictd's).
 struct Headwords {
-  std::unordered_set<std::string> exact;
-  std::unordered_map<std::string, std::string> folded;  // lower_case(key) -> key
-  bool keys_folded = true;                              // every key is its own folding
+  const std::vector<std::string>& keys;                // sorted, each once
+  std::unordered_map<std::string, size_t> folded;      // lower_case(key) -> its place in keys
+  bool keys_folded = true;                             // every key is in lower case
 
-  explicit Headwords(const std::vector<std::string>& keys) {
-    exact.reserve(keys.size());
+  explicit Headwords(const std::vector<std::string>& sorted) : keys(sorted) {
     folded.reserve(keys.size());
-    for (const std::string& k : keys) {
-      exact.insert(k);
-      std::string f = lower_case(k);
-      keys_folded = keys_folded && f == k;
-      folded.emplace(std::move(f), k);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      std::string f = lower_case(keys[i]);
+      keys_folded = keys_folded && f == keys[i];
+      folded.emplace(std::move(f), i);
     }
   }
   // The headword word stands for, or null.
   const std::string* find(const std::string& word) const {
-    auto it = exact.find(word);
-    if (it != exact.end()) return &*it;
+    auto it = std::lower_bound(keys.begin(), keys.end(), word);
+    if (it != keys.end() && *it == word) return &*it;
     auto f = folded.find(lower_case(word));
-    return f != folded.end() ? &f->second : nullptr;
+    return f != folded.end() ? &keys[f->second] : nullptr;
   }
 };
 
@@ -151,16 +149,12 @@ std::vector<Form> forms_of_roots(const std::string& aff, const std::string& dic,
 // that is a headword. The roots are shared out among threads.
 void read_hunspell(Sink& sink, const std::string& language, const Headwords& headwords) {
   std::string aff = hunspell_path(language, ".aff"), dic = hunspell_path(language, ".dic");
-  {
-    Hunspell probe(aff.c_str(), dic.c_str());
-    std::string encoding = probe.get_dict_encoding();
-    if (encoding != "UTF-8") {
-      die("%s: a Hunspell dictionary in %s; zelkimport reads those in UTF-8", aff.c_str(),
-          encoding.c_str());
-    }
-  }
   Bytes aff_text = read_whole(aff);
   AffixRules rules = read_affixes(std::string(view(aff_text)));
+  if (rules.encoding != "UTF-8") {
+    die("%s: a Hunspell dictionary in %s; zelkimport reads those in UTF-8", aff.c_str(),
+        rules.encoding.empty() ? "ISO8859-1" : rules.encoding.c_str());
+  }
   std::vector<Root> roots = read_roots(dic);
   size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
   std::vector<std::future<std::vector<Form>>> parts;

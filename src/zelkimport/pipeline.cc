@@ -246,7 +246,7 @@ void write_text(const Command& c, const std::string& source, Sink& sink, Layout&
       std::async(std::launch::async, check_text, text.data(), text.size(), k, &sorted);
   write_output(out, view(text));
   TextSummary s = summary.get();
-  if (s.index_size > zelk::kMaxRecordSize) s.small_index_k = advised;
+  if (s.index_size > zelk::kMaxRecordSize && advised >= 0) s.small_index_k = advised;
   s.name = name;
   print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
                 &sink);
@@ -279,7 +279,11 @@ void import(Command& c) {
   }
   say("sorting");
   Layout layout = lay_out(view(sink.out), k);
-  int advised = advised_chunksize(sink, view(sink.out), layout, k);
+  // The advice on -k; for a text in which nothing was laid out at this K
+  // alone, the text's own (which its check works out) is the same.
+  int advised = is_database_name(c.output) || !sink.reflowed.empty()
+                    ? advised_chunksize(sink, view(sink.out), layout, k)
+                    : -1;
   if (is_database_name(c.output)) {
     write_pdb(c, source, sink, layout, k, advised, *out);
   } else {
