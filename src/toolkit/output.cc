@@ -143,6 +143,7 @@ Output open_output(const std::string& name) {
   bool exists = stat(out.target.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) cannot_write(name, EISDIR);
   take_signals();
+  out.committed = false;
   if (exists && !S_ISREG(st.st_mode)) {  // a device or a pipe: written in place
     out.fd = open(out.target.c_str(), O_WRONLY | O_CLOEXEC);
     if (out.fd < 0) {

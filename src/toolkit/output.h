@@ -18,7 +18,7 @@ struct Output {
   std::string target;     // the file replaced: name, or where its links lead
   std::string temporary;  // the file being written; empty when written in place
   int fd = -1;
-  bool committed = false;
+  bool committed = true;  // nothing to undo: until open_output takes the signals
 
   Output() = default;
   Output(Output&& other) noexcept;
