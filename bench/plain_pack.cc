@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "pack_plain.h"
 #include "convert/entry.h"
+#include "pack_plain.h"
 
 namespace {
 

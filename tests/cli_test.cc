@@ -167,8 +167,10 @@ TEST_F(Zelkpack, MisbehavingCompressors) {
     EXPECT_EQ(r.status, c.status) << c.script;
     EXPECT_TRUE(r.err.ends_with(c.err_end)) << c.script << r.err;
     if (c.status == 0) {
-      EXPECT_EQ(read_file(scratch / "zelk.pdb").substr(96 + 16),
-                std::string("\0\x06" "a\0a\0", 6) + "stored");
+      EXPECT_EQ(read_file(scratch / "zelk.pdb").substr(96 + 16), std::string("\0\x06"
+                                                                             "a\0a\0",
+                                                                             6) +
+                                                                     "stored");
     }
   }
 }

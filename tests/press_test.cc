@@ -113,7 +113,10 @@ TEST(BuiltIn, LeavesWhatTheProgramLeaves) {
        "k\t" + noise(40000, 1) + "\nl\t" + noise(25529, 2) + "\nm\tshort\n",  // 65535 + 8 bytes
        {"-k", "65535"},
        ""},
-      {"a record written into a later chunk file", entries(3000, 3000, 40), {"-k", "512"}, "",
+      {"a record written into a later chunk file",
+       entries(3000, 3000, 40),
+       {"-k", "512"},
+       "",
        linked},
   };
   for (const Case& c : cases) {

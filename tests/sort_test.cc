@@ -13,7 +13,6 @@
 
 #include "oracle.h"
 
-
 namespace {
 
 using zelk_test::Sorted;

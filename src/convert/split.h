@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "format/format.h"
 #include "convert/settings.h"
+#include "format/format.h"
 #include "toolkit/big_alloc.h"
 
 namespace zelk {

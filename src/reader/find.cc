@@ -350,7 +350,8 @@ FoldedIndex make_folded_index(ChunkReader& reader) {
       std::string_view key = reader.entries[i].key;
       if (key == previous) continue;  // a repeated key
       previous.assign(key);
-      uint64_t hash = std::hash<std::string>{}(search_folded(as_unicode(reader.charset, key, scratch)));
+      uint64_t hash =
+          std::hash<std::string>{}(search_folded(as_unicode(reader.charset, key, scratch)));
       index.keys.emplace_back(hash, static_cast<uint32_t>(r << 16 | i));
     }
   }

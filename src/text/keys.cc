@@ -3,9 +3,9 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <mutex>
-#include <cstdlib>
 #include <vector>
 
 #include "text/case_folding.h"
@@ -116,11 +116,11 @@ std::string search_folded(std::string_view text) {
     return out;
   }
   utf8proc_uint8_t* folded = nullptr;
-  utf8proc_ssize_t n = utf8proc_map(
-      reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-      static_cast<utf8proc_ssize_t>(text.size()), &folded,
-      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD |
-                                     UTF8PROC_STRIPMARK));
+  utf8proc_ssize_t n =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                   static_cast<utf8proc_ssize_t>(text.size()), &folded,
+                   static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE |
+                                                  UTF8PROC_CASEFOLD | UTF8PROC_STRIPMARK));
   std::string out;
   if (n >= 0) {
     out.assign(reinterpret_cast<const char*>(folded), static_cast<size_t>(n));

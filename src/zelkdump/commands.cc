@@ -6,8 +6,8 @@
 #include "reader/verify.h"
 #include "text/lines.h"
 #include "text/utf8.h"
-#include "toolkit/file.h"
 #include "toolkit/error.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 
@@ -246,7 +246,8 @@ bool check_words(const DumpContext& cx, const Database& db, const std::string& f
   }
   print_problems(cx, reader);
   if (missing == 0) {
-    std::fprintf(cx.out, "%s: %s, all found\n", cx.file.c_str(), count(words, "word", "words").c_str());
+    std::fprintf(cx.out, "%s: %s, all found\n", cx.file.c_str(),
+                 count(words, "word", "words").c_str());
     return true;
   }
   std::fprintf(cx.out, "%s: %zu of %s not found\n", cx.file.c_str(), missing,

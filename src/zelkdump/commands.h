@@ -38,7 +38,7 @@ struct Request {
   bool json = false;
   std::string host = "127.0.0.1";  // serve's address and port
   int port = 8080;
-  int wait = 20;  // serve: seconds a request that reads many chunks waits for its turn
+  int wait = 20;      // serve: seconds a request that reads many chunks waits for its turn
   std::string words;  // verify: a file of words, one a line, each to be found
 };
 

@@ -67,8 +67,8 @@ bool show_folded(const DumpContext& cx, ChunkReader& reader, const std::string& 
     if (search_folded(as_unicode(cx.charset, k, scratch)) == typed) same.push_back(k);
   }
   if (same.empty()) return false;
-  std::fprintf(cx.err, "zelkdump: %s: '%s' not found; without case and accents:",
-               cx.file.c_str(), escape_short(shown_text(cx, key)).c_str());
+  std::fprintf(cx.err, "zelkdump: %s: '%s' not found; without case and accents:", cx.file.c_str(),
+               escape_short(shown_text(cx, key)).c_str());
   for (size_t i = 0; i < same.size(); ++i) {
     std::fprintf(cx.err, "%s'%s'", i ? ", " : " ", escape_short(shown_text(cx, same[i])).c_str());
   }

@@ -21,9 +21,9 @@ struct ConditionUnit {
 
 struct Affix {
   bool prefix = false;
-  bool cross = false;      // may combine with an affix of the other kind
-  std::string flag;        // the flag a root carries to take it
-  std::string strip, add;  // what it takes off the root and puts on
+  bool cross = false;                     // may combine with an affix of the other kind
+  std::string flag;                       // the flag a root carries to take it
+  std::string strip, add;                 // what it takes off the root and puts on
   std::vector<std::string> continuation;  // flags of further affixes it allows
   std::vector<ConditionUnit> condition;   // what the root's start (end) must be
 };
@@ -31,12 +31,12 @@ struct Affix {
 struct AffixRules {
   std::vector<Affix> affixes;
   std::unordered_map<std::string, std::vector<size_t>> by_flag;  // the affixes of each flag
-  std::string encoding;       // SET: the character set of the word list
-  std::string flag_type;      // "", "long", "num" or "UTF-8"
-  std::string needaffix;      // a root with this flag is no word by itself
+  std::string encoding;        // SET: the character set of the word list
+  std::string flag_type;       // "", "long", "num" or "UTF-8"
+  std::string needaffix;       // a root with this flag is no word by itself
   std::string onlyincompound;  // ... only inside compounds
-  std::string forbidden;      // a word with this flag is not one
-  std::string circumfix;      // an affix with this flag needs another with it
+  std::string forbidden;       // a word with this flag is not one
+  std::string circumfix;       // an affix with this flag needs another with it
 };
 
 // Reads the rules of an .aff file's text (in UTF-8).

@@ -16,8 +16,8 @@ struct BlockReader {
   std::FILE* f = nullptr;
   bool gzip = false;
   z_stream z{};
-  std::vector<unsigned char> in;  // compressed bytes read, not yet expanded
-  bool ended = false;             // everything has been handed out
+  std::vector<unsigned char> in;    // compressed bytes read, not yet expanded
+  bool ended = false;               // everything has been handed out
   unsigned long long consumed = 0;  // compressed bytes taken in
   BlockReader() = default;
   BlockReader(const BlockReader&) = delete;

@@ -186,9 +186,10 @@ void print_import(std::FILE* out, const Sink& sink) {
     row(out, "characters replaced", num(sink.unmappable.replaced));
   }
   if (sink.form_entries) {
-    row(out, "forms", num(sink.form_entries) + " of " + num(sink.form_headwords) + " headword" +
-                          (sink.form_headwords == 1 ? "" : "s") + ", " +
-                          num(static_cast<long>(sink.form_bytes)) + " bytes");
+    row(out, "forms",
+        num(sink.form_entries) + " of " + num(sink.form_headwords) + " headword" +
+            (sink.form_headwords == 1 ? "" : "s") + ", " + num(static_cast<long>(sink.form_bytes)) +
+            " bytes");
   }
   if (sink.forms_unknown) row(out, "forms of no headword", num(sink.forms_unknown) + " (left out)");
   if (sink.media) row(out, "media left out", num(sink.media) + " ([s]...[/s])");

@@ -29,7 +29,6 @@ struct TextSummary {
   std::string refusal;             // zelkpack's message when it would stop, else empty
   std::string name;                // the database's name, for the zelkpack command (-n)
   std::string found;               // a database's keys looked up: "N headwords and M forms, ..."
-
 };
 
 // The lines of a text and their order, when the converter's sort has run

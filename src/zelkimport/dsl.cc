@@ -150,8 +150,8 @@ void read_dsl_text(const TextFile& file, Sink& sink) {
     header = false;
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     if (line[0] == ' ' || line[0] == '\t') {
-      if (heads.empty()) die("%s:%ld: a card's text before its headword", file.name.c_str(),
-                             walk.number);
+      if (heads.empty())
+        die("%s:%ld: a card's text before its headword", file.name.c_str(), walk.number);
       body.push_back(line.substr(line.find_first_not_of(" \t")));
       continue;
     }
@@ -166,8 +166,9 @@ void read_dsl_text(const TextFile& file, Sink& sink) {
 void import_dsl(const std::string& path, Sink& sink) {
   Bytes data = read_maybe_gzip(path);
   std::string_view d = view(data);
-  const char* wide = d.starts_with("\xFF\xFE") ? "UTF-16LE" : d.starts_with("\xFE\xFF") ? "UTF-16BE"
-                                                                                       : nullptr;
+  const char* wide = d.starts_with("\xFF\xFE")   ? "UTF-16LE"
+                     : d.starts_with("\xFE\xFF") ? "UTF-16BE"
+                                                 : nullptr;
   if (!wide && d.size() >= 2 && d[0] != '\0' && d[1] == '\0') wide = "UTF-16LE";  // no mark
   if (!wide && d.size() >= 2 && d[0] == '\0' && d[1] != '\0') wide = "UTF-16BE";
   if (!wide) {

@@ -1,12 +1,11 @@
 #include "zelkimport/forms.h"
 
-#include <hunspell/hunspell.hxx>
-
 #include <algorithm>
-#include <future>
-#include <thread>
 #include <cstring>
+#include <future>
+#include <hunspell/hunspell.hxx>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -26,9 +25,9 @@ constexpr const char* kHunspellFolders[] = {"/usr/share/hunspell", "/usr/share/m
 // The source's headwords, to find a form's headword by: exactly, or in
 // lower case, as the source has its keys when they all are (dictd's).
 struct Headwords {
-  const std::vector<std::string>& keys;                // sorted, each once
-  std::unordered_map<std::string, size_t> folded;      // lower_case(key) -> its place in keys
-  bool keys_folded = true;                             // every key is in lower case
+  const std::vector<std::string>& keys;            // sorted, each once
+  std::unordered_map<std::string, size_t> folded;  // lower_case(key) -> its place in keys
+  bool keys_folded = true;                         // every key is in lower case
 
   explicit Headwords(const std::vector<std::string>& sorted) : keys(sorted) {
     folded.reserve(keys.size());

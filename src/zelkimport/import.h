@@ -10,14 +10,13 @@
 
 #include <cstdio>
 #include <map>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "text/charset.h"
 #include "text/lines.h"
-
 #include "text/utf8.h"
 #include "toolkit/big_alloc.h"
 #include "toolkit/error.h"
@@ -56,8 +55,8 @@ struct Options {
   char delimiter = ',';  // CSV field delimiter
   int chunksize = 4096;  // the -k the summary measures against
   Long long_definitions = Long::kSplit;
-  bool markup = false;        // tab files: definitions are HTML (PyGlossary's)
-  bool markup_given = false;  // --markup was given; else html when values hold <br />
+  bool markup = false;             // tab files: definitions are HTML (PyGlossary's)
+  bool markup_given = false;       // --markup was given; else html when values hold <br />
   std::vector<std::string> forms;  // --forms: files of "form<TAB>headword" lines, hunspell:LANG
   std::string form_text;           // --form-text: a form's value, %s for its headwords
   bool copy_forms = false;         // --form-entries copy: a form repeats the definitions
@@ -129,13 +128,13 @@ struct Sink {
   std::vector<Form> forms;                 // the forms met, in order
   std::vector<std::string> keys;           // the headwords written, when --forms needs them
   std::map<std::string, std::vector<std::string>> definitions;  // each headword's, for copies
-  long first_form_line = -1;               // the first line of a form's entry, -1 none
-  long form_entries = 0;                   // forms written
-  long form_headwords = 0;                 // headwords that gained a form
-  size_t form_bytes = 0;                   // the bytes of their lines
-  long forms_unknown = 0;                  // forms whose headword the source has not
-  long media = 0;                          // DSL's [s] sounds and pictures left out
-  std::FILE* messages = stderr;            // null: none
+  long first_form_line = -1;     // the first line of a form's entry, -1 none
+  long form_entries = 0;         // forms written
+  long form_headwords = 0;       // headwords that gained a form
+  size_t form_bytes = 0;         // the bytes of their lines
+  long forms_unknown = 0;        // forms whose headword the source has not
+  long media = 0;                // DSL's [s] sounds and pictures left out
+  std::FILE* messages = stderr;  // null: none
   // Scratch reused from entry to entry.
   std::string key_buf, value_buf, utf8_buf, conv_buf, piece_buf;
 };

@@ -39,9 +39,9 @@ std::string resolve_source(const std::string& source, std::string& format) {
                                 {".syn.dz", "stardict", ".ifo"}};
   // Formats known by their own suffixes, compressed or not.
   static const std::pair<const char*, const char*> kSuffixes[] = {
-      {".index", "dictd"},       {".ifo", "stardict"},         {".jsonl", "wiktionary"},
+      {".index", "dictd"},         {".ifo", "stardict"},       {".jsonl", "wiktionary"},
       {".jsonl.gz", "wiktionary"}, {".json.gz", "wiktionary"}, {".dsl", "dsl"},
-      {".dsl.dz", "dsl"},        {".xdxf", "xdxf"},            {".xdxf.dz", "xdxf"}};
+      {".dsl.dz", "dsl"},          {".xdxf", "xdxf"},          {".xdxf.dz", "xdxf"}};
   for (const auto& [suffix, known] : kSuffixes) {
     if (format.empty() && source.ends_with(suffix)) format = known;
   }

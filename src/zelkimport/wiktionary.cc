@@ -180,8 +180,9 @@ void read_lines(std::string& block, const std::string& name, long first_line, Si
   block.reserve(block.size() + simdjson::SIMDJSON_PADDING);  // simdjson reads past the end
   simdjson::dom::document_stream docs;
   // One batch for the block: a word's object may run to megabytes.
-  auto error = parser.parse_many(block.data(), block.size(), std::max<size_t>(block.size(), 1 << 20))
-                   .get(docs);
+  auto error =
+      parser.parse_many(block.data(), block.size(), std::max<size_t>(block.size(), 1 << 20))
+          .get(docs);
   if (error) die("%s:%ld: %s", name.c_str(), first_line + 1, simdjson::error_message(error));
   size_t counted_to = 0;
   long line = first_line;
