@@ -428,6 +428,16 @@ TEST(Zelkdump, DamageAndWriteFailuresShowInTheStatus) {
   EXPECT_EQ(batch.status, 1);
   EXPECT_NE(batch.out.find(last_line), std::string::npos) << "the batch goes on";
 
+  // A lookup reads only the chunks its key can be in: damage elsewhere does
+  // not touch it.
+  std::string last_damaged = p.db;
+  auto bytes = reinterpret_cast<const unsigned char*>(p.db.data());
+  last_damaged[zelk::get_long(bytes + zelk::list_entry_offset(l.chunks)) + 7] ^= 0x20;
+  Dump elsewhere = dump("lookup", last_damaged, {first});
+  EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
+  EXPECT_EQ(elsewhere.out.rfind(first + "\t", 0), 0u);
+  EXPECT_EQ(dump("lookup", last_damaged, {last}).status, 1);
+
   // Compressed records under a flag that says plain are not passed off as text.
   std::string wrong_flag = p.db;
   wrong_flag[l.index + 7] = 0;

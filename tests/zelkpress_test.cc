@@ -1,6 +1,7 @@
 // zelkpress as zelkpack runs it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -53,6 +54,21 @@ TEST(Zelkpress, FailuresLeaveNoOutput) {
   struct stat st;
   ASSERT_EQ(stat("/dev/full", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "an output that is a device is written, not replaced";
+}
+
+// However the output names the chunk (itself, a hard link, a symbolic link),
+// the chunk is left as it was.
+TEST(Zelkpress, OutputThatIsTheChunkIsRefused) {
+  for (const char* output : {"c.txt", "./c.txt", "hard.txz", "sym.txz"}) {
+    TempDir dir;
+    write_file(dir / "c.txt", "a\tb\n");
+    ASSERT_EQ(link((dir / "c.txt").c_str(), (dir / "hard.txz").c_str()), 0);
+    ASSERT_EQ(symlink("c.txt", (dir / "sym.txz").c_str()), 0);
+    RunResult r = zelk_test::run_in(dir.path, ZELKPRESS, {"c.txt", output});
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_EQ(r.err, std::string("zelkpress: output '") + output + "' is the input file\n");
+    EXPECT_EQ(zelk_test::read_file(dir / "c.txt"), "a\tb\n") << output;
+  }
 }
 
 TEST(Zelkpress, OutOfMemoryIsAMessage) {
