@@ -405,6 +405,24 @@ TEST(Forms, FromEverySource) {
   }
 }
 
+// Every thread makes its own speller; hunspell's shared table leaks or is
+// freed under another thread when two are made at once (the sanitizer build
+// sees the leak), and the forms must not depend on how the threads ran.
+TEST(Forms, HunspellSpellersOfManyThreads) {
+  zelk_test::TempDir dir;
+  zelk_test::write_file(dir / "t.aff", "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\n");
+  zelk_test::write_file(dir / "t.dic", "2\nwalk/S\ncat/S\n");
+  Options o;
+  o.forms = {"hunspell:" + (dir / "t")};
+  for (int run = 0; run < 20; ++run) {
+    Result r = import_with(o, [&](Sink& sink) {
+      read_tab_text(TextFile{"t.tab", "walk\ton foot\ncat\ta pet\n"}, sink);
+      write_forms(sink);
+    });
+    ASSERT_EQ(r.out, "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\ncats\t\u2192 cat\n") << run;
+  }
+}
+
 // The readers of Wiktionary extracts, DSL and XDXF: what each makes of its
 // markup, its alternate headwords and forms, and where a damaged file stops.
 TEST(Sources, WiktionaryDslXdxf) {

@@ -5,6 +5,7 @@
 #include <future>
 #include <hunspell/hunspell.hxx>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -112,13 +113,32 @@ std::vector<Root> read_roots(const std::string& dic) {
   return roots;
 }
 
+// hunspell keeps one character table for all its spellers and counts its
+// users without a lock: two spellers made or unmade at once can leak it or
+// free it under a third. Each thread's speller is made and unmade in turn.
+std::mutex speller_turns;
+
+struct UnmakeSpeller {
+  void operator()(Hunspell* speller) const {
+    std::lock_guard<std::mutex> turn(speller_turns);
+    delete speller;
+  }
+};
+
+std::unique_ptr<Hunspell, UnmakeSpeller> make_speller(const std::string& aff,
+                                                      const std::string& dic) {
+  std::lock_guard<std::mutex> turn(speller_turns);
+  return std::unique_ptr<Hunspell, UnmakeSpeller>(new Hunspell(aff.c_str(), dic.c_str()));
+}
+
 // The forms of roots [first, last): the words derived from each root whose
 // stems (the root's own, as hunspell finds them) take in a headword, each
 // checked with hunspell's spell.
 std::vector<Form> forms_of_roots(const std::string& aff, const std::string& dic,
                                  const AffixRules& rules, const std::vector<Root>& roots,
                                  size_t first, size_t last, const Headwords& headwords) {
-  Hunspell speller(aff.c_str(), dic.c_str());
+  auto made = make_speller(aff, dic);
+  Hunspell& speller = *made;
   std::vector<Form> forms;
   for (size_t i = first; i < last; ++i) {
     const Root& r = roots[i];
