@@ -336,6 +336,21 @@ std::string small_database(bool plain) {
   return read_file(dir / "zelk.pdb");
 }
 
+// Five suggestions at most, the nearest: a key one edit away that comes after
+// five two edits away takes the place of the last of them, and keys two away
+// that come after it are not added.
+TEST(Zelkdump, SuggestionsKeepTheFiveNearest) {
+  TempDir dir;
+  write_file(dir / "d.txt",
+             "abcdefgh\t1\nabcdefgi\t2\nabcdefgj\t3\nabcdefgk\t4\nabcdefgl\t5\n"
+             "abcdeg\t6\nabcdegg\t7\n");
+  ASSERT_EQ(zelk_test::run_in(dir.path, ZELKPACK, {"-p", "d.txt"}).status, 0);
+  Dump r = dump("lookup", read_file(dir / "zelk.pdb"), {"abcdef"});
+  EXPECT_EQ(r.err,
+            "zelkdump: t.pdb: 'abcdef' not found; did you mean: 'abcdeg', 'abcdefgh', "
+            "'abcdefgi', 'abcdefgj', 'abcdefgk'?\n");
+}
+
 TEST(Zelkdump, Searches) {
   using S = zelk::Strategy;
   struct Case {

@@ -83,4 +83,23 @@ TEST(Zelkpress, OutOfMemoryIsAMessage) {
   EXPECT_FALSE(file_exists(dir / "c.txz"));
 }
 
+// A write that fails into a regular file (here past a file size limit of
+// 512 bytes, with the signal for it ignored) leaves no part of a record
+// behind. The chunk's text hardly compresses, so its record is over the limit.
+TEST(Zelkpress, FailedWriteRemovesThePartialOutput) {
+  TempDir dir;
+  std::string text;
+  unsigned state = 1;
+  for (int i = 0; i < 4000; ++i) {
+    state = state * 1103515245 + 12345;
+    text += static_cast<char>('a' + (state >> 16) % 26);
+  }
+  write_file(dir / "c.txt", text + "\tb\n");
+  RunResult r =
+      zelk_test::run_in(dir.path, ZELKPRESS, {"c.txt", "c.txz"}, "trap '' XFSZ; ulimit -f 1;");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "zelkpress: cannot write 'c.txz': File too large\n");
+  EXPECT_FALSE(file_exists(dir / "c.txz"));
+}
+
 }  // namespace
