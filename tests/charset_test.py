@@ -52,6 +52,7 @@ class Charsets(Scratch):
             (cp1252, [], ["Cafe", "zzz"], 1, "café\tbebida\n",
              f"zelkdump: {cp1252}: 'Cafe' not found; without case and accents: 'café'\n"
              f"zelkdump: {cp1252}: 'zzz' not found\n"),
+            (cp1252, [], [b"\xe1rbol"], 0, "árbol\tplanta leñosa\n", ""),  # its own bytes
             (cp1252, [], ["ő"], 1, "",
              f"zelkdump: {cp1252}: 'ő': 'ő' (U+0151) has no place in CP1252\n"),
             (sjis, ["--charset", "SHIFT_JIS"], ["日本"], 0, "日本\tJapan\n", ""),

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,28 @@ TEST(Keys, ZelkdumpArgumentsKeepKeysThatLookLikeOptions) {
   }
   const char* help[] = {"zd", "help", "keys"};
   EXPECT_STREQ(zelk::sort_arguments(3, help).help_for, "keys");
+}
+
+// A prefix typed without case may begin with any character whose folding
+// begins as the typed one's does: a folding of two letters (ß, the ligature
+// fi) counts by its first.
+TEST(Keys, SearchVariantsOfAFirstCharacter) {
+  struct Case {
+    char32_t typed;
+    std::vector<std::string> among, not_among;
+  } cases[] = {
+      {U'a', {"a", "A", "\u00E1", "\u00C4"}, {"b", "\u00E6"}},
+      {U'\u00DF', {"s", "S", "\u00DF", "\u0161"}, {"t"}},
+      {U'\uFB01', {"f", "F", "\uFB01"}, {"i"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> found = zelk::search_variants(c.typed);
+    auto has = [&](const std::string& v) {
+      return std::find(found.begin(), found.end(), v) != found.end();
+    };
+    for (const std::string& v : c.among) EXPECT_TRUE(has(v)) << v;
+    for (const std::string& v : c.not_among) EXPECT_FALSE(has(v)) << v;
+  }
 }
 
 }  // namespace
