@@ -285,7 +285,8 @@ class Database(Scratch):
 
     def test_progress_line_cleared_before_messages(self):
         # On a terminal the progress line is rewritten in place; a message
-        # clears it first and starts a line of its own.
+        # clears it first and starts a line of its own, and the progress line
+        # comes back below it.
         self.write("t.tab", "no tab here\n" + "".join(f"w{i}\tv\n" for i in range(5)))
         main, other = pty.openpty()
         r = subprocess.run([ZELKIMPORT, "t.tab", "-o", "t.txt"], cwd=self.dir, stderr=other,
@@ -304,6 +305,7 @@ class Database(Scratch):
         self.assertEqual(r.returncode, 0)
         cleared = b"\r" + b" " * 40 + b"\r"
         self.assertIn(b"reading" + b" " * 33 + cleared + b"zelkimport: t.tab:1:", said)
+        self.assertIn(b"no tab between key and definition\r\n\rreading ", said)
 
     def dictd(self, name):
         subprocess.run(["dictfmt", "-j", "--utf8", "--without-headword", "-s", "Short Name",

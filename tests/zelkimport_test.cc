@@ -131,6 +131,7 @@ TEST(Import, Dictd) {
       {"Pear\t2\tS\n", {}, "Pear\ta fruit\n", ""},  // the headword line ends in blanks
       {"ams\tBI\tg\n", {}, "ams\tAdvanced Monitor System\n", ""},  // ... in another case
       {"apple\tZ\tW\n", {}, "apple\ta fruit red\n", ""},
+      {"Apple\tZ\tW\r\n", {}, "Apple\ta fruit red\n", ""},  // an index written on Windows
       {"Apple\tY\n", {}, "", "x.index:1: not an index line"},
       {"\nApple\tY\tQ!\n", {}, "", "x.index:2: bad length 'Q!' (base64 digits expected)"},
       {"Apple\t\tQ\n", {}, "", "x.index:1: bad offset ''"},
