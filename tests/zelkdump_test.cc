@@ -443,6 +443,19 @@ TEST(Zelkdump, DamageAndWriteFailuresShowInTheStatus) {
   EXPECT_EQ(batch.status, 1);
   EXPECT_NE(batch.out.find(last_line), std::string::npos) << "the batch goes on";
 
+  // A scan without case names the damage it meets; an index record that
+  // names fewer chunks than the header has records stops a lookup.
+  Dump scan = dump("lookup", db, {"absent"}, zelk::Strategy::kNocase);
+  EXPECT_EQ(scan.status, 1);
+  EXPECT_EQ(scan.err.find(damage), 0u) << scan.err;
+  std::string fewer = p.db;
+  size_t named = l.chunks - 1, at = l.index + zelk::kIndexChunkCountOffset;
+  fewer[at] = static_cast<char>(named >> 8);
+  fewer[at + 1] = static_cast<char>(named & 0xFF);
+  Dump stopped = dump("lookup", fewer, {first});
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_NE(stopped.err.find("index record names"), std::string::npos) << stopped.err;
+
   // A lookup reads only the chunks its key can be in: damage elsewhere does
   // not touch it.
   std::string last_damaged = p.db;
