@@ -360,8 +360,9 @@ TEST(Forms, FromEverySource) {
   zelk_test::write_file(dir / "forms.txt", "went\tgo\ngo\tgo\nHouse\thouse\nzz\tnothere\n");
   zelk_test::write_file(dir / "t.aff",
                         "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\nSFX D Y 2\n"
-                        "SFX D 0 ed [^e]\nSFX D 0 d e\nPFX U Y 1\nPFX U 0 un .\n");
-  zelk_test::write_file(dir / "t.dic", "3\nwalk/SDU\nmove/D\ncat\n");
+                        "SFX D 0 ed [^e]\nSFX D 0 d e\nPFX U Y 1\nPFX U 0 un .\n"
+                        "SFX E N 1\nSFX E 0 ty/S .\n");  // a suffix that takes another
+  zelk_test::write_file(dir / "t.dic", "3\nwalk/SDU\nmove/D\ncat/E\n");
   auto with = [&](std::vector<std::string> forms, const char* text = "", bool copy = false,
                   int column = 0) {
     Options o;
@@ -392,7 +393,8 @@ TEST(Forms, FromEverySource) {
        "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\nwalked\t\u2192 walk\n"},
       {"tab", "walk\ton foot\nmove\tto go\ncat\ta pet\n", with({hunspell}),
        "walk\ton foot\nmove\tto go\ncat\ta pet\nunwalk\t\u2192 walk\nunwalked\t\u2192 walk\n"
-       "unwalks\t\u2192 walk\nwalked\t\u2192 walk\nwalks\t\u2192 walk\nmoved\t\u2192 move\n"},
+       "unwalks\t\u2192 walk\nwalked\t\u2192 walk\nwalks\t\u2192 walk\nmoved\t\u2192 move\n"
+       "catty\t\u2192 cat\ncattys\t\u2192 cat\n"},
   };
   for (const Case& c : cases) {
     std::string name = std::string("t.") + c.format;
