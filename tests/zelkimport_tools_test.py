@@ -8,7 +8,9 @@ same entries, and its check must say what zelkpack then does.
 Usage: zelkimport_tools_test.py ZELKIMPORT ZELKPACK ZELKDUMP
 """
 import gzip
+import json
 import os
+import random
 import re
 import shlex
 import struct
@@ -86,6 +88,20 @@ class Tools(Scratch):
         r = run(ZELKIMPORT, index, "-o", self.path("out.txt"))
         self.assertRegex(r.stderr.decode(), r"entries written +8\n")
         self.assertRegex(r.stderr.decode(), r"dictd metadata \(00-database-\*\) +\d+\n")
+
+    def test_wiktionary_gzip_over_many_reads(self):
+        # Expanded a read at a time: a compressed file of several reads gives
+        # the entries the plain file gives.
+        rand = random.Random(7)
+        lines = [json.dumps({"word": f"w{i:05d}", "lang_code": "en", "pos": "noun",
+                             "senses": [{"glosses": ["%0128x" % rand.getrandbits(512)]}]}) + "\n"
+                 for i in range(30000)]
+        self.write("w.jsonl", "".join(lines))
+        self.write("w.jsonl.gz", gzip.compress("".join(lines).encode()))
+        self.assertGreater(os.path.getsize(self.path("w.jsonl.gz")), 2 << 20)
+        plain = imported(self.path("w.jsonl"))
+        self.assertEqual(len(plain), 30000)
+        self.assertEqual(imported(self.path("w.jsonl.gz")), plain)
 
     def test_dictd_without_its_definitions(self):
         index = self.dictd(ENTRIES)
