@@ -103,6 +103,20 @@ class Tools(Scratch):
         self.assertEqual(len(plain), 30000)
         self.assertEqual(imported(self.path("w.jsonl.gz")), plain)
 
+    def test_dsl_in_each_encoding(self):
+        # DSL files come in UTF-16 of either order, with or without a byte
+        # order mark, or in UTF-8: each gives the same entries.
+        text = '#NAME "Test"\n\ncat\n\t[m1][trn]a pet[/trn][/m]\ndog\n\t[m1]a friend[/m]\n'
+        self.write("le.dsl", ("\ufeff" + text).encode("utf-16-le"))
+        self.write("be.dsl", ("\ufeff" + text).encode("utf-16-be"))
+        self.write("bare-le.dsl", text.encode("utf-16-le"))
+        self.write("bare-be.dsl", text.encode("utf-16-be"))
+        self.write("utf8.dsl", text)
+        want = ["cat\ta pet", "dog\ta friend"]
+        for name in ["le.dsl", "be.dsl", "bare-le.dsl", "bare-be.dsl", "utf8.dsl"]:
+            with self.subTest(name=name):
+                self.assertEqual(imported(self.path(name)), want)
+
     def test_dictd_without_its_definitions(self):
         index = self.dictd(ENTRIES)
         os.remove(self.path("fr.dict"))
