@@ -265,6 +265,26 @@ TEST(Chunks, AtMost65534) {
 // Only real elements are markup; anything else between angle brackets is
 // the source's text. Links to entries become {references}; line breaks
 // (shown as |) the separator.
+// A key takes at most half a line: at -k 64, 30 bytes. A longer one is cut
+// between characters and said; its definition stays whole.
+TEST(Import, LongKeysAreShortenedAndSaid) {
+  Options o;
+  o.chunksize = 64;
+  struct Case {
+    std::string key, kept, said;
+  } cases[] = {
+      {std::string(30, 'k'), std::string(30, 'k'), ""},
+      {std::string(31, 'k'), std::string(30, 'k'), "key shortened to its first 30 bytes"},
+      {std::string(29, 'k') + "\u00E9", std::string(29, 'k'), "its first 29 bytes"},
+  };
+  for (const Case& c : cases) {
+    Result r = import_tab(c.key + "\tdef\n", o);
+    EXPECT_EQ(r.out, c.kept + "\tdef\n") << c.key;
+    if (c.said.empty()) EXPECT_EQ(r.messages, "") << c.key;
+    if (!c.said.empty()) EXPECT_NE(r.messages.find(c.said), std::string::npos) << r.messages;
+  }
+}
+
 TEST(Import, MarkupBecomesText) {
   const std::pair<std::string, std::string> cases[] = {
       {"chien <n, masc> dog", "chien <n, masc> dog"},
