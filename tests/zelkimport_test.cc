@@ -464,7 +464,7 @@ TEST(Sources, WiktionaryDslXdxf) {
       {read_wiktionary_text,
        R"({"word":"cat","pos":"noun","sounds":[{"audio":"c.ogg"},{"ipa":"/k\u00e6t/"}],)"
        R"("senses":[{"glosses":["a pet","small"],"tags":["countable"],"examples":[{"text":"A cat."}]},)"
-       R"({"glosses":["a man"]}],"forms":[{"form":"cats","tags":["plural"]},)"
+       R"({"glosses":["a man"]}],"forms":[{"form":"cats","tags":["plural"]},{"form":"kitties"},)"
        R"({"form":"no","tags":["table-tags"]}]})"
        "\n"
        R"({"word":"cats","pos":"noun","senses":[{"form_of":[{"word":"cat"}]}]})"
@@ -472,7 +472,7 @@ TEST(Sources, WiktionaryDslXdxf) {
        R"({"word":"chat","lang_code":"fr","pos":"noun","senses":[{"glosses":["cat"]}]})",
        all,
        "cat\tnoun /k\u00e6t/ 1. (countable) a pet: small \u2014 A cat. 2. a man\n"
-       "cats\t\u2192 cat\n",
+       "cats\t\u2192 cat\nkitties\t\u2192 cat\n",
        ""},
       {read_wiktionary_text,
        "{\"word\":\"a\",\"senses\":[{\"glosses\":[\"x\"]}]}\n{\"word\":",
