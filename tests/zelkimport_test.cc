@@ -455,6 +455,8 @@ TEST(Sources, WiktionaryDslXdxf) {
   Options all;
   all.examples = all.pronunciation = true;
   all.lang_code = "en";
+  Options lines;  // a visual article's line breaks
+  lines.separator = " / ";
   struct Case {
     void (*read)(const TextFile&, Sink&);
     std::string text;
@@ -498,11 +500,8 @@ TEST(Sources, WiktionaryDslXdxf) {
        {},
        "apple\tn [apl] fruit an apple see {pear}\napples\t\u2192 apple\n",
        ""},
-      {read_xdxf_text,
-       "<xdxf format=\"visual\"><ar><k>dog</k>\n1. a dog\n2. a man</ar></xdxf>",
-       {},
-       "dog\t1. a dog 2. a man\n",
-       ""},
+      {read_xdxf_text, "<xdxf format=\"visual\"><ar><k>dog</k>\n1. a dog\n2. a man</ar></xdxf>",
+       lines, "dog\t1. a dog / 2. a man\n", ""},
       {read_xdxf_text,
        "<xdxf>\n<ar><k>dog</k><b>bold</ar></xdxf>",
        {},
