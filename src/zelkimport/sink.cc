@@ -259,8 +259,8 @@ void write_continued(Sink& sink, const std::string& k, std::string_view value, s
 void write_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
                  int chunksize) {
   const auto line_room = static_cast<size_t>(line_cap(chunksize).kept);
-  const size_t key_room =
-      (line_room - 1) / 2;  // half the line at most, the rest for the definition
+  // A key takes half the line at most, the rest is for the definition.
+  const size_t key_room = (line_room - 1) / 2;
   const long first_line = sink.written;
   bool kept_whole = true, shortened = false;
   std::string k;
