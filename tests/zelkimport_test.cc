@@ -7,48 +7,23 @@
 
 #include "format/format.h"
 #include "helpers.h"
+#include "imports.h"
+#include "sources/markup.h"
 #include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "writer/from_memory.h"
 #include "zelkimport/forms.h"
-#include "zelkimport/import.h"
-#include "zelkimport/markup.h"
 #include "zelkimport/pdb_output.h"
+#include "zelkimport/sink.h"
 
 using namespace zelk;
 using namespace zelk::import;
+using zelk_test::import_source;
+using zelk_test::import_tab;
+using Result = zelk_test::Imported;
 
 namespace {
-
-// What an import wrote, what it said, and the error that ended it (if any).
-struct Result {
-  std::string out;
-  std::string messages;
-  std::string error;
-};
-
-template <typename Read>
-Result import_with(const Options& options, Read read) {
-  Result r;
-  zelk::Captured messages;
-  try {
-    Sink sink(options);
-    sink.messages = messages.f;
-    read(sink);
-    if (sink.written) finish_reading(sink, "t");
-    r.out = view(sink.out);
-  } catch (const zelk::Fatal& e) {
-    r.error = e.message;
-  }
-  r.messages = messages.text();
-  return r;
-}
-
-Result import_tab(const std::string& text, const Options& options = {}) {
-  std::string name = "t.tab";
-  return import_with(options, [&](Sink& s) { read_tab_text(TextFile{name, text}, s); });
-}
 
 // The definitions of an import's lines, in order.
 std::vector<std::string> values(const std::string& out) {
@@ -71,8 +46,6 @@ TEST(Import, CharacterSets) {
     o.replace = replace;
     return o;
   };
-  Options latin1;
-  latin1.from = "ISO-8859-1";
   struct Case {
     std::string in;
     Options options;
@@ -87,7 +60,6 @@ TEST(Import, CharacterSets) {
       {"k\t10 €\n", to("ISO-8859-1", false, "#"), "k\t10 #\n", ""},
       {"k\tß ∞\n", to("ASCII", true), "k\tss ?\n", ""},
       {"日本\t語\n", to("SHIFT_JIS"), "\x93\xFA\x96{\t\x8C\xEA\n", ""},
-      {"caf\xE9\tv\n", latin1, "café\tv\n", ""},
   };
   for (const Case& c : cases) {
     Result r = import_tab(c.in, c.options);
@@ -96,61 +68,18 @@ TEST(Import, CharacterSets) {
       EXPECT_EQ(r.out, c.out) << c.in;
     }
   }
+  EXPECT_EQ(import_source({"tab", {{"t.tab", "caf\xE9\tv\n"}}, {}, "ISO-8859-1"}).out, "café\tv\n");
   // A character set with shift states ends each text with the bytes that
   // close its last run, however full the output is by then.
-  Options from_utf7;
-  from_utf7.from = "UTF-7";
   for (size_t n = 0; n < 40; ++n) {
     std::string text = "k\t" + std::string(n, '~') + "\n";
     Result there = import_tab(text, to("UTF-7"));
     ASSERT_EQ(there.error, "") << n;
-    EXPECT_EQ(import_tab(there.out, from_utf7).out, n ? text : "k\t\n") << n << ": " << there.out;
+    Result back = import_source({"tab", {{"t.tab", there.out}}, {}, "UTF-7"});
+    EXPECT_EQ(back.out, n ? text : "k\t\n") << n << ": " << there.out;
   }
   EXPECT_NE(import_tab("k\tv\n", to("NO-SUCH-SET")).error.find("unknown character set"),
             std::string::npos);
-}
-
-TEST(Import, Dictd) {
-  const std::string data =
-      "00-database-short\n  test\nApple\n  a fruit\n  red\nbanana\nPear \t\r\n  a fruit\n"
-      "A M S\n  Advanced Monitor System\n";
-  Options meta;
-  meta.metadata = true;
-  Options keep;
-  keep.keep_headword = true;
-  struct Case {
-    std::string index;
-    Options options;
-    std::string out;
-    std::string error;
-  } cases[] = {
-      {"00databaseshort\tA\tY\nApple\tZ\tW\n", {}, "Apple\ta fruit red\n", ""},
-      {"00databaseshort\tA\tY\n", meta, "00databaseshort\t00-database-short test\n", ""},
-      {"Apple\tZ\tW\n", keep, "Apple\tApple a fruit red\n", ""},
-      {"pome\tZ\tW\tApple\n", {}, "pome\tApple a fruit red\n", ""},
-      {"Pear\t2\tS\n", {}, "Pear\ta fruit\n", ""},  // the headword line ends in blanks
-      {"ams\tBI\tg\n", {}, "ams\tAdvanced Monitor System\n", ""},  // ... in another case
-      {"apple\tZ\tW\n", {}, "apple\ta fruit red\n", ""},
-      {"Apple\tZ\tW\r\n", {}, "Apple\ta fruit red\n", ""},  // an index written on Windows
-      {"Apple\tY\n", {}, "", "x.index:1: not an index line"},
-      {"\nApple\tY\tQ!\n", {}, "", "x.index:2: bad length 'Q!' (base64 digits expected)"},
-      {"Apple\t\tQ\n", {}, "", "x.index:1: bad offset ''"},
-      {"banana\tBo\tB\n",
-       {},
-       "",
-       "x.index:1: 'banana': bytes 104 to 105 are past the end of "
-       "x.dict (104 bytes)"},
-  };
-  for (const Case& c : cases) {
-    std::string index_name = "x.index", data_name = "x.dict";
-    Result r = import_with(c.options, [&](Sink& s) {
-      read_dictd(TextFile{index_name, c.index}, TextFile{data_name, data}, s);
-    });
-    EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << c.index << r.error;
-    if (c.error.empty()) {
-      EXPECT_EQ(r.out, c.out) << c.index;
-    }
-  }
 }
 
 // A definition longer than a line goes on in further entries of its key:
@@ -303,7 +232,7 @@ TEST(Import, MarkupBecomesText) {
   };
   for (const auto& [markup, text] : cases) {
     std::string flat;
-    flatten(markup_to_text(markup), "|", flat);
+    flatten(sources::markup_to_text(markup), "|", flat);
     EXPECT_EQ(flat, text) << markup;
   }
 }
@@ -386,13 +315,11 @@ TEST(Forms, FromEverySource) {
                         "SFX D 0 ed [^e]\nSFX D 0 d e\nPFX U Y 1\nPFX U 0 un .\n"
                         "SFX E N 1\nSFX E 0 ty/S .\n");  // a suffix that takes another
   zelk_test::write_file(dir / "t.dic", "3\nwalk/SDU\nmove/D\ncat/E\n");
-  auto with = [&](std::vector<std::string> forms, const char* text = "", bool copy = false,
-                  int column = 0) {
+  auto with = [&](std::vector<std::string> forms, const char* text = "", bool copy = false) {
     Options o;
     o.forms = std::move(forms);
     o.form_text = text;
     o.copy_forms = copy;
-    o.forms_column = column;
     return o;
   };
   std::string file = dir / "forms.txt", hunspell = "hunspell:" + (dir / "t");
@@ -401,6 +328,7 @@ TEST(Forms, FromEverySource) {
     std::string source;
     Options options;
     std::string out;
+    std::map<std::string, std::string> csv = {};
   } cases[] = {
       {"tab",
        "go|went|gone\tto move\nbar\\|baz\tone key\n",
@@ -412,8 +340,11 @@ TEST(Forms, FromEverySource) {
        "go\tto move\ngo\tagain\nwent\tto move\nwent\tagain\n"},
       {"tab", "go\tto move\nhouse\ta home\n", with({file}),
        "go\tto move\nhouse\ta home\nwent\t\u2192 go\nHouse\t\u2192 house\n"},
-      {"csv", "walk,on foot,walks|walked\ncat,a pet,\n", with({}, "", false, 3),
-       "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\nwalked\t\u2192 walk\n"},
+      {"csv",
+       "walk,on foot,walks|walked\ncat,a pet,\n",
+       {},
+       "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\nwalked\t\u2192 walk\n",
+       {{"forms-column", "3"}}},
       {"tab", "walk\ton foot\nmove\tto go\ncat\ta pet\n", with({hunspell}),
        "walk\ton foot\nmove\tto go\ncat\ta pet\nunwalk\t\u2192 walk\nunwalked\t\u2192 walk\n"
        "unwalks\t\u2192 walk\nwalked\t\u2192 walk\nwalks\t\u2192 walk\nmoved\t\u2192 move\n"
@@ -421,11 +352,7 @@ TEST(Forms, FromEverySource) {
   };
   for (const Case& c : cases) {
     std::string name = std::string("t.") + c.format;
-    Result r = import_with(c.options, [&](Sink& sink) {
-      if (*c.format == 't') read_tab_text(TextFile{name, c.source}, sink);
-      if (*c.format == 'c') read_csv_text(TextFile{name, c.source}, sink);
-      write_forms(sink);
-    });
+    Result r = import_source({c.format, {{name, c.source}}, c.csv}, c.options);
     EXPECT_EQ(r.error, "") << c.source;
     EXPECT_EQ(r.out, c.out) << c.source;
   }
@@ -441,82 +368,7 @@ TEST(Forms, HunspellSpellersOfManyThreads) {
   Options o;
   o.forms = {"hunspell:" + (dir / "t")};
   for (int run = 0; run < 20; ++run) {
-    Result r = import_with(o, [&](Sink& sink) {
-      read_tab_text(TextFile{"t.tab", "walk\ton foot\ncat\ta pet\n"}, sink);
-      write_forms(sink);
-    });
+    Result r = import_tab("walk\ton foot\ncat\ta pet\n", o);
     ASSERT_EQ(r.out, "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\ncats\t\u2192 cat\n") << run;
-  }
-}
-
-// The readers of Wiktionary extracts, DSL and XDXF: what each makes of its
-// markup, its alternate headwords and forms, and where a damaged file stops.
-TEST(Sources, WiktionaryDslXdxf) {
-  Options all;
-  all.examples = all.pronunciation = true;
-  all.lang_code = "en";
-  Options lines;  // a visual article's line breaks
-  lines.separator = " / ";
-  struct Case {
-    void (*read)(const TextFile&, Sink&);
-    std::string text;
-    Options options;
-    std::string out, error;
-  } cases[] = {
-      {read_wiktionary_text,
-       R"({"word":"cat","pos":"noun","sounds":[{"audio":"c.ogg"},{"ipa":"/k\u00e6t/"}],)"
-       R"("senses":[{"glosses":["a pet","small"],"tags":["countable"],"examples":[{"text":"A cat."}]},)"
-       R"({"glosses":["a man"]}],"forms":[{"form":"cats","tags":["plural"]},{"form":"kitties"},)"
-       R"({"form":"no","tags":["table-tags"]}]})"
-       "\n"
-       R"({"word":"cats","pos":"noun","senses":[{"form_of":[{"word":"cat"}]}]})"
-       "\n"
-       R"({"word":"chat","lang_code":"fr","pos":"noun","senses":[{"glosses":["cat"]}]})",
-       all,
-       "cat\tnoun /k\u00e6t/ 1. (countable) a pet: small \u2014 A cat. 2. a man\n"
-       "cats\t\u2192 cat\nkitties\t\u2192 cat\n",
-       ""},
-      {read_wiktionary_text,
-       "{\"word\":\"a\",\"senses\":[{\"glosses\":[\"x\"]}]}\n{\"word\":",
-       {},
-       "",
-       "t.jsonl:2: "},
-      {read_dsl_text,
-       "#NAME \"Test\"\n\n{to }go\nwent\n\t[m1][b]1.[/b] [trn]to move[/trn] "
-       "[com](irregular)[/com][/m]\n\t[m2][ex]~ home[/ex], see <<walk>>, [ref]run[/ref] "
-       "[s]go.wav[/s]{{a comment}} \\[sic\\]\n",
-       {},
-       "go\tto go 1. to move (irregular) go home, see {walk}, {run} [sic]\nwent\t\u2192 go\n",
-       ""},
-      {read_dsl_text,
-       "\n  a body before its headword\n",
-       {},
-       "",
-       "t.jsonl:2: a card's text before its headword"},
-      {read_xdxf_text,
-       "<xdxf format=\"logical\"><lexicon><ar><k>apple</k><k>apples</k><def><gr>n</gr>"
-       "<tr>apl</tr><deftext>fruit</deftext><ex>an apple</ex><co>see <kref>pear</kref></co>"
-       "</def></ar></lexicon></xdxf>",
-       {},
-       "apple\tn [apl] fruit an apple see {pear}\napples\t\u2192 apple\n",
-       ""},
-      {read_xdxf_text, "<xdxf format=\"visual\"><ar><k>dog</k>\n1. a dog\n2. a man</ar></xdxf>",
-       lines, "dog\t1. a dog / 2. a man\n", ""},
-      {read_xdxf_text,
-       "<xdxf>\n<ar><k>dog</k><b>bold</ar></xdxf>",
-       {},
-       "",
-       "t.jsonl:2: Opening and ending tag mismatch"},
-  };
-  for (const Case& c : cases) {
-    std::string name = "t.jsonl";
-    Result r = import_with(c.options, [&](Sink& sink) {
-      c.read(TextFile{name, c.text}, sink);
-      write_forms(sink);
-    });
-    EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << c.text;
-    if (c.error.empty()) {
-      EXPECT_EQ(r.out, c.out) << c.text;
-    }
   }
 }

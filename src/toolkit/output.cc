@@ -20,7 +20,7 @@ namespace {
 char g_temporary[PATH_MAX + 1];
 volatile std::sig_atomic_t g_have_temporary = 0;
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGABRT};
 struct sigaction g_saved[std::size(kEndingSignals)];
 struct sigaction g_saved_xfsz;
 

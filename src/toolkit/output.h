@@ -1,8 +1,8 @@
 // An output file that is replaced whole or not at all: written under a
 // hidden temporary name beside the file it replaces, flushed to the disk,
 // then renamed over it. Whatever ends the run before that (a failed write,
-// a failed check, SIGINT, SIGTERM, SIGHUP, SIGPIPE) removes the temporary
-// file and leaves an existing output as it was.
+// a failed check, SIGINT, SIGTERM, SIGHUP, SIGPIPE, an abort) removes the
+// temporary file and leaves an existing output as it was.
 //
 // An output that is a symbolic link is followed: the file it leads to is
 // replaced (in that file's folder) and the link stays. A device or a pipe

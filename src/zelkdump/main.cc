@@ -1,5 +1,7 @@
 // zelkdump: reads a dictionary database back (info, chunk list, lookups,
 // keys, extraction, verification).
+#include "toolkit/main.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,17 +162,6 @@ int dump_main(int argc, char** argv) {
 int main(int argc, char** argv) {
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  // The one place where what happened becomes the exit status.
-  const zelk::Fatal no_memory{"out of memory", zelk::kStatusTrouble};
-  int status;
-  try {
-    status = dump_main(argc, argv);
-  } catch (const zelk::Fatal& fatal) {
-    status = zelk::exit_status(fatal, "zelkdump", stderr);
-  } catch (const std::bad_alloc&) {
-    status = zelk::exit_status(no_memory, "zelkdump", stderr);
-  } catch (const std::length_error&) {
-    status = zelk::exit_status(no_memory, "zelkdump", stderr);
-  }
-  return finish(status);
+  return finish(
+      zelk::run_main({"zelkdump", "out of memory", zelk::kStatusTrouble}, dump_main, argc, argv));
 }

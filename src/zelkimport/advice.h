@@ -9,8 +9,8 @@
 
 #include <string_view>
 
-#include "zelkimport/import.h"
 #include "zelkimport/layout.h"
+#include "zelkimport/sink.h"
 
 namespace zelk::import {
 

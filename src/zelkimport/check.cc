@@ -18,8 +18,8 @@
 #include "text/utf8.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
-#include "zelkimport/import.h"
 #include "zelkimport/pdb_output.h"
+#include "zelkimport/sink.h"
 
 namespace zelk::import {
 
@@ -178,7 +178,10 @@ void print_import(std::FILE* out, const Sink& sink) {
   } else {
     row(out, "definitions continued", num(sink.continued) + " (in further entries of their key)");
   }
-  if (sink.invalid) row(out, "entries with bytes replaced", num(sink.invalid));
+  if (sink.invalid) {
+    row(out, sink.invalid_lines ? "lines with bytes replaced" : "entries with bytes replaced",
+        num(sink.invalid));
+  }
   if (sink.options.translit) {
     row(out, "characters transliterated", num(sink.unmappable.transliterated));
   }
@@ -191,8 +194,13 @@ void print_import(std::FILE* out, const Sink& sink) {
             (sink.form_headwords == 1 ? "" : "s") + ", " + num(static_cast<long>(sink.form_bytes)) +
             " bytes");
   }
-  if (sink.forms_unknown) row(out, "forms of no headword", num(sink.forms_unknown) + " (left out)");
-  if (sink.media) row(out, "media left out", num(sink.media) + " ([s]...[/s])");
+  if (sink.forms_unknown) {
+    row(out, "forms of no headword", num(sink.forms_unknown) + " (left out: no entry of that key)");
+  }
+  if (!sink.counted.empty()) std::fprintf(out, "  counted in the source:\n");
+  for (const auto& [what, count] : sink.counted) {
+    std::fprintf(out, "    %-28s %ld\n", what.c_str(), count);
+  }
 }
 
 // A word for the shell, quoted when it needs to be: in single quotes when

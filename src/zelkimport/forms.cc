@@ -12,10 +12,13 @@
 
 #include "text/charset.h"
 #include "text/keys.h"
+#include "text/lines.h"
 #include "toolkit/file.h"
 #include "zelkimport/affixes.h"
 
 namespace zelk::import {
+
+using sources::file_exists;
 
 namespace {
 
@@ -218,6 +221,43 @@ std::string pointer_pattern(Sink& sink) {
   return "-> %s";
 }
 
+// The text in the output's character set, as an entry's key is written;
+// false when the set cannot write it.
+bool in_output(Sink& sink, const std::string& utf8, std::string& out) {
+  if (!is_open(sink.to_output)) {
+    out = utf8;
+    return true;
+  }
+  Unmappable uncounted = sink.unmappable;
+  return convert(sink.to_output, utf8, out, &uncounted).ok;
+}
+
+// Leaves out the forms whose headword is no key of an entry written: a
+// pointer leads to a word the reader finds, or it is not written (and is
+// counted).
+void keep_forms_of_written_headwords(Sink& sink) {
+  std::unordered_map<std::string, const std::string*> wanted;  // key as written -> headword
+  for (const Form& f : sink.forms) {
+    std::string key;
+    if (in_output(sink, f.headword, key)) wanted.emplace(std::move(key), &f.headword);
+  }
+  std::unordered_set<std::string> written;
+  std::string_view text = view(sink.out);
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    auto it = wanted.find(std::string(line.substr(0, line.find('\t'))));
+    if (it != wanted.end()) written.insert(*it->second);
+  }
+  std::erase_if(sink.forms, [&](const Form& f) {
+    bool dangling = !written.count(f.headword);
+    sink.forms_unknown += dangling;
+    if (dangling && sink.dropped) sink.dropped->push_back(f);
+    return dangling;
+  });
+}
+
 }  // namespace
 
 void add_form(Sink& sink, std::string_view form, std::string_view headword, const Where& where) {
@@ -249,6 +289,8 @@ void write_forms(Sink& sink) {
     }
     sink.keys = std::vector<std::string>();
   }
+  if (sink.forms.empty()) return;
+  keep_forms_of_written_headwords(sink);
   if (sink.forms.empty()) return;
   const std::string pattern = pointer_pattern(sink);
   const std::string where_name = "(forms)";

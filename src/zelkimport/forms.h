@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "zelkimport/import.h"
+#include "zelkimport/sink.h"
 
 namespace zelk::import {
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "convert/sort.h"
-#include "zelkimport/import.h"
+#include "zelkimport/sink.h"
 
 namespace zelk::import {
 

@@ -1,12 +1,17 @@
-// zelkimport: from dictd, StarDict, tab, CSV, Wiktionary, DSL and XDXF
-// dictionaries to zelkpack's input or straight to a database; and --check,
-// what zelkpack will make of a text dictionary.
+// zelkimport: from the dictionaries people have (the formats of the source
+// readers' table) to zelkpack's input or straight to a database; and
+// --check, what zelkpack will make of a text dictionary.
+#include "toolkit/main.h"
+
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
+#include <set>
 
+#include "sources/formats.h"
 #include "text/charset.h"
 #include "toolkit/error.h"
 #include "toolkit/file.h"
@@ -14,6 +19,7 @@
 #include "zelkimport/pipeline.h"
 
 using namespace zelk::import;
+namespace sources = zelk::sources;
 using zelk::die;
 using zelk::exit_status;
 using zelk::Fatal;
@@ -31,20 +37,21 @@ constexpr char kForms[] =
 
 // The words of the options that are read into Options afterwards.
 struct Words {
-  std::string bad_keys = "repair", delimiter = ",", long_mode = "split", markup,
-              form_entries = "pointer";
+  std::string bad_keys = "repair", long_mode = "split", form_entries = "pointer", format;
+  std::map<std::string, std::string> values;  // each format option's value, by name
+  std::map<std::string, bool> flags;          // each format flag, by name
 };
 
 // The options of every import.
 void add_options(CLI::App& app, Command& c, Words& w) {
   Options& o = c.o;
-  app.add_option("SOURCE", c.source, "The dictionary to import");
+  std::vector<std::string> names;
+  for (const sources::Format* f : sources::formats()) names.push_back(f->name);
+  app.add_option("SOURCE", c.source.path, "The dictionary to import");
   app.add_option("-o,--output", c.output,
                  "Write here instead of standard output; a name ending in .pdb gets the database");
-  app.add_option("-f,--format", o.format,
-                 "dictd, stardict, tab, csv, wiktionary, dsl or xdxf (default: from SOURCE's "
-                 "name)")
-      ->check(CLI::IsMember({"dictd", "stardict", "tab", "csv", "wiktionary", "dsl", "xdxf"}));
+  app.add_option("-f,--format", w.format, "The source's format (default: from its name or bytes)")
+      ->check(CLI::IsMember(names));
   app.add_option("-n,--name", c.name,
                  "The database's name (default: the source's title, else its file name)");
   app.add_option("--check", c.check_file, "Say what zelkpack will make of a text dictionary");
@@ -60,28 +67,13 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("--bad-keys", w.bad_keys,
                  "Keys with a tab, line break, NUL or \" /// \": repair or skip")
       ->check(CLI::IsMember({"repair", "skip"}));
-  app.add_option("--from", o.from, "The source's character set (default UTF-8)");
+  app.add_option("--from", c.source.reading.from,
+                 "The source's character set (default: its byte order mark, else UTF-8, else "
+                 "what it declares)");
   app.add_option("--to", o.to, "The output's character set (default UTF-8)");
   app.add_flag("--translit", o.translit, "Transliterate what --to has no place for, else '?'");
   app.add_option("--replace", o.replace,
                  "Write CHAR for what --to has no place for, and for stray bytes of the source");
-  app.add_option("--markup", w.markup,
-                 "html: markup becomes text (StarDict's markup fields; tab files holding <br />), "
-                 "none: markup is kept as it is")
-      ->check(CLI::IsMember({"html", "none"}));
-}
-
-// The options of one source format or another, and of forms.
-void add_source_options(CLI::App& app, Options& o, Words& w) {
-  app.add_flag("--metadata", o.metadata, "dictd: keep the 00-database-* entries");
-  app.add_flag("--keep-headword", o.keep_headword,
-               "dictd: keep a definition's first line when it is the headword");
-  app.add_option("--key-column", o.key_column, "CSV: the key's column, from 1")
-      ->check(CLI::Range(1, 1 << 20));
-  app.add_option("--value-column", o.value_column, "CSV: the definition's column, from 1")
-      ->check(CLI::Range(1, 1 << 20));
-  app.add_flag("--header", o.header, "CSV: the first row names the columns");
-  app.add_option("--delimiter", w.delimiter, "CSV: the field delimiter (default ',')");
   app.add_option("--forms", o.forms,
                  "Forms to add: a file of form<TAB>headword lines, or hunspell:LANG (a Hunspell "
                  "dictionary such as de_DE); may be given more than once");
@@ -90,23 +82,68 @@ void add_source_options(CLI::App& app, Options& o, Words& w) {
   app.add_option("--form-entries", w.form_entries,
                  "pointer (a form points at its headwords) or copy (repeats their definitions)")
       ->check(CLI::IsMember({"pointer", "copy"}));
-  app.add_option("--lang-code", o.lang_code,
-                 "Wiktionary: only the words of this language (its code, such as en)");
-  app.add_flag("--examples", o.examples, "Wiktionary: each sense's examples too");
-  app.add_flag("--pronunciation", o.pronunciation, "Wiktionary: each word's first IPA too");
-  app.add_option("--forms-column", o.forms_column,
-                 "CSV: the column of a row's forms, separated by |, from 1")
-      ->check(CLI::Range(1, 1 << 20));
+}
+
+// The options of each format, from the table of formats: each once, its
+// help naming the formats that take it.
+void add_format_options(CLI::App& app, Words& w) {
+  std::map<std::string, std::string> owners;
+  for (const sources::Format* f : sources::formats()) {
+    for (const sources::OptionSpec& spec : f->options) {
+      std::string& o = owners[spec.name];
+      o += (o.empty() ? "" : ", ") + std::string(f->name);
+    }
+  }
+  std::set<std::string> added;
+  for (const sources::Format* f : sources::formats()) {
+    for (const sources::OptionSpec& spec : f->options) {
+      if (!added.insert(spec.name).second) continue;
+      std::string name = std::string("--") + spec.name;
+      std::string help = owners[spec.name] + ": " + spec.help;
+      if (!spec.value) {
+        app.add_flag(name, w.flags[spec.name], help);
+        continue;
+      }
+      CLI::Option* option = app.add_option(name, w.values[spec.name], help);
+      option->type_name(spec.value);
+      if (!spec.choices.empty()) {
+        option->check(
+            CLI::IsMember(std::vector<std::string>(spec.choices.begin(), spec.choices.end())));
+      }
+      if (spec.most > spec.least) option->check(CLI::Range(spec.least, spec.most));
+      if (spec.check) {
+        auto check = spec.check;
+        option->check(CLI::Validator(
+            [check](std::string& value) {
+              const char* wrong = check(value);
+              return wrong ? std::string(wrong) : std::string();
+            },
+            ""));
+      }
+    }
+  }
+}
+
+// The formats, for --help: each with its files and what it is.
+std::string formats_help() {
+  std::string text = "Formats (--format; else from the source's name or first bytes):\n";
+  for (const sources::Format* f : sources::formats()) {
+    std::string endings;
+    for (const char* e : f->endings) endings += (endings.empty() ? "" : " ") + std::string(e);
+    text += "  " + std::string(f->name) + std::string(12 - std::strlen(f->name), ' ') +
+            f->description + (endings.empty() ? "" : " (" + endings + ")") + "\n";
+  }
+  return text;
 }
 
 // Refuses, as a usage mistake, a character set iconv does not know, and an
 // output set that is not a byte superset of ASCII (each ASCII character
 // written as its own byte where the set has it): zelkpack reads tabs, line
 // feeds and " /// " as those bytes.
-void check_charsets(const Options& o) {
+void check_charsets(const std::string& source_set, const Options& o) {
   zelk::Converter from, to;
-  if (!o.from.empty() && !zelk::try_open(from, o.from, "UTF-8")) {
-    usage_error("--from: unknown character set '" + o.from + "'");
+  if (!source_set.empty() && !zelk::try_open(from, source_set, "UTF-8")) {
+    usage_error("--from: unknown character set '" + source_set + "'");
   }
   if (o.to.empty()) return;
   if (!zelk::try_open(to, "UTF-8", o.to)) {
@@ -124,36 +161,36 @@ void check_charsets(const Options& o) {
   }
 }
 
-// The option words into Options, refusing the combinations that make no sense.
-void read_words(const Words& w, Options& o) {
-  const std::string& delimiter = w.delimiter;
-  if (delimiter.size() != 1 || delimiter == "\"" || delimiter == "\n" || delimiter == "\r") {
-    usage_error("--delimiter takes one character other than a quote or a line break");
-  }
-  o.delimiter = delimiter[0];
+// The option words into the command, refusing the combinations that make no sense.
+void read_words(const CLI::App& app, const Words& w, Command& c) {
+  Options& o = c.o;
   o.bad_keys = w.bad_keys == "skip" ? BadKeys::kSkip : BadKeys::kRepair;
   o.long_definitions = w.long_mode == "cut"     ? Long::kCut
                        : w.long_mode == "whole" ? Long::kWhole
                                                 : Long::kSplit;
-  o.markup = w.markup == "html";
-  o.markup_given = !w.markup.empty();
   o.copy_forms = w.form_entries == "copy";
   if (o.translit && !o.replace.empty()) usage_error("--translit and --replace exclude each other");
   if (o.translit && o.to.empty()) usage_error("--translit needs --to");
-  check_charsets(o);
+  check_charsets(c.source.reading.from, o);
+  c.source.format = w.format.empty() ? nullptr : sources::find_format(w.format);
+  for (const auto& [name, value] : w.values) {
+    if (app.count("--" + name)) c.source.options[name] = value;
+  }
+  for (const auto& [name, value] : w.flags) {
+    if (value) c.source.options[name] = "1";
+  }
 }
 
 int run(int argc, char** argv) {
-  CLI::App app{std::string("Turns dictd, StarDict, tab, CSV, Wiktionary, DSL and XDXF dictionaries "
-                           "into zelkpack's "
-                           "input or a database:\n") +
+  CLI::App app{std::string("Turns the dictionaries people have into zelkpack's input or a "
+                           "database:\n") +
                    kForms,
                "zelkimport"};
   Command c;
-  Options& o = c.o;
   Words words;
   add_options(app, c, words);
-  add_source_options(app, o, words);
+  add_format_options(app, words);
+  app.footer(formats_help());
   app.set_version_flag("--version", std::string("zelkimport ") + zelk::kVersion);
   try {
     app.parse(argc, argv);
@@ -164,15 +201,15 @@ int run(int argc, char** argv) {
     }
     return status == 0 ? 0 : 2;
   }
-  read_words(words, o);
+  read_words(app, words, c);
 
   if (!c.check_file.empty()) {
-    if (!c.source.empty()) usage_error("--check takes one file and no SOURCE");
-    return check_file(c.check_file, o.chunksize) ? 0 : 1;
+    if (!c.source.path.empty()) usage_error("--check takes one file and no SOURCE");
+    return check_file(c.check_file, c.o.chunksize) ? 0 : 1;
   }
-  if (c.source.empty()) usage_error("a SOURCE is required");
-  if (o.chunksize < kMinImportChunkSize) {
-    usage_error("-k " + std::to_string(o.chunksize) +
+  if (c.source.path.empty()) usage_error("a SOURCE is required");
+  if (c.o.chunksize < kMinImportChunkSize) {
+    usage_error("-k " + std::to_string(c.o.chunksize) +
                 " leaves no room for entries: an import takes -k " +
                 std::to_string(kMinImportChunkSize) + " to 65535");
   }
@@ -183,13 +220,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const Fatal& fatal) {
-    zelk::show_progress(progress_stream(), "");
-    return exit_status(fatal, "zelkimport", stderr);
-  } catch (const std::bad_alloc&) {
-    zelk::show_progress(progress_stream(), "");
-    return exit_status(Fatal{"out of memory"}, "zelkimport", stderr);
-  }
+  return zelk::run_main({"zelkimport", "out of memory", 1}, run, argc, argv);
 }

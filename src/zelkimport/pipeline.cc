@@ -24,63 +24,6 @@ namespace zelk::import {
 
 namespace {
 
-// The source as named, or the .index / .ifo of the dictionary a file named
-// instead belongs to; sets format when it was not given.
-std::string resolve_source(const std::string& source, std::string& format) {
-  struct Part {
-    const char* suffix;
-    const char* format;
-    const char* main;
-  };
-  static const Part kParts[] = {{".dict.dz", "dictd", ".index"},  {".dict", "dictd", ".index"},
-                                {".dict.dz", "stardict", ".ifo"}, {".dict", "stardict", ".ifo"},
-                                {".idx", "stardict", ".ifo"},     {".idx.gz", "stardict", ".ifo"},
-                                {".syn", "stardict", ".ifo"},     {".syn.gz", "stardict", ".ifo"},
-                                {".syn.dz", "stardict", ".ifo"}};
-  // Formats known by their own suffixes, compressed or not.
-  static const std::pair<const char*, const char*> kSuffixes[] = {
-      {".index", "dictd"},         {".ifo", "stardict"},       {".jsonl", "wiktionary"},
-      {".jsonl.gz", "wiktionary"}, {".json.gz", "wiktionary"}, {".dsl", "dsl"},
-      {".dsl.dz", "dsl"},          {".xdxf", "xdxf"},          {".xdxf.dz", "xdxf"}};
-  for (const auto& [suffix, known] : kSuffixes) {
-    if (format.empty() && source.ends_with(suffix)) format = known;
-  }
-  if (!format.empty() && format != "dictd" && format != "stardict") return source;
-  if (source.ends_with(".index") || source.ends_with(".ifo")) return source;
-  for (const Part& part : kParts) {
-    if (!source.ends_with(part.suffix) || (!format.empty() && format != part.format)) continue;
-    std::string main = source.substr(0, source.size() - std::strlen(part.suffix)) + part.main;
-    if (!file_exists(main)) continue;
-    zelk::note(stderr, "zelkimport: '%s' is part of a %s dictionary: reading '%s'\n",
-               source.c_str(), part.format, main.c_str());
-    format = part.format;
-    return main;
-  }
-  for (const Part& part : kParts) {
-    if (source.ends_with(part.suffix) && file_exists(source)) {
-      die("'%s' looks like part of a dictd or StarDict dictionary, but no %s stands beside it; "
-          "name the dictionary's .index or .ifo",
-          source.c_str(), part.main);
-    }
-  }
-  if (format.empty()) format = source.ends_with(".csv") || source.ends_with(".CSV") ? "csv" : "tab";
-  return source;
-}
-
-// Every file the import reads.
-std::vector<std::string> source_files(const std::string& source, const std::string& format) {
-  std::vector<std::string> files{source};
-  auto add = [&](const char* main, std::initializer_list<const char*> suffixes) {
-    std::string base = source.substr(0, source.size() - std::strlen(main));
-    for (const char* s : suffixes) files.push_back(base + s);
-  };
-  if (format == "dictd" && source.ends_with(".index")) add(".index", {".dict.dz", ".dict"});
-  if (format == "stardict" && source.ends_with(".ifo")) {
-    add(".ifo", {".idx", ".idx.gz", ".dict.dz", ".dict", ".syn", ".syn.gz", ".syn.dz"});
-  }
-  return files;
-}
-
 // The text to standard output, or to the output file, which it replaces.
 void write_output(Output* out, std::string_view text) {
   if (!out) {
@@ -99,19 +42,6 @@ void write_output(Output* out, std::string_view text) {
   zelk::commit_output(*out);
 }
 
-// The file's name without its folder and its dictionary suffixes.
-std::string stem(const std::string& path) {
-  std::string s = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  for (const char* suffix : {".index", ".ifo", ".txt", ".tab", ".tsv", ".csv", ".CSV", ".jsonl.gz",
-                             ".jsonl", ".dsl.dz", ".dsl", ".xdxf.dz", ".xdxf"}) {
-    if (s.size() > std::strlen(suffix) && s.ends_with(suffix)) {
-      s.resize(s.size() - std::strlen(suffix));
-      break;
-    }
-  }
-  return s;
-}
-
 // Where a name of which only the first used bytes fit is best cut: at the
 // last blank before them unless the cut falls between words already, with
 // no blank left at its end.
@@ -126,8 +56,11 @@ size_t name_end(std::string_view name, size_t used) {
 }
 
 // The name the database gets: -n, else the source's title, else its stem.
-std::string chosen_name(const std::string& given, const Sink& sink, const std::string& source) {
-  return !given.empty() ? given : !sink.title.empty() ? sink.title : stem(source);
+std::string chosen_name(const std::string& given, const std::string& title,
+                        const std::string& source) {
+  std::string flat;
+  sources::flatten_blanks(title, flat);
+  return !given.empty() ? given : !flat.empty() ? flat : sources::stem(source);
 }
 
 // That name in the output's character set, at most 31 bytes, cut at a word
@@ -177,40 +110,50 @@ TextSummary packed_summary(const Sink& sink, long repeated, const Packed& packed
 }
 
 // Refuses an output that is a file of the source.
-void check_output(const Command& c, const std::string& source) {
+void check_output(const Command& c, const sources::Source& source) {
   if (c.output.empty() || c.output == "-") return;
-  for (const std::string& file : source_files(source, c.o.format)) {
+  for (const std::string& file : sources::files_of(*source.format, source.path)) {
     if (same_file(file, c.output)) {
-      if (file == c.source) die("output '%s' is the source", c.output.c_str());
+      if (file == c.source.path) die("output '%s' is the source", c.output.c_str());
       std::string which = file == c.output ? "" : " (it is '" + file + "')";
       die("output '%s' is part of the source%s", c.output.c_str(), which.c_str());
     }
   }
 }
 
-void read_source(const std::string& source, const std::string& format, Sink& sink) {
-  if (format == "dictd") {
-    import_dictd(source, sink);
-  } else if (format == "stardict") {
-    import_stardict(source, sink);
-  } else if (format == "csv") {
-    import_csv(source, sink);
-  } else if (format == "wiktionary") {
-    import_wiktionary(source, sink);
-  } else if (format == "xdxf") {
-    import_xdxf(source, sink);
-  } else if (format == "dsl") {
-    import_dsl(source, sink);
-  } else {
-    import_tab(source, sink);
+// Refuses, as a usage mistake, an option of another format than the source's.
+void check_format_options(const sources::Source& source) {
+  for (const auto& [name, value] : source.options) {
+    std::string owners;
+    bool owned = false;
+    for (const sources::Format* f : sources::formats()) {
+      for (const sources::OptionSpec& spec : f->options) {
+        if (name != spec.name) continue;
+        owners += (owners.empty() ? "" : " and ") + std::string(f->name);
+        owned |= f == source.format;
+      }
+    }
+    if (!owned) {
+      die_with(2, "--%s is an option of %s sources; '%s' is read as %s (see --format)",
+               name.c_str(), owners.c_str(), source.path.c_str(), source.format->name);
+    }
   }
 }
 
-void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k,
+// Reads the source into sink, a batch at a time.
+sources::Emit read_source(const sources::Source& source, Sink& sink) {
+  sources::Emit emit;
+  emit.take = [&sink](sources::Batch& batch) { take_batch(sink, batch); };
+  source.format->read(source, emit);
+  sources::flush(emit);
+  return emit;
+}
+
+void write_pdb(const Command& c, const std::string& title, Sink& sink, Layout& layout, int k,
                int advised, Output& out) {
   zelk::Settings settings;
   bool cut;
-  std::string name = chosen_name(c.name, sink, source);
+  std::string name = chosen_name(c.name, title, c.source.path);
   settings.storyName = database_name(sink, name, &cut);
   if (cut) {
     zelk::note(stderr, "zelkimport: the name '%s' is cut to fit in 31 bytes: '%s'\n", name.c_str(),
@@ -232,10 +175,10 @@ void write_pdb(const Command& c, const std::string& source, Sink& sink, Layout& 
   print_summary(stderr, c.output, s, k, &sink, what);
 }
 
-void write_text(const Command& c, const std::string& source, Sink& sink, Layout& layout, int k,
+void write_text(const Command& c, const std::string& title, Sink& sink, Layout& layout, int k,
                 int advised, Output* out) {
   bool cut;
-  std::string name = database_name(sink, chosen_name(c.name, sink, source), &cut);
+  std::string name = database_name(sink, chosen_name(c.name, title, c.source.path), &cut);
   zelk::LineTable arranged;
   Bytes text = layout.moved ? arranged_text(view(sink.out), layout, arranged) : std::move(sink.out);
   sink.out = Bytes();
@@ -257,10 +200,15 @@ void write_text(const Command& c, const std::string& source, Sink& sink, Layout&
 void import(Command& c) {
   Options& o = c.o;
   struct stat st;
-  if (stat(c.source.c_str(), &st) != 0) {
-    die("cannot open '%s': %s", c.source.c_str(), std::strerror(errno));
+  if (stat(c.source.path.c_str(), &st) != 0) {
+    die("cannot open '%s': %s", c.source.path.c_str(), std::strerror(errno));
   }
-  std::string source = resolve_source(c.source, o.format);
+  sources::Resolved resolved = sources::resolve(c.source.path, c.source.format);
+  if (!resolved.note.empty()) zelk::note(stderr, "zelkimport: %s\n", resolved.note.c_str());
+  sources::Source source = c.source;
+  source.path = resolved.path;
+  source.format = resolved.format;
+  check_format_options(source);
   check_output(c, source);
   // The output is opened before any work: one that cannot be written stops
   // the run at once.
@@ -268,9 +216,10 @@ void import(Command& c) {
   if (!c.output.empty() && c.output != "-") out.emplace(zelk::open_output(c.output));
   say("reading");
   Sink sink(o);
-  read_source(source, o.format, sink);
+  source.reading.stray = sink.stray;
+  sources::Emit emit = read_source(source, sink);
   done_saying();
-  finish_reading(sink, source);
+  finish_reading(sink, emit, source.path);
   write_forms(sink);
   int k = o.chunksize;
   if (o.long_definitions == Long::kWhole) {
@@ -285,16 +234,16 @@ void import(Command& c) {
                     ? advised_chunksize(sink, view(sink.out), layout, k)
                     : -1;
   if (is_database_name(c.output)) {
-    write_pdb(c, source, sink, layout, k, advised, *out);
+    write_pdb(c, emit.title, sink, layout, k, advised, *out);
   } else {
-    write_text(c, source, sink, layout, k, advised, out ? &*out : nullptr);
+    write_text(c, emit.title, sink, layout, k, advised, out ? &*out : nullptr);
   }
 }
 
 bool check_file(const std::string& file, int chunksize) {
   Bytes text = read_whole(file);
   TextSummary s = check_text(text.data(), text.size(), chunksize);
-  s.name = stem(file);
+  s.name = sources::stem(file);
   bool whole = print_summary(stdout, file, s, chunksize, nullptr);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     die("cannot write standard output: %s", std::strerror(errno ? errno : EIO));

@@ -8,14 +8,16 @@
 #include <cstdio>
 #include <string>
 
-#include "zelkimport/import.h"
+#include "sources/formats.h"
+#include "zelkimport/sink.h"
 
 namespace zelk::import {
 
 // What the command line asks for.
 struct Command {
   Options o;
-  std::string source, output, check_file, name;
+  sources::Source source;  // as named; its format when --format gave it
+  std::string output, check_file, name;
 };
 
 // Runs the import c asks for. Raises Fatal.

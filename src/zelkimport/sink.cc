@@ -1,40 +1,25 @@
+#include "zelkimport/sink.h"
+
 #include <utf8proc.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include "convert/entry.h"
 #include "format/format.h"
 #include "toolkit/file.h"
-#include "zelkimport/import.h"
-#include "zelkimport/markup.h"
+#include "zelkimport/forms.h"
 
 namespace zelk::import {
-
-std::string describe(const Where& where) {
-  return *where.file + (where.is_line ? ":" : ": entry ") + std::to_string(where.number);
-}
-
-std::string describe(const Where& where, std::string_view key) {
-  return describe(where) + (where.is_line ? ": " : " ") + quote(key);
-}
-
-std::string quote(std::string_view text) {
-  Escaping how;
-  how.double_backslash = false;
-  how.upper_hex = true;
-  how.high_bytes = !is_utf8(text);
-  how.max = 60;
-  return "'" + escape_bytes(text, how) + "'";
-}
 
 int layout_budget(const Options& o) {
   return o.long_definitions == Long::kWhole ? 65535 : o.chunksize;
 }
 
 Sink::Sink(const Options& o) : options(o), keep_reflowed(o.long_definitions != Long::kWhole) {
-  if (!o.from.empty()) open_converter(from_source, o.from, "UTF-8", false);
   stray = !o.replace.empty() ? o.replace : "\xEF\xBF\xBD";  // U+FFFD
   if (!o.to.empty()) {
     open_converter(to_output, "UTF-8", o.to, false);
@@ -62,14 +47,12 @@ void take_entries(Sink& sink, Sink& part) {
   sink.repaired += part.repaired;
   sink.shortened += part.shortened;
   sink.long_keys += part.long_keys;
-  if (sink.title.empty()) sink.title = part.title;
   for (Reflowed& r : part.reflowed) {
     r.first_line += sink.written - part.written;
     sink.reflowed.push_back(std::move(r));
   }
   part.reflowed.clear();
   sink.forms.insert(sink.forms.end(), part.forms.begin(), part.forms.end());
-  sink.media += part.media;
   sink.keys.insert(sink.keys.end(), part.keys.begin(), part.keys.end());
   for (auto& [key, values] : part.definitions) {
     auto& all = sink.definitions[key];
@@ -77,22 +60,26 @@ void take_entries(Sink& sink, Sink& part) {
   }
   sink.continued += part.continued;
   sink.cut += part.cut;
-  if (sink.invalid == 0) sink.first_invalid = part.first_invalid;
-  sink.invalid += part.invalid;
-  sink.invalid_bytes += part.invalid_bytes;
-  sink.invalid_notes.insert(sink.invalid_notes.end(), part.invalid_notes.begin(),
-                            part.invalid_notes.end());
   sink.unmappable.transliterated += part.unmappable.transliterated;
   sink.unmappable.replaced += part.unmappable.replaced;
   sink.longest_line = std::max(sink.longest_line, part.longest_line);
   for (const auto& [reason, count] : part.skipped) sink.skipped[reason] += count;
 }
 
-void skip_entry(Sink& sink, const Where& where, std::string_view key, const char* reason,
-                const std::string& detail) {
-  ++sink.skipped[reason];
-  note(sink.messages, "zelkimport: %s skipped: %s%s\n", describe(where, key).c_str(), reason,
-       detail.c_str());
+void skip_entry(Sink& sink, const Where& where, std::string_view key, std::string_view reason,
+                std::string_view detail, bool quiet) {
+  ++sink.skipped[std::string(reason)];
+  if (sink.skipped_at) sink.skipped_at->emplace_back(*where.file, where.number);
+  if (quiet) return;
+  note(sink.messages, "zelkimport: %s skipped: %.*s%.*s\n", describe(where, key).c_str(),
+       static_cast<int>(reason.size()), reason.data(), static_cast<int>(detail.size()),
+       detail.data());
+}
+
+Bytes read_whole(const std::string& path) {
+  Bytes data;
+  read_whole_file(path, data);
+  return data;
 }
 
 namespace {
@@ -295,27 +282,6 @@ void write_entry(Sink& sink, std::string_view key, std::string_view value, const
   }
 }
 
-namespace {
-
-// Valid UTF-8 from text: each byte that is not part of a character becomes
-// sink.stray. Returns the number of bytes replaced.
-size_t replace_invalid(Sink& sink, std::string_view text, std::string& out) {
-  out.clear();
-  size_t replaced = 0;
-  while (!text.empty()) {
-    size_t valid = utf8_valid_prefix(text);
-    out.append(text.substr(0, valid));
-    if (valid == text.size()) break;
-    if (sink.invalid_bytes.size() < 256) sink.invalid_bytes += text[valid];
-    out += sink.stray;
-    ++replaced;
-    text.remove_prefix(valid + 1);
-  }
-  return replaced;
-}
-
-}  // namespace
-
 size_t fit_output(Sink& sink, std::string_view utf8, size_t room, std::string& out) {
   std::string name = "the name";
   return fit(sink, utf8, room, out, Where{&name, 0, false}, utf8);
@@ -362,45 +328,19 @@ void flatten(std::string_view text, const std::string& separator, std::string& o
 
 namespace {
 
-// Key and value in UTF-8: converted from the source's set, stray bytes
-// replaced (each entry that had some named), a byte order mark dropped from
-// the key. False when the entry is skipped. The results may live in sink's
-// scratch.
-bool in_utf8(Sink& sink, std::string_view& key, std::string_view& value, const Where& where) {
-  if (is_open(sink.from_source) && !sink.source_in_utf8) {
-    for (int part = 0; part < 2; ++part) {
-      std::string_view text = part == 0 ? key : value;
-      std::string& dest = part == 0 ? sink.key_buf : sink.utf8_buf;
-      Conversion r = convert(sink.from_source, text, dest, nullptr);
-      if (!r.ok) {
-        skip_entry(sink, where, key, "not valid in the source's character set",
-                   " (" + sink.options.from + ", byte " + std::to_string(r.at + 1) + " of the " +
-                       (part == 0 ? "key" : "definition") + ")");
-        return false;
-      }
-    }
-    key = sink.key_buf;
-    value = sink.utf8_buf;
+// Text the readers hand on is UTF-8; should a byte not be, it becomes
+// sink.stray rather than reach the output.
+std::string_view in_utf8(Sink& sink, std::string_view text, std::string& scratch) {
+  if (is_utf8(text)) return text;
+  scratch.clear();
+  while (!text.empty()) {
+    size_t valid = utf8_valid_prefix(text);
+    scratch.append(text.substr(0, valid));
+    if (valid == text.size()) break;
+    scratch += sink.stray;
+    text.remove_prefix(valid + 1);
   }
-  if (utf8_valid_prefix(key) != key.size() || utf8_valid_prefix(value) != value.size()) {
-    // Stray bytes in a source that is otherwise valid are replaced and named;
-    // a source with many is in another set (finish_reading stops).
-    std::string before = quote(key);
-    size_t bytes = replace_invalid(sink, key, sink.key_buf);
-    bytes += replace_invalid(sink, value, sink.utf8_buf);
-    key = sink.key_buf;
-    value = sink.utf8_buf;
-    if (sink.invalid++ == 0) {
-      sink.first_invalid = describe(where) + (where.is_line ? ": " : " ") + before;
-    }
-    if (sink.invalid_notes.size() < 20) {
-      sink.invalid_notes.push_back(describe(where) + ": " + std::to_string(bytes) + " byte" +
-                                   (bytes == 1 ? "" : "s") + " not valid UTF-8 replaced in " +
-                                   before);
-    }
-  }
-  if (key.size() >= 3 && std::memcmp(key.data(), "\xEF\xBB\xBF", 3) == 0) key.remove_prefix(3);
-  return true;
+  return scratch;
 }
 
 // The key as zelkpack can keep it: repaired, or with --bad-keys skip
@@ -427,16 +367,11 @@ bool usable_key(Sink& sink, std::string& k, const Where& where) {
 
 }  // namespace
 
-void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where,
-               bool markup) {
-  if (!in_utf8(sink, key, value, where)) return;
-  std::string text;
-  if (markup) {
-    text = markup_to_text(value);
-    value = text;
-  }
+void add_entry(Sink& sink, std::string_view key, std::string_view value, const Where& where) {
+  key = in_utf8(sink, key, sink.key_buf);
+  if (key.size() >= 3 && std::memcmp(key.data(), "\xEF\xBB\xBF", 3) == 0) key.remove_prefix(3);
   std::string& v = sink.value_buf;
-  flatten(value, sink.options.separator, v);
+  flatten(in_utf8(sink, value, sink.utf8_buf), sink.options.separator, v);
   std::string& k = sink.key_buf;
   if (k.data() != key.data()) k.assign(key);
   if (!usable_key(sink, k, where)) return;
@@ -446,10 +381,77 @@ void add_entry(Sink& sink, std::string_view key, std::string_view value, const W
 }
 
 bool clean_key(Sink& sink, std::string_view key, const Where& where, std::string& out) {
-  std::string_view none;
-  if (!in_utf8(sink, key, none, where)) return false;
+  std::string scratch;
+  key = in_utf8(sink, key, scratch);
+  if (key.size() >= 3 && std::memcmp(key.data(), "\xEF\xBB\xBF", 3) == 0) key.remove_prefix(3);
   out.assign(key);
   return usable_key(sink, out, where);
+}
+
+namespace {
+
+// The items of [first, last) of batch, in order.
+void take_items(Sink& sink, const sources::Batch& batch, size_t first, size_t last) {
+  using sources::Kind;
+  for (size_t i = first; i < last; ++i) {
+    const sources::Item& item = batch.items[i];
+    auto text = [&](int n) { return sources::text_of(batch, item, n); };
+    switch (item.kind) {
+      case Kind::kEntry:
+        add_entry(sink, text(0), text(1), item.where);
+        break;
+      case Kind::kForm:
+        add_form(sink, text(0), text(1), item.where);
+        break;
+      case Kind::kSkip:
+        skip_entry(sink, item.where, text(0), text(1), text(2), item.quiet);
+        break;
+      case Kind::kNote: {
+        std::string_view said = text(0);
+        note(sink.messages, "zelkimport: %s: %.*s\n", describe(item.where).c_str(),
+             static_cast<int>(said.size()), said.data());
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void take_batch(Sink& sink, const sources::Batch& batch) {
+  // A large batch is cleaned in two halves side by side: the second half's
+  // lines and messages are put after the first's, as if it had been read in
+  // one go.
+  const size_t n = batch.items.size();
+  if (n < 4096 || std::thread::hardware_concurrency() < 2) return take_items(sink, batch, 0, n);
+  const size_t half = n / 2;
+  Sink second(sink.options);
+  second.stray = sink.stray;
+  Captured said;  // the second half's messages, until the first half is done
+  second.messages = sink.messages ? said.f : nullptr;
+  std::vector<std::pair<std::string, long>> second_skipped;
+  if (sink.skipped_at) second.skipped_at = &second_skipped;
+  std::future<void> later =
+      std::async(std::launch::async, take_items, std::ref(second), std::cref(batch), half, n);
+  try {
+    take_items(sink, batch, 0, half);
+  } catch (...) {
+    later.wait();  // what the second half found comes after the first failure: dropped
+    throw;
+  }
+  std::exception_ptr failed;
+  try {
+    later.get();
+  } catch (...) {
+    failed = std::current_exception();
+  }
+  std::string messages = said.text();
+  if (!messages.empty()) note(sink.messages, "%s", messages.c_str());
+  take_entries(sink, second);
+  if (sink.skipped_at) {
+    sink.skipped_at->insert(sink.skipped_at->end(), second_skipped.begin(), second_skipped.end());
+  }
+  if (failed) std::rethrow_exception(failed);
 }
 
 namespace {
@@ -466,21 +468,26 @@ const char* likely_charset(std::string_view invalid_bytes) {
 
 }  // namespace
 
-void finish_reading(Sink& sink, const std::string& source) {
+void finish_reading(Sink& sink, const sources::Emit& emit, const std::string& source) {
+  const sources::Damage& damage = emit.damage;
+  sink.invalid = damage.units;
+  sink.invalid_lines = damage.lines;
+  sink.counted = emit.counted;
   // A handful: a few stray bytes, or one entry in a thousand.
-  long handful = std::max<long>(3, (sink.written + sink.invalid) / 1000);
-  if (sink.invalid > handful) {
-    die("%s is not UTF-8: %ld entries hold bytes that are not, the first %s; give --from %s "
-        "(or the character set it was saved in)",
-        source.c_str(), sink.invalid, sink.first_invalid.c_str(),
-        likely_charset(sink.invalid_bytes));
+  long handful = std::max<long>(3, (sink.written + damage.units) / 1000);
+  if (damage.units > handful) {
+    die("%s is not UTF-8: %ld %s hold bytes that are not, the first %s; give --from %s (or the "
+        "character set it was saved in)",
+        source.c_str(), damage.units, damage.lines ? "lines" : "entries", damage.first.c_str(),
+        likely_charset(damage.sample));
   }
-  for (const std::string& said : sink.invalid_notes) {
+  for (const std::string& said : damage.notes) {
     note(sink.messages, "zelkimport: %s\n", said.c_str());
   }
-  if (sink.invalid > static_cast<long>(sink.invalid_notes.size())) {
-    note(sink.messages, "zelkimport: ... and %zu more entries with bytes replaced\n",
-         static_cast<size_t>(sink.invalid) - sink.invalid_notes.size());
+  if (damage.units > static_cast<long>(damage.notes.size())) {
+    note(sink.messages, "zelkimport: ... and %zu more %s with bytes replaced\n",
+         static_cast<size_t>(damage.units) - damage.notes.size(),
+         damage.lines ? "lines" : "entries");
   }
   if (sink.written == 0) die("%s: no entries to write", source.c_str());
 }

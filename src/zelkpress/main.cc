@@ -5,6 +5,8 @@
 // file behind. A link or a device at OUTPUT is written through, never
 // removed; OUTPUT that is CHUNK itself is refused. It prints nothing on
 // success (it shares standard output with zelkpack).
+#include "toolkit/main.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,9 +35,7 @@ int printed() {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int press_main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::printf(
         "%s"
@@ -53,4 +53,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   return zelk::press_file(argv[1], argv[2], stderr) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return zelk::run_main({"zelkpress", "out of memory", 1}, press_main, argc, argv);
 }

@@ -1,4 +1,4 @@
-#include "zelkimport/markup.h"
+#include "sources/markup.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
@@ -11,7 +11,7 @@
 
 #include "text/utf8.h"
 
-namespace zelk::import {
+namespace zelk::sources {
 
 namespace {
 
@@ -92,6 +92,12 @@ bool breaks_line(const xmlNode* node) {
              "pre", "blockquote", "section", "article", "header", "footer", "def", "ex", "co"});
 }
 
+// The text without blanks at either end.
+std::string trimmed(std::string_view text) {
+  size_t begin = text.find_first_not_of(" \t\n\r"), end = text.find_last_not_of(" \t\n\r");
+  return begin == std::string_view::npos ? "" : std::string(text.substr(begin, end - begin + 1));
+}
+
 int hex_digit(char ch) {
   if (ch >= '0' && ch <= '9') return ch - '0';
   ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -120,7 +126,7 @@ std::string linked_word(const xmlNode* node) {
     if (!is_utf8(word)) word = link;
   }
   xmlFree(href);
-  return word;
+  return trimmed(word);
 }
 
 bool same_but_for_case(std::string_view a, std::string_view b) {
@@ -137,10 +143,8 @@ void walk(const xmlNode* node, std::string& out);
 void link(const xmlNode* node, const std::string& word, std::string& out) {
   std::string text;
   walk(node->children, text);
-  size_t begin = text.find_first_not_of(' '), end = text.find_last_not_of(' ');
-  std::string_view shown =
-      begin == std::string::npos ? "" : std::string_view(text).substr(begin, end - begin + 1);
-  if (!shown.empty() && !same_but_for_case(shown, word)) out.append(text) += ' ';
+  std::string shown = trimmed(text);
+  if (!shown.empty() && !same_but_for_case(shown, word)) out.append(shown) += ' ';
   out += '{' + word + '}';
 }
 
@@ -172,6 +176,13 @@ void quiet(void*, const char*, ...) {}
 
 }  // namespace
 
+const OptionSpec kMarkupOption{
+    "markup",
+    "WORD",
+    "html: markup becomes text (StarDict's markup fields; tab files holding <br />), none: markup "
+    "is kept as it is",
+    {"html", "none"}};
+
 std::string markup_to_text(std::string_view markup) {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -193,4 +204,4 @@ std::string markup_to_text(std::string_view markup) {
   return out;
 }
 
-}  // namespace zelk::import
+}  // namespace zelk::sources

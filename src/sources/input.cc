@@ -1,37 +1,98 @@
-// Reading the source files: whole, and expanded when gzip-compressed (dictd's
-// and StarDict's .dz files are gzip files with an index of their blocks,
-// read here from start to end).
+#include "sources/input.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "toolkit/error.h"
 #include "toolkit/file.h"
-#include "zelkimport/import.h"
 
-namespace zelk::import {
+namespace zelk::sources {
+
+bool is_gzip(std::string_view head) {
+  return head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0x1F &&
+         static_cast<unsigned char>(head[1]) == 0x8B;
+}
 
 bool file_exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
 
-Bytes read_whole(const std::string& path) {
-  Bytes data;
-  read_whole_file(path, data);
-  return data;
+Input::Input(Input&& other) noexcept
+    : path(std::move(other.path)), gz(std::exchange(other.gz, nullptr)) {}
+
+Input& Input::operator=(Input&& other) noexcept {
+  if (this != &other) {
+    if (gz) gzclose(gz);
+    path = std::move(other.path);
+    gz = std::exchange(other.gz, nullptr);
+  }
+  return *this;
 }
 
-bool is_gzip(std::string_view data) {
-  return data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0x1F &&
-         static_cast<unsigned char>(data[1]) == 0x8B;
+Input::~Input() {
+  if (gz) gzclose(gz);
+}
+
+namespace {
+
+// The file's descriptor, open for reading: a folder is refused.
+int open_file_for_reading(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) die("cannot open '%s': %s", path.c_str(), std::strerror(errno));
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    die("cannot read '%s': %s", path.c_str(), std::strerror(EISDIR));
+  }
+  return fd;
+}
+
+}  // namespace
+
+Input open_input(const std::string& path) {
+  Input in;
+  in.path = path;
+  int fd = open_file_for_reading(path);
+  in.gz = gzdopen(fd, "rb");
+  if (!in.gz) {
+    close(fd);
+    throw std::bad_alloc();
+  }
+  gzbuffer(in.gz, 1 << 18);
+  return in;
+}
+
+size_t read_input(Input& in, char* buffer, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    auto want = static_cast<unsigned>(std::min<size_t>(size - got, INT_MAX));
+    int n = gzread(in.gz, buffer + got, want);
+    if (n < 0 || (n == 0 && !gzeof(in.gz))) {
+      int code;
+      const char* message = gzerror(in.gz, &code);
+      if (code == Z_ERRNO) die("cannot read '%s': %s", in.path.c_str(), std::strerror(errno));
+      if (code == Z_MEM_ERROR) throw std::bad_alloc();
+      die("%s: damaged compressed data (%s)", in.path.c_str(), message);
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < size && gzeof(in.gz)) {
+    int code;
+    const char* message = gzerror(in.gz, &code);
+    if (code == Z_BUF_ERROR) die("%s: compressed data cut short (%s)", in.path.c_str(), message);
+  }
+  return got;
 }
 
 namespace {
@@ -147,66 +208,31 @@ bool gunzip_pieces(std::string_view data, Bytes& out) {
 
 }  // namespace
 
-Bytes gunzip(const std::string& path, std::string_view data) {
-  Bytes pieces;
-  if (gunzip_pieces(data, pieces)) return pieces;
-
-  z_stream z{};
-  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
-  Bytes out;
-  // The size the last member's trailer gives is a good first guess, within
-  // what deflate can expand to (1032 to 1): cut data ends in other bytes.
-  size_t guess = data.size() * 4;
-  if (data.size() >= 18) {
-    uint32_t isize;
-    std::memcpy(&isize, data.data() + data.size() - 4, 4);
-    if (isize > guess && isize / 1032 <= data.size()) guess = isize;
+Bytes read_all(const std::string& path) {
+  Bytes raw;
+  int fd = open_file_for_reading(path);
+  close(fd);
+  read_whole_file(path, raw);
+  if (!is_gzip(view(raw))) {
+    if (path.ends_with(".gz") || path.ends_with(".dz")) die("%s: not gzip data", path.c_str());
+    return raw;
   }
-  out.resize(guess + 1);
-  size_t used = 0, consumed = 0;
-  int status = Z_OK;
-  for (;;) {
-    size_t in_chunk = std::min<size_t>(data.size() - consumed, UINT_MAX);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + consumed));
-    z.avail_in = static_cast<uInt>(in_chunk);
-    if (used == out.size()) out.resize(out.size() * 2);
-    size_t out_chunk = std::min<size_t>(out.size() - used, UINT_MAX);
-    z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
-    z.avail_out = static_cast<uInt>(out_chunk);
-    status = inflate(&z, Z_NO_FLUSH);
-    consumed += in_chunk - z.avail_in;
-    used += out_chunk - z.avail_out;
-    if (status == Z_STREAM_END) {
-      // Another member may follow; anything but a gzip header ends the data.
-      if (!is_gzip(data.substr(consumed))) break;
-      inflateReset(&z);
-      continue;
-    }
-    if (status == Z_OK) continue;
-    if (status == Z_BUF_ERROR && used == out.size()) continue;  // only room was short
-    if (status == Z_BUF_ERROR) break;                           // input cut short
-    inflateEnd(&z);
-    if (status == Z_MEM_ERROR) throw std::bad_alloc();
-    die("%s: damaged compressed data at byte %zu (%s)", path.c_str(), consumed,
-        z.msg ? z.msg : "inflate failed");
+  Bytes text;
+  if (gunzip_pieces(view(raw), text)) return text;
+  raw = Bytes();
+  // Any other gzip data, or a dictzip file whose pieces do not agree, is
+  // expanded the plain way, as it comes.
+  Input in = open_input(path);
+  text.clear();
+  size_t used = 0;
+  for (size_t room = 1 << 20;; room = std::min<size_t>(room * 2, 1 << 28)) {
+    text.resize(used + room);
+    size_t n = read_input(in, text.data() + used, room);
+    used += n;
+    if (n < room) break;
   }
-  inflateEnd(&z);
-  if (status != Z_STREAM_END) {
-    die("%s: compressed data cut short after %zu bytes (%zu expanded)", path.c_str(), data.size(),
-        used);
-  }
-  out.resize(used);
-  return out;
+  text.resize(used);
+  return text;
 }
 
-Bytes read_maybe_gzip(const std::string& path) {
-  Bytes data = read_whole(path);
-  if (!is_gzip(view(data))) {
-    bool named = path.size() > 3 && (path.ends_with(".gz") || path.ends_with(".dz"));
-    if (named) die("%s: not gzip data", path.c_str());
-    return data;
-  }
-  return gunzip(path, view(data));
-}
-
-}  // namespace zelk::import
+}  // namespace zelk::sources

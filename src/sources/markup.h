@@ -7,8 +7,13 @@
 #include <string>
 #include <string_view>
 
-namespace zelk::import {
+#include "sources/formats.h"
+
+namespace zelk::sources {
 
 std::string markup_to_text(std::string_view markup);
 
-}  // namespace zelk::import
+// --markup html|none, of the formats whose definitions may be markup.
+extern const OptionSpec kMarkupOption;
+
+}  // namespace zelk::sources

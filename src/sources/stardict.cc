@@ -1,16 +1,24 @@
 // StarDict dictionaries: NAME.ifo (what the others hold), NAME.idx or
 // NAME.idx.gz (each word with the offset and size of its data), NAME.dict or
-// NAME.dict.dz (the data), and NAME.syn (synonyms pointing into .idx).
+// NAME.dict.dz (the data), and NAME.syn (synonyms pointing into .idx, which
+// point at their word). Markup fields (HTML, Pango, XDXF) become text.
 #include <cstring>
 #include <map>
 
-#include "zelkimport/forms.h"
-#include "zelkimport/import.h"
-#include "zelkimport/markup.h"
+#include "sources/formats.h"
+#include "sources/markup.h"
+#include "text/lines.h"
+#include "text/utf8.h"
+#include "toolkit/error.h"
 
-namespace zelk::import {
+namespace zelk::sources {
 
 namespace {
+
+struct TextFile {
+  std::string name;
+  std::string_view data;
+};
 
 struct Ifo {
   std::string version;
@@ -212,14 +220,15 @@ Fields parse_data(std::string_view data, const std::string& types, bool read_mar
   return f;
 }
 
-}  // namespace
-
-void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dict,
-                   const TextFile& syn, Sink& sink) {
+void read_parts(const TextFile& ifo, const TextFile& idx, const TextFile& dict, const TextFile& syn,
+                const Source& source, Emit& emit) {
   Ifo info = parse_ifo(ifo);
-  flatten(info.bookname, " ", sink.title);
+  flatten_blanks(info.bookname, emit.title);
   std::vector<Word> words = parse_idx(idx, info);
-  const bool read_markup = !sink.options.markup_given || sink.options.markup;
+  const bool read_markup = option(source, "markup") != "none";
+  Decoder decoder;
+  open_decoder(decoder, source.reading.from, source.reading.stray);
+  std::string key_buf, value_buf;
   std::vector<char> usable(words.size(), 0);
   for (size_t i = 0; i < words.size(); ++i) {
     const Word& w = words[i];
@@ -235,13 +244,14 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
           dict.name.c_str());
     }
     if (!f.any_text) {
-      skip_entry(sink, where, w.word, "no text (binary data only)");
+      skip(emit, where, w.word, "no text (binary data only)");
       continue;
     }
     usable[i] = 1;
-    add_entry(sink, w.word, f.text, where);
+    add_entry(emit, decode_piece(decoder, w.word, key_buf, emit.damage, where),
+              decode_piece(decoder, f.text, value_buf, emit.damage, where), where);
   }
-  if (syn.data.empty()) return;
+  if (syn.data.empty()) return flush(emit);
   std::string_view d = syn.data;
   size_t pos = 0;
   long count = 0;
@@ -260,18 +270,21 @@ void read_stardict(const TextFile& ifo, const TextFile& idx, const TextFile& dic
           static_cast<unsigned long long>(target), idx.name.c_str(), words.size());
     }
     if (!usable[target]) {
-      skip_entry(sink, where, word, "no text (binary data only)");
+      skip(emit, where, word, "a synonym of a word without text");
       continue;
     }
-    add_form(sink, word, words[target].word, where);
+    std::string headword(decode_piece(decoder, words[target].word, value_buf, emit.damage, where));
+    add_form(emit, decode_piece(decoder, word, key_buf, emit.damage, where), headword, where);
   }
   if (info.synwordcount >= 0 && count != info.synwordcount) {
     die("%s: %ld synonyms, but the .ifo says synwordcount=%lld", syn.name.c_str(), count,
         info.synwordcount);
   }
+  flush(emit);
 }
 
-void import_stardict(const std::string& ifo_path, Sink& sink) {
+void read_stardict(const Source& source, Emit& emit) {
+  const std::string& ifo_path = source.path;
   std::string base = ifo_path;
   if (base.ends_with(".ifo")) base.resize(base.size() - 4);
   auto pick = [&](std::initializer_list<const char*> suffixes, bool required) {
@@ -286,13 +299,30 @@ void import_stardict(const std::string& ifo_path, Sink& sink) {
   std::string idx_path = pick({".idx", ".idx.gz"}, true);
   std::string dict_path = pick({".dict.dz", ".dict"}, true);
   std::string syn_path = pick({".syn", ".syn.gz", ".syn.dz"}, false);
-  Bytes ifo = read_whole(ifo_path);
-  Bytes idx = read_maybe_gzip(idx_path);
-  Bytes dict = read_maybe_gzip(dict_path);
-  Bytes syn = syn_path.empty() ? Bytes() : read_maybe_gzip(syn_path);
-  sink.out.reserve(sink.out.size() + idx.size() + dict.size());  // about what is written
-  read_stardict(TextFile{ifo_path, view(ifo)}, TextFile{idx_path, view(idx)},
-                TextFile{dict_path, view(dict)}, TextFile{syn_path, view(syn)}, sink);
+  Bytes ifo = read_all(ifo_path);
+  Bytes idx = read_all(idx_path);
+  Bytes dict = read_all(dict_path);
+  Bytes syn = syn_path.empty() ? Bytes() : read_all(syn_path);
+  read_parts(TextFile{ifo_path, view(ifo)}, TextFile{idx_path, view(idx)},
+             TextFile{dict_path, view(dict)}, TextFile{syn_path, view(syn)}, source, emit);
 }
 
-}  // namespace zelk::import
+bool sniff_stardict(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  return head.starts_with("StarDict's dict ifo file");
+}
+
+}  // namespace
+
+extern const Format kStardict{
+    "stardict",
+    "StarDict dictionaries: NAME.ifo beside NAME.idx (or .idx.gz), NAME.dict (or .dict.dz) and "
+    "NAME.syn",
+    {".ifo"},
+    {".idx", ".idx.gz", ".dict.dz", ".dict", ".syn", ".syn.gz", ".syn.dz"},
+    ".ifo",
+    sniff_stardict,
+    {kMarkupOption},
+    read_stardict};
+
+}  // namespace zelk::sources

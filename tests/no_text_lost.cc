@@ -1,0 +1,332 @@
+#include "no_text_lost.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+namespace zelk_test {
+
+namespace {
+
+bool starts_with_mark(std::string_view s, std::string_view mark) {
+  return s.size() >= mark.size() && s.substr(0, mark.size()) == mark;
+}
+
+// The text in UTF-8: a UTF-16 file with its byte order mark converted, a
+// UTF-8 mark dropped.
+std::string utf8_text(std::string_view bytes) {
+  if (starts_with_mark(bytes, "\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+  const char* set = starts_with_mark(bytes, "\xFF\xFE")   ? "UTF-16LE"
+                    : starts_with_mark(bytes, "\xFE\xFF") ? "UTF-16BE"
+                                                          : nullptr;
+  if (!set) return std::string(bytes);
+  bytes.remove_prefix(2);
+  iconv_t cd = iconv_open("UTF-8", set);
+  std::string out(bytes.size() * 2 + 16, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  size_t in_left = bytes.size(), out_left = out.size();
+  char* to = out.data();
+  iconv(cd, &in, &in_left, &to, &out_left);
+  iconv_close(cd);
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+std::vector<std::string> lines_of(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(pos, end - pos));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+void add_words(std::vector<SourceWord>& out, std::string_view text, const Unit& unit) {
+  for (const std::string& w : words_of(text)) out.push_back({w, unit});
+}
+
+// Markup out: elements that break a line become a blank, others nothing;
+// entities go.
+std::string without_markup(const std::string& text) {
+  static const std::regex block(
+      "</?(br|p|div|li|ul|ol|dl|dt|dd|tr|td|th|table|h[1-6]|hr|pre|blockquote|section|article|"
+      "header|footer|def|ex|co|k|deftext|dtrn|sr|etm|categ|ex_orig|ex_tran|abr_def|abbr_def|"
+      "abbr_k|abbr_v|v|tr)\\b[^>]*>",
+      std::regex::icase);
+  static const std::regex tag("</?[A-Za-z!?][^>]*>");
+  static const std::regex entity("&[#A-Za-z0-9]+;");
+  std::string s = std::regex_replace(text, block, " ");
+  s = std::regex_replace(s, tag, "");
+  return std::regex_replace(s, entity, " ");
+}
+
+std::string unescaped_tab(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      char next = text[++i];
+      out += next == 'n' || next == 't' ? ' ' : next;
+    } else {
+      out += text[i] == '|' ? ' ' : text[i];
+    }
+  }
+  return out;
+}
+
+void tab_words(const Files& files, std::vector<SourceWord>& out) {
+  const std::string text = utf8_text(files[0].second);
+  const bool markup = text.find("<br />") != std::string::npos;
+  std::vector<std::string> lines = lines_of(text);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line = unescaped_tab(lines[i]);
+    add_words(out, markup ? without_markup(line) : line, {files[0].first, long(i) + 1});
+  }
+}
+
+// RFC 4180 records: each with its first line.
+void csv_words(const Files& files, const std::vector<int>& columns, std::vector<SourceWord>& out) {
+  const std::string text = utf8_text(files[0].second);
+  size_t p = 0;
+  long line = 1;
+  while (p < text.size()) {
+    long first = line;
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (; p < text.size(); ++p) {
+      char ch = text[p];
+      if (ch == '\n') ++line;
+      if (quoted && ch == '"' && p + 1 < text.size() && text[p + 1] == '"') {
+        fields.back() += '"';
+        ++p;
+      } else if (ch == '"') {
+        quoted = !quoted;
+      } else if (!quoted && ch == ',') {
+        fields.emplace_back();
+      } else if (!quoted && ch == '\n') {
+        ++p;
+        break;
+      } else {
+        fields.back() += ch;
+      }
+    }
+    for (int c : columns) {
+      if (c > 0 && size_t(c) <= fields.size()) {
+        add_words(out, unescaped_tab(fields[c - 1]), {files[0].first, first});
+      }
+    }
+  }
+}
+
+void wiktionary_words(const Files& files, std::vector<SourceWord>& out) {
+  std::vector<std::string> lines = lines_of(files[0].second);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    Unit unit{files[0].first, long(i) + 1};
+    nlohmann::json word = nlohmann::json::parse(lines[i], nullptr, false);
+    if (!word.is_object()) continue;
+    auto text = [](const nlohmann::json& j, const char* name) {
+      return j.contains(name) && j[name].is_string() ? j[name].get<std::string>() : "";
+    };
+    add_words(out, text(word, "word"), unit);
+    if (!word.contains("senses") || !word["senses"].is_array()) continue;
+    for (const auto& sense : word["senses"]) {
+      if (!sense.is_object()) continue;
+      bool no_gloss = false;
+      if (sense.contains("tags") && sense["tags"].is_array()) {
+        for (const auto& t : sense["tags"]) no_gloss |= t == "no-gloss";
+      }
+      if (no_gloss) continue;
+      for (const char* name : {"glosses", "raw_glosses"}) {
+        if (!sense.contains(name) || !sense[name].is_array()) continue;
+        std::string all;
+        for (const auto& g : sense[name]) all += (g.is_string() ? g.get<std::string>() : "") + " ";
+        add_words(out, all, unit);
+        if (!words_of(all).empty()) break;
+      }
+    }
+  }
+}
+
+// The text without what stands from each open to its close (and, when one
+// is never closed, to the end only when to_end).
+std::string without_spans(const std::string& text, std::string_view open, std::string_view close,
+                          bool to_end) {
+  std::string out;
+  for (size_t at = 0;;) {
+    size_t begin = text.find(open, at);
+    size_t end = begin == std::string::npos ? begin : text.find(close, begin + open.size());
+    if (begin == std::string::npos || (end == std::string::npos && !to_end)) {
+      out.append(text, at);
+      return out;
+    }
+    out.append(text, at, begin - at);
+    // The lines a span took stay, so that line numbers stay as they were.
+    std::string_view taken(text.data() + begin,
+                           (end == std::string::npos ? text.size() : end) - begin);
+    out.append(std::count(taken.begin(), taken.end(), '\n'), '\n');
+    if (end == std::string::npos) return out;
+    out += ' ';
+    at = end + close.size();
+  }
+}
+
+// A DSL text's words, each unit a card (its first headword line).
+void dsl_words(const Files& files, std::vector<SourceWord>& out) {
+  std::string text = utf8_text(files[0].second);
+  // Comments go (one never closed takes the rest), then sounds and pictures.
+  text = without_spans(text, "{{", "}}", true);
+  text = without_spans(text, "[s]", "[/s]", false);
+  text = without_spans(text, "[video]", "[/video]", false);
+  std::vector<std::string> lines = lines_of(text);
+  long card = 0;
+  bool body = true, header = true;
+  static const std::regex paragraph("\\[/?m[0-9]?\\]");
+  static const std::regex tag("\\[[^\\]\\n]*\\]");
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line = lines[i];
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    if (header && line[0] == '#') continue;
+    header = false;
+    bool indented = line[0] == ' ' || line[0] == '\t';
+    if (!indented && body) card = long(i) + 1;
+    body = indented;
+    line = std::regex_replace(line, std::regex("\\[\\[|\\]\\]"), " ");
+    line = std::regex_replace(line, paragraph, " ");
+    line = std::regex_replace(line, tag, "");
+    add_words(out, line, {files[0].first, indented || !card ? card : long(i) + 1});
+  }
+}
+
+void xdxf_words(const Files& files, std::vector<SourceWord>& out) {
+  const std::string& text = files[0].second;
+  for (const char* name : {"ar", "abr_def", "abbr_def"}) {
+    std::string open = std::string("<") + name, close = std::string("</") + name + ">";
+    for (size_t at = 0; (at = text.find(open, at)) != std::string::npos;) {
+      size_t end = text.find(close, at);
+      if (end == std::string::npos) break;
+      char after = text[at + open.size()];
+      if (after == '>' || after == ' ' || after == '\t' || after == '\n') {
+        add_words(out, without_markup(text.substr(at, end - at)), {files[0].first, 0});
+      }
+      at = end;
+    }
+  }
+}
+
+unsigned long long base64_number(std::string_view digits) {
+  static const std::string kDigits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  unsigned long long v = 0;
+  for (char ch : digits) v = v * 64 + kDigits.find(ch);
+  return v;
+}
+
+void dictd_words(const Files& files, std::vector<SourceWord>& out) {
+  std::vector<std::string> lines = lines_of(files[0].second);
+  const std::string& data = files[1].second;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
+    if (t2 == std::string_view::npos) continue;
+    size_t t3 = line.find('\t', t2 + 1);
+    auto offset = base64_number(line.substr(t1 + 1, t2 - t1 - 1));
+    auto length =
+        base64_number(line.substr(t2 + 1, t3 == std::string_view::npos ? t3 : t3 - t2 - 1));
+    if (offset > data.size() || length > data.size() - offset) continue;
+    std::string words = std::string(line.substr(0, t1)) + " " + data.substr(offset, length);
+    add_words(out, words, {files[0].first, long(i) + 1});
+  }
+}
+
+// StarDict of one text field a word (sametypesequence m or h), and its .syn.
+void stardict_words(const Files& files, std::vector<SourceWord>& out) {
+  const std::string& idx = files[1].second;
+  const std::string& dict = files[2].second;
+  const bool markup = files[0].second.find("sametypesequence=h") != std::string::npos;
+  auto be32 = [](const std::string& s, size_t at) {
+    unsigned long v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
+    return v;
+  };
+  long entry = 0;
+  for (size_t p = 0; p < idx.size();) {
+    size_t nul = idx.find('\0', p);
+    if (nul == std::string::npos || nul + 9 > idx.size()) break;
+    std::string word = idx.substr(p, nul - p);
+    unsigned long offset = be32(idx, nul + 1), size = be32(idx, nul + 5);
+    p = nul + 9;
+    std::string data = offset <= dict.size() ? dict.substr(offset, size) : "";
+    add_words(out, word + " " + (markup ? without_markup(data) : data), {files[1].first, ++entry});
+  }
+  if (files.size() < 4) return;
+  entry = 0;
+  const std::string& syn = files[3].second;
+  for (size_t p = 0; p < syn.size();) {
+    size_t nul = syn.find('\0', p);
+    if (nul == std::string::npos) break;
+    add_words(out, syn.substr(p, nul - p), {files[3].first, ++entry});
+    p = nul + 5;
+  }
+}
+
+}  // namespace
+
+std::set<std::string> words_of(std::string_view text) {
+  std::set<std::string> words;
+  std::string word;
+  auto end_word = [&] {
+    if (!word.empty()) words.insert(word);
+    word.clear();
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto b = static_cast<unsigned char>(text[i]);
+    if (text.substr(i, 3) == "\xEF\xBF\xBD") {  // U+FFFD: a replaced byte
+      end_word();
+      i += 2;
+    } else if (b == 0xCC && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) < 0xB0) {  // U+0300..U+032F: marks
+      ++i;
+    } else if (std::isalnum(b) || b >= 0x80) {
+      word += static_cast<char>(std::tolower(b));
+    } else {
+      end_word();
+    }
+  }
+  end_word();
+  return words;
+}
+
+std::vector<SourceWord> source_words(const std::string& format, const Files& files,
+                                     std::vector<int> csv_columns) {
+  std::vector<SourceWord> words;
+  if (format == "tab") tab_words(files, words);
+  if (format == "csv") csv_words(files, csv_columns, words);
+  if (format == "wiktionary") wiktionary_words(files, words);
+  if (format == "dsl") dsl_words(files, words);
+  if (format == "xdxf") xdxf_words(files, words);
+  if (format == "dictd") dictd_words(files, words);
+  if (format == "stardict") stardict_words(files, words);
+  return words;
+}
+
+std::vector<std::string> lost_words(const std::vector<SourceWord>& words, std::string_view output,
+                                    const Accounted& accounted) {
+  std::set<std::string> written = words_of(output), dropped = words_of(accounted.dropped);
+  std::vector<std::string> lost;
+  for (const SourceWord& w : words) {
+    if (written.count(w.word) || dropped.count(w.word) || accounted.all ||
+        accounted.skipped.count(w.unit)) {
+      continue;
+    }
+    lost.push_back(w.word + " (" + w.unit.first + ":" + std::to_string(w.unit.second) + ")");
+  }
+  return lost;
+}
+
+}  // namespace zelk_test
