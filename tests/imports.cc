@@ -1,5 +1,6 @@
 #include "imports.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -15,7 +16,13 @@ using namespace zelk::import;
 
 Imported import_source(const Source& s, const Options& options) {
   TempDir dir;
-  for (const auto& [name, bytes] : s.files) write_file(dir / name, bytes);
+  for (const auto& [name, bytes] : s.files) {
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1)) {
+      mkdir((dir / name.substr(0, slash)).c_str(), 0755);
+    }
+    write_file(dir / name, bytes);
+  }
   char here[4096];
   if (!getcwd(here, sizeof here) || chdir(dir.path.c_str()) != 0) throw std::runtime_error("cd");
   Imported r;

@@ -1,6 +1,7 @@
 #include "no_text_lost.h"
 
 #include <iconv.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -14,24 +15,59 @@ bool starts_with_mark(std::string_view s, std::string_view mark) {
   return s.size() >= mark.size() && s.substr(0, mark.size()) == mark;
 }
 
-// The text in UTF-8: a UTF-16 file with its byte order mark converted, a
-// UTF-8 mark dropped.
-std::string utf8_text(std::string_view bytes) {
-  if (starts_with_mark(bytes, "\xEF\xBB\xBF")) return std::string(bytes.substr(3));
-  const char* set = starts_with_mark(bytes, "\xFF\xFE")   ? "UTF-16LE"
-                    : starts_with_mark(bytes, "\xFE\xFF") ? "UTF-16BE"
-                                                          : nullptr;
-  if (!set) return std::string(bytes);
-  bytes.remove_prefix(2);
+std::string converted(std::string_view bytes, const char* set) {
   iconv_t cd = iconv_open("UTF-8", set);
-  std::string out(bytes.size() * 2 + 16, '\0');
+  std::string out(bytes.size() * 4 + 16, '\0');
   char* in = const_cast<char*>(bytes.data());
   size_t in_left = bytes.size(), out_left = out.size();
   char* to = out.data();
-  iconv(cd, &in, &in_left, &to, &out_left);
+  const size_t unit = std::string_view(set).substr(0, 6) == "UTF-16" ? 2 : 1;
+  while (in_left > 0 && iconv(cd, &in, &in_left, &to, &out_left) == size_t(-1)) {
+    size_t skip = std::min(unit, in_left);  // a character not valid in the set: a separator
+    in += skip;
+    in_left -= skip;
+    *to++ = ' ';
+    --out_left;
+  }
   iconv_close(cd);
   out.resize(out.size() - out_left);
   return out;
+}
+
+std::string gunzipped(const std::string& bytes) {
+  if (bytes.size() < 2 || bytes[0] != '\x1F' || bytes[1] != '\x8B') return bytes;
+  z_stream z{};
+  inflateInit2(&z, 16 + MAX_WBITS);
+  std::string out;
+  char buf[65536];
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  int status;
+  do {
+    z.next_out = reinterpret_cast<Bytef*>(buf);
+    z.avail_out = sizeof buf;
+    status = inflate(&z, Z_NO_FLUSH);
+    out.append(buf, sizeof buf - z.avail_out);
+  } while (status == Z_OK);
+  inflateEnd(&z);
+  return out;
+}
+
+// The text in UTF-8: gzip expanded; in the set given, else UTF-16 by its
+// byte order mark or its zero bytes, else as it is (a UTF-8 mark dropped).
+std::string utf8_text(const std::string& file, const std::string& from = "") {
+  std::string bytes = gunzipped(file);
+  if (!from.empty()) return converted(bytes, from.c_str());
+  if (starts_with_mark(bytes, "\xEF\xBB\xBF")) return bytes.substr(3);
+  if (starts_with_mark(bytes, "\xFF\xFE")) return converted(bytes.substr(2), "UTF-16LE");
+  if (starts_with_mark(bytes, "\xFE\xFF")) return converted(bytes.substr(2), "UTF-16BE");
+  if (bytes.size() >= 4 && bytes[0] != '\0' && bytes[1] == '\0' && bytes[3] == '\0') {
+    return converted(bytes, "UTF-16LE");
+  }
+  if (bytes.size() >= 4 && bytes[0] == '\0' && bytes[2] == '\0' && bytes[1] != '\0') {
+    return converted(bytes, "UTF-16BE");
+  }
+  return bytes;
 }
 
 std::vector<std::string> lines_of(std::string_view text) {
@@ -80,8 +116,8 @@ std::string unescaped_tab(std::string_view text) {
   return out;
 }
 
-void tab_words(const Files& files, std::vector<SourceWord>& out) {
-  const std::string text = utf8_text(files[0].second);
+void tab_words(const Files& files, const std::string& from, std::vector<SourceWord>& out) {
+  const std::string text = utf8_text(files[0].second, from);
   const bool markup = text.find("<br />") != std::string::npos;
   std::vector<std::string> lines = lines_of(text);
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -91,8 +127,9 @@ void tab_words(const Files& files, std::vector<SourceWord>& out) {
 }
 
 // RFC 4180 records: each with its first line.
-void csv_words(const Files& files, const std::vector<int>& columns, std::vector<SourceWord>& out) {
-  const std::string text = utf8_text(files[0].second);
+void csv_words(const Files& files, const std::vector<int>& columns, const std::string& from,
+               std::vector<SourceWord>& out) {
+  const std::string text = utf8_text(files[0].second, from);
   size_t p = 0;
   long line = 1;
   while (p < text.size()) {
@@ -125,7 +162,7 @@ void csv_words(const Files& files, const std::vector<int>& columns, std::vector<
 }
 
 void wiktionary_words(const Files& files, std::vector<SourceWord>& out) {
-  std::vector<std::string> lines = lines_of(files[0].second);
+  std::vector<std::string> lines = lines_of(utf8_text(files[0].second));
   for (size_t i = 0; i < lines.size(); ++i) {
     Unit unit{files[0].first, long(i) + 1};
     nlohmann::json word = nlohmann::json::parse(lines[i], nullptr, false);
@@ -177,8 +214,8 @@ std::string without_spans(const std::string& text, std::string_view open, std::s
 }
 
 // A DSL text's words, each unit a card (its first headword line).
-void dsl_words(const Files& files, std::vector<SourceWord>& out) {
-  std::string text = utf8_text(files[0].second);
+void dsl_words(const Files& files, const std::string& from, std::vector<SourceWord>& out) {
+  std::string text = utf8_text(files[0].second, from);
   // Comments go (one never closed takes the rest), then sounds and pictures.
   text = without_spans(text, "{{", "}}", true);
   text = without_spans(text, "[s]", "[/s]", false);
@@ -191,12 +228,15 @@ void dsl_words(const Files& files, std::vector<SourceWord>& out) {
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string line = lines[i];
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    if (header && line[0] == '#') continue;
+    if ((header && line[0] == '#') || line.rfind("#INCLUDE", 0) == 0) continue;
     header = false;
     bool indented = line[0] == ' ' || line[0] == '\t';
     if (!indented && body) card = long(i) + 1;
     body = indented;
     line = std::regex_replace(line, std::regex("\\[\\[|\\]\\]"), " ");
+    // A word joined to ~ is joined to the headword in the text.
+    line = std::regex_replace(
+        line, std::regex("[A-Za-z0-9\\x80-\\xff]*\\^?~[A-Za-z0-9\\x80-\\xff]*"), " ");
     line = std::regex_replace(line, paragraph, " ");
     line = std::regex_replace(line, tag, "");
     add_words(out, line, {files[0].first, indented || !card ? card : long(i) + 1});
@@ -239,7 +279,18 @@ void dictd_words(const Files& files, std::vector<SourceWord>& out) {
     auto length =
         base64_number(line.substr(t2 + 1, t3 == std::string_view::npos ? t3 : t3 - t2 - 1));
     if (offset > data.size() || length > data.size() - offset) continue;
-    std::string words = std::string(line.substr(0, t1)) + " " + data.substr(offset, length);
+    std::string headword(line.substr(0, t1)), definition = data.substr(offset, length);
+    // A first line that is the headword in another case or spacing is the headword.
+    auto squeezed = [](std::string s) {
+      std::erase_if(s, [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
+      for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return s;
+    };
+    size_t end = definition.find('\n');
+    if (end != std::string::npos && squeezed(definition.substr(0, end)) == squeezed(headword)) {
+      definition.erase(0, end);
+    }
+    std::string words = headword + " " + definition;
     add_words(out, words, {files[0].first, long(i) + 1});
   }
 }
@@ -286,13 +337,25 @@ std::set<std::string> words_of(std::string_view text) {
   };
   for (size_t i = 0; i < text.size(); ++i) {
     auto b = static_cast<unsigned char>(text[i]);
-    if (text.substr(i, 3) == "\xEF\xBF\xBD") {  // U+FFFD: a replaced byte
-      end_word();
-      i += 2;
+    if (text.substr(i, 3) == "\xEF\xBF\xBD" || text.substr(i, 2) == "\xC2\xA0") {
+      end_word();  // U+FFFD, a replaced byte; U+00A0, a blank
+      i += text[i] == '\xC2' ? 1 : 2;
     } else if (b == 0xCC && i + 1 < text.size() &&
                static_cast<unsigned char>(text[i + 1]) < 0xB0) {  // U+0300..U+032F: marks
       ++i;
-    } else if (std::isalnum(b) || b >= 0x80) {
+    } else if (b >= 0x80) {
+      size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+      bool whole = n > 0 && i + n <= text.size() && b < 0xF5;
+      for (size_t k = 1; whole && k < n; ++k) {
+        whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+      }
+      if (!whole) {  // a byte that is not UTF-8: no letter
+        end_word();
+        continue;
+      }
+      word.append(text.substr(i, n));
+      i += n - 1;
+    } else if (std::isalnum(b)) {
       word += static_cast<char>(std::tolower(b));
     } else {
       end_word();
@@ -303,12 +366,12 @@ std::set<std::string> words_of(std::string_view text) {
 }
 
 std::vector<SourceWord> source_words(const std::string& format, const Files& files,
-                                     std::vector<int> csv_columns) {
+                                     std::vector<int> csv_columns, const std::string& from) {
   std::vector<SourceWord> words;
-  if (format == "tab") tab_words(files, words);
-  if (format == "csv") csv_words(files, csv_columns, words);
+  if (format == "tab") tab_words(files, from, words);
+  if (format == "csv") csv_words(files, csv_columns, from, words);
   if (format == "wiktionary") wiktionary_words(files, words);
-  if (format == "dsl") dsl_words(files, words);
+  if (format == "dsl") dsl_words(files, from, words);
   if (format == "xdxf") xdxf_words(files, words);
   if (format == "dictd") dictd_words(files, words);
   if (format == "stardict") stardict_words(files, words);

@@ -22,15 +22,16 @@ struct SourceWord {
   Unit unit;
 };
 
-// The source's files, the first being the one named; UTF-8, but for a DSL
-// or tab file in UTF-16 with its byte order mark.
+// The source's files, the first being the one named.
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 // The words of the source by the rules of its format (dictd, stardict, tab,
 // csv, wiktionary, dsl, xdxf). csv_columns: the key's, the definition's and
-// the forms' columns (0: none).
+// the forms' columns (0: none); from: the set a tab, CSV or DSL file is in,
+// if given (else UTF-8, or UTF-16 by its mark or zero bytes; gzip expanded).
 std::vector<SourceWord> source_words(const std::string& format, const Files& files,
-                                     std::vector<int> csv_columns = {1, 2, 0});
+                                     std::vector<int> csv_columns = {1, 2, 0},
+                                     const std::string& from = "");
 
 // The words of a text: runs of letters and digits (every byte of a UTF-8
 // sequence counts as a letter but for U+FFFD and combining marks), ASCII in

@@ -194,7 +194,7 @@ void read_file(Reader& r, const std::string& path) {
          "a comment ({{) never closed: only its own line left out");
     std::vector<std::pair<long, std::string>> rest = std::move(f.in_block);
     f.comment = Comment{};
-    for (size_t i = 1; i < rest.size(); ++i) take_line(r, f, rest[i].second, rest[i].first);
+    for (const auto& [number, text] : rest) take_line(r, f, text, number);
   }
   if (f.comment.open) {
     warn(r.emit, Where{&name, f.comment.line, true},

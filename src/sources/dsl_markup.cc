@@ -184,6 +184,8 @@ void reference(std::string target, std::string_view inner, const Headword& first
   std::string shown;
   body_line(inner, first, counted, shown);
   std::replace(shown.begin(), shown.end(), '\n', ' ');
+  std::erase(shown, '{');  // braces would make a reference of their own
+  std::erase(shown, '}');
   shown = collapsed(shown);
   if (target.empty()) target = shown;
   std::erase(target, '{');

@@ -10,6 +10,7 @@ std::string describe(const Where& where) {
 }
 
 std::string describe(const Where& where, std::string_view key) {
+  if (key.empty()) return describe(where);
   return describe(where) + (where.is_line ? ": " : " ") + quote(key);
 }
 

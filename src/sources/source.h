@@ -22,7 +22,8 @@ struct Where {
   bool is_line;  // number is a line (file:N), else an entry (file: entry N)
 };
 std::string describe(const Where& where);  // "file" alone for number 0
-// The same with a key: "wn.index:17: 'apple'", "gcide.idx: entry 17 'apple'".
+// The same with a key: "wn.index:17: 'apple'", "gcide.idx: entry 17 'apple'";
+// without one for an empty key.
 std::string describe(const Where& where, std::string_view key);
 
 // Runs of blanks and line breaks as one space, none at either end.

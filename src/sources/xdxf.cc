@@ -34,6 +34,7 @@ struct Feed {
   size_t handed = 0;         // of pending
   std::string raw = {};      // bytes read, not yet mended (an entity cut at a block's end)
   bool ended = false;
+  size_t bytes = 0;                               // read in all
   std::unordered_set<std::string> declared = {};  // entities the internal DTD declares
   std::exception_ptr failed = {};                 // a read error, raised again after the parse
 };
@@ -98,6 +99,7 @@ int feed_read(void* context, char* buffer, int size) {
       size_t n = read_input(f.in, f.raw.data() + have, 1 << 16);
       f.raw.resize(have + n);
       f.ended = n == 0;
+      f.bytes += n;
       // An '&' near the end may begin an entity the next block ends.
       size_t amp = f.raw.rfind('&');
       size_t keep =
@@ -182,8 +184,8 @@ void children_text(Article& a, const xmlNode* parent, std::string& out) {
 }
 
 bool is_block(const xmlNode* node) {
-  return named_any(node, {"def", "ex", "co", "sr", "etm", "categ", "p", "div", "deftext", "dtrn",
-                          "blockquote", "abr_def", "abbr_def"});
+  return named_any(node, {"def", "ex", "ex_orig", "ex_tran", "co", "sr", "etm", "categ", "p", "div",
+                          "deftext", "dtrn", "blockquote", "abr_def", "abbr_def"});
 }
 
 void reference_text(Article& a, const xmlNode* node, std::string& out) {
@@ -377,6 +379,7 @@ void read_xdxf(const Source& source, Emit& emit) {
   xmlTextReaderSetStructuredErrorHandler(reader.get(), keep_first_error, &first);
   bool whole = read_articles(reader.get(), source.path, emit);
   if (feed.failed) std::rethrow_exception(feed.failed);
+  if (feed.bytes == 0) die("%s: an empty file, no XDXF document", source.path.c_str());
   if (!whole || !first.message.empty()) {
     if (first.message.empty()) first.message = "not well-formed XML";
     die("%s:%d: %s", source.path.c_str(), first.line, first.message.c_str());

@@ -71,7 +71,8 @@ void skip_entry(Sink& sink, const Where& where, std::string_view key, std::strin
   ++sink.skipped[std::string(reason)];
   if (sink.skipped_at) sink.skipped_at->emplace_back(*where.file, where.number);
   if (quiet) return;
-  note(sink.messages, "zelkimport: %s skipped: %.*s%.*s\n", describe(where, key).c_str(),
+  std::string what = key.empty() ? describe(where) + ":" : describe(where, key);
+  note(sink.messages, "zelkimport: %s skipped: %.*s%.*s\n", what.c_str(),
        static_cast<int>(reason.size()), reason.data(), static_cast<int>(detail.size()),
        detail.data());
 }
