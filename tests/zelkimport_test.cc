@@ -13,7 +13,10 @@
 #include "toolkit/error.h"
 #include "toolkit/file.h"
 #include "writer/from_memory.h"
+#include "zelkimport/advice.h"
+#include "zelkimport/check.h"
 #include "zelkimport/forms.h"
+#include "zelkimport/layout.h"
 #include "zelkimport/pdb_output.h"
 #include "zelkimport/sink.h"
 
@@ -370,5 +373,50 @@ TEST(Forms, HunspellSpellersOfManyThreads) {
   for (int run = 0; run < 20; ++run) {
     Result r = import_tab("walk\ton foot\ncat\ta pet\n", o);
     ASSERT_EQ(r.out, "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\ncats\t\u2192 cat\n") << run;
+  }
+}
+
+// The advice on -k measures each entry laid out anew at another K from the
+// places its definition may be cut, without writing it: the index record it
+// predicts is the one an import at that K gives.
+TEST(Import, IndexSizeAtAnotherKIsThatOfAnImportThere) {
+  std::mt19937 rng(11);
+  const char* words[] = {"word", "e\u0301te\u0301", "{Malus domestica}", "end.",  "{x",
+                         "}",    "\u65e5\u672c",    "glued\u0301\u0302", "dolor!"};
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 60; ++i) {
+    std::string value;
+    for (int w = 0, n = 1 + static_cast<int>(rng() % 400); w < n; ++w) {
+      value += (w ? " " : "") + std::string(words[rng() % std::size(words)]);
+    }
+    entries.emplace_back("k" + std::to_string(i), value);
+  }
+  auto import_at = [&](Sink& sink, int k) {
+    const std::string name = "t.tab";
+    for (size_t i = 0; i < entries.size(); ++i) {
+      write_entry(sink, entries[i].first, entries[i].second, Where{&name, long(i) + 1, true}, k);
+    }
+  };
+  Options o;
+  o.chunksize = 40;
+  Sink first(o);
+  first.messages = nullptr;
+  import_at(first, o.chunksize);
+  ASSERT_FALSE(first.reflowed.empty());
+  Layout layout = lay_out(view(first.out), o.chunksize);
+  for (int k : {40, 57, 100, 333, 1024, 4096}) {
+    Options at = o;
+    at.chunksize = k;
+    Sink again(at);
+    again.messages = nullptr;
+    import_at(again, k);
+    // As the import writes it: repeated keys (a definition's further lines)
+    // arranged to come back in order.
+    Layout real = lay_out(view(again.out), k);
+    LineTable arranged;
+    Bytes text = real.moved ? arranged_text(view(again.out), real, arranged) : again.out;
+    Sorted sorted{real.moved ? &arranged : &real.table, &real.order};
+    TextSummary summary = check_text(text.data(), text.size(), k, &sorted);
+    EXPECT_EQ(index_size_reimported(first, view(first.out), layout, k), summary.index_size) << k;
   }
 }

@@ -1,8 +1,10 @@
 #include "zelkimport/advice.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "convert/entry.h"
 #include "convert/split.h"
 
 namespace zelk::import {
@@ -53,6 +55,49 @@ void write_again(Reimport& m, size_t r, int chunksize) {
   write_entry(m.scratch, e.key, e.value, Where{&kAgain, e.first_line + 1, true}, chunksize);
 }
 
+// The longest start of text, in bytes, that ends at a character boundary
+// and is at most room bytes long (what write_entry fits in UTF-8).
+size_t fitting(std::string_view text, size_t start, size_t room) {
+  size_t n = std::min(room, text.size() - start);
+  while (n > 0 && start + n < text.size() &&
+         (static_cast<unsigned char>(text[start + n]) & 0xC0) == 0x80) {
+    --n;
+  }
+  return n;
+}
+
+// The lines entry r gives at K, measured without writing them (in UTF-8,
+// each piece where its cuts say): what write_again and measure_lines give,
+// but in time for the pieces, not for the text. False when the output is in
+// another set, where the pieces must be converted to be measured.
+bool measure_again(Reimport& m, size_t r, int chunksize, ChunkIndex& measured) {
+  if (is_open(m.sink.to_output) || m.sink.options.long_definitions != Long::kSplit) return false;
+  const Reflowed& e = m.sink.reflowed[r];
+  const auto line_room = static_cast<size_t>(line_cap(chunksize).kept);
+  const size_t key = fitting(e.key, 0, (line_room - 1) / 2), room = line_room - 1 - key;
+  auto line = [&](size_t bytes) {
+    measured.line_lengths.push_back(static_cast<uint32_t>(key + 1 + bytes + 1));
+    measured.key_lengths.push_back(static_cast<uint32_t>(key));
+  };
+  std::string_view value = e.value;
+  if (value.size() <= room) {
+    line(value.size());
+    return true;
+  }
+  for (size_t start = 0; start < value.size();) {
+    size_t n = fitting(value, start, room), next = start + n;
+    if (start + n < value.size()) {
+      size_t cut = n > 0 ? cut_at(e.cuts, value, start, n) : 0;
+      if (cut == 0) die("no room for a character at -k %d", chunksize);
+      n = cut;
+      next = after_cut(value, start, cut);
+    }
+    line(n);
+    start = next;
+  }
+  return true;
+}
+
 // Appends each line of lines (whole lines, each ending in a line feed) to measured.
 void measure_lines(std::string_view lines, ChunkIndex& measured) {
   for (size_t at = 0; at < lines.size();) {
@@ -75,7 +120,8 @@ size_t size_in_place(Reimport& m, int chunksize) {
     if (r == kWhole) {
       measured.line_lengths.push_back(static_cast<uint32_t>(starts[i + 1] - starts[i]));
       measured.key_lengths.push_back(m.key_lengths[i]);
-    } else if (static_cast<long>(i) == m.sink.reflowed[r].first_line) {
+    } else if (static_cast<long>(i) == m.sink.reflowed[r].first_line &&
+               !measure_again(m, r, chunksize, measured)) {
       write_again(m, r, chunksize);
       measure_lines(view(m.scratch.out), measured);
     }

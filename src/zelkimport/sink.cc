@@ -1,7 +1,5 @@
 #include "zelkimport/sink.h"
 
-#include <utf8proc.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "convert/entry.h"
 #include "format/format.h"
 #include "toolkit/file.h"
+#include "zelkimport/cuts.h"
 #include "zelkimport/forms.h"
 
 namespace zelk::import {
@@ -170,44 +169,6 @@ size_t fit(Sink& sink, std::string_view utf8, size_t room, std::string& piece, c
   return fits;
 }
 
-// Where a definition that goes on in a further entry is best cut, given
-// that its first n bytes fit: never inside a {reference} nor inside a
-// grapheme cluster (a letter and its combining marks); at the end of a
-// sentence near the end of the room, else at a blank there, else at the
-// last place that is neither. 0 when there is no place at all.
-size_t cut_place(std::string_view value, size_t n) {
-  const size_t near = n - n / 4;
-  size_t sentence = 0, blank = 0, plain = 0, any = 0;
-  size_t open = std::string_view::npos, closes = std::string_view::npos;  // an open {reference}
-  utf8proc_int32_t before = -1, state = 0;
-  for (size_t at = 0; at <= n && at < value.size();) {
-    utf8proc_int32_t c;
-    auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(value.data() + at),
-                                static_cast<utf8proc_ssize_t>(value.size() - at), &c);
-    if (len <= 0) return n;  // not UTF-8: the character boundary found already
-    bool boundary = at > 0 && utf8proc_grapheme_break_stateful(before, c, &state);
-    bool inside = open != std::string_view::npos && closes != std::string_view::npos;
-    if (boundary && !inside) {
-      plain = at;
-      if (c == ' ' && at >= near) {
-        blank = at;
-        char end = value[at - 1];
-        if (end == '.' || end == '!' || end == '?') sentence = at;
-      }
-    }
-    if (boundary) any = at;
-    if (c == '{') {
-      open = at;
-      closes = value.find('}', at + 1);
-    } else if (c == '}') {
-      open = closes = std::string_view::npos;
-    }
-    before = c;
-    at += static_cast<size_t>(len);
-  }
-  return sentence ? sentence : blank ? blank : plain ? plain : any;
-}
-
 // Appends the line key<TAB>value<LF>.
 void write_line(Sink& sink, const std::string& key, std::string_view value) {
   Bytes& out = sink.out;
@@ -222,23 +183,24 @@ void write_line(Sink& sink, const std::string& key, std::string_view value) {
 
 // Writes the definition as lines of key k, each piece as long as room
 // allows, cut at good places.
-void write_continued(Sink& sink, const std::string& k, std::string_view value, size_t room,
-                     const Where& where, std::string_view key) {
+void write_continued(Sink& sink, const std::string& k, std::string_view value, const Cuts& cuts,
+                     size_t room, const Where& where, std::string_view key) {
   ++sink.continued;
-  while (!value.empty()) {
-    size_t n = fit(sink, value, room, sink.piece_buf, where, key);
-    size_t next = n;
-    if (n < value.size()) {
-      size_t cut = n > 0 ? cut_place(value, n) : 0;
+  for (size_t start = 0; start < value.size();) {
+    std::string_view rest = value.substr(start);
+    size_t n = fit(sink, rest, room, sink.piece_buf, where, key);
+    size_t next = start + n;
+    if (n < rest.size()) {
+      size_t cut = n > 0 ? cut_at(cuts, value, start, n) : 0;
       if (cut == 0) {
         die("%s: -k %d leaves no room for a character of the definition",
             describe(where, key).c_str(), sink.options.chunksize);
       }
-      if (cut < n) fit(sink, value.substr(0, cut), room, sink.piece_buf, where, key);
-      next = value[cut] == ' ' ? cut + 1 : cut;
+      if (cut < n) fit(sink, rest.substr(0, cut), room, sink.piece_buf, where, key);
+      next = after_cut(value, start, cut);
     }
     write_line(sink, k, sink.piece_buf);
-    value.remove_prefix(next);
+    start = next;
   }
 }
 
@@ -251,6 +213,7 @@ void write_entry(Sink& sink, std::string_view key, std::string_view value, const
   const size_t key_room = (line_room - 1) / 2;
   const long first_line = sink.written;
   bool kept_whole = true, shortened = false;
+  Cuts cuts;
   std::string k;
   to_output(sink, key, k, where, key);
   std::string_view whole_key = key;
@@ -275,11 +238,18 @@ void write_entry(Sink& sink, std::string_view key, std::string_view value, const
     write_line(sink, k, sink.piece_buf);
   } else {
     kept_whole = false;
-    write_continued(sink, k, value, room, where, key);
+    if (value.size() > UINT32_MAX) {
+      die("%s: a definition of %zu bytes, over 4 GiB", describe(where, key).c_str(), value.size());
+    }
+    cuts = find_cuts(value);
+    write_continued(sink, k, value, cuts, room, where, key);
   }
   if (!kept_whole && sink.keep_reflowed) {
+    if (cuts.blanks.empty() && cuts.glued.empty() && cuts.references.empty()) {
+      cuts = find_cuts(value);  // at another K its definition may go on in further lines
+    }
     sink.reflowed.push_back(Reflowed{std::string(whole_key), std::string(value), first_line,
-                                     sink.written - first_line, shortened});
+                                     sink.written - first_line, shortened, std::move(cuts)});
   }
 }
 

@@ -20,6 +20,7 @@
 #include "text/charset.h"
 #include "text/utf8.h"
 #include "toolkit/error.h"
+#include "zelkimport/cuts.h"
 
 namespace zelk::import {
 
@@ -66,6 +67,7 @@ struct Reflowed {
   long first_line;         // the first of its lines among those written
   long lines;              // how many lines it was written in
   bool key_shortened;      // its key was shortened to fit
+  Cuts cuts = {};          // where its definition may be cut, when it went on in further lines
 };
 
 // A form and the headword it points at, in UTF-8, cleaned.
