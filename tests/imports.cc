@@ -78,19 +78,14 @@ Imported import_tab(const std::string& text, const Options& options) {
 }
 
 std::vector<std::string> lost(const Source& source, const Imported& imported) {
-  std::vector<int> columns{1, 2, 0};
-  auto column = [&](const char* name, int fallback) {
-    auto it = source.options.find(name);
-    return it == source.options.end() ? fallback : std::stoi(it->second);
-  };
-  columns = {column("key-column", 1), column("value-column", 2), column("forms-column", 0)};
   Accounted accounted = imported.accounted;
   // A DSL or XDXF part skipped excuses every word: this file's rules do not
   // tell which part a word is in as the readers do.
   if ((imported.format == "xdxf" || imported.format == "dsl") && !accounted.skipped.empty()) {
     accounted.all = true;
   }
-  return lost_words(source_words(imported.format, source.files, columns), imported.out, accounted);
+  return lost_words(source_words(imported.format, source.files, source.options, source.from),
+                    imported.out, accounted);
 }
 
 }  // namespace zelk_test

@@ -94,7 +94,7 @@ std::string without_markup(const std::string& text) {
   static const std::regex block(
       "</?(br|p|div|li|ul|ol|dl|dt|dd|tr|td|th|table|h[1-6]|hr|pre|blockquote|section|article|"
       "header|footer|def|ex|co|k|deftext|dtrn|sr|etm|categ|ex_orig|ex_tran|abr_def|abbr_def|"
-      "abbr_k|abbr_v|v|tr)\\b[^>]*>",
+      "abbr_k|abbr_v|v|tr|kref|iref|rref)\\b[^>]*>",
       std::regex::icase);
   static const std::regex tag("</?[A-Za-z!?][^>]*>");
   static const std::regex entity("&[#A-Za-z0-9]+;");
@@ -103,12 +103,14 @@ std::string without_markup(const std::string& text) {
   return std::regex_replace(s, entity, " ");
 }
 
+// \n, \t, \\ and \| are the escapes; a bar parts alternate keys.
 std::string unescaped_tab(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      char next = text[++i];
-      out += next == 'n' || next == 't' ? ' ' : next;
+    char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (text[i] == '\\' && (next == 'n' || next == 't' || next == '\\' || next == '|')) {
+      out += next == '\\' ? '\\' : ' ';
+      ++i;
     } else {
       out += text[i] == '|' ? ' ' : text[i];
     }
@@ -126,31 +128,49 @@ void tab_words(const Files& files, const std::string& from, std::vector<SourceWo
   }
 }
 
-// RFC 4180 records: each with its first line.
-void csv_words(const Files& files, const std::vector<int>& columns, const std::string& from,
-               std::vector<SourceWord>& out) {
+// RFC 4180 records, each with its first line: a field in quotes may hold
+// delimiters, line breaks and doubled quotes; what follows its closing
+// quote is taken as it stands.
+void csv_words(const Files& files, const std::map<std::string, std::string>& options,
+               const std::string& from, std::vector<SourceWord>& out) {
+  auto given = [&](const char* name, const char* fallback) {
+    auto it = options.find(name);
+    return it == options.end() ? std::string(fallback) : it->second;
+  };
+  const std::vector<int> columns{std::stoi(given("key-column", "1")),
+                                 std::stoi(given("value-column", "2")),
+                                 std::stoi(given("forms-column", "0"))};
+  const char delimiter = given("delimiter", ",")[0];
   const std::string text = utf8_text(files[0].second, from);
   size_t p = 0;
   long line = 1;
   while (p < text.size()) {
     long first = line;
     std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (; p < text.size(); ++p) {
+    for (bool quoted = false, begun = false; p < text.size(); ++p) {
       char ch = text[p];
-      if (ch == '\n') ++line;
-      if (quoted && ch == '"' && p + 1 < text.size() && text[p + 1] == '"') {
-        fields.back() += '"';
-        ++p;
-      } else if (ch == '"') {
-        quoted = !quoted;
-      } else if (!quoted && ch == ',') {
+      if (quoted) {
+        line += ch == '\n';
+        if (ch == '"' && p + 1 < text.size() && text[p + 1] == '"') {
+          fields.back() += '"';
+          ++p;
+        } else if (ch == '"') {
+          quoted = false;
+        } else {
+          fields.back() += ch;
+        }
+      } else if (ch == '"' && !begun) {
+        quoted = begun = true;
+      } else if (ch == delimiter) {
         fields.emplace_back();
-      } else if (!quoted && ch == '\n') {
+        begun = false;
+      } else if (ch == '\n') {
+        ++line;
         ++p;
         break;
       } else {
         fields.back() += ch;
+        begun = true;
       }
     }
     for (int c : columns) {
@@ -213,18 +233,38 @@ std::string without_spans(const std::string& text, std::string_view open, std::s
   }
 }
 
+// A headword's {unsorted} parts joined to it: each '{' that a '}' closes
+// later, and that '}', go.
+std::string without_braces(const std::string& line) {
+  std::string out;
+  bool open = false;
+  const size_t last = line.rfind('}');
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '{' && last != std::string::npos && i < last) {
+      open = true;
+    } else if (line[i] == '}' && open) {
+      open = false;
+    } else {
+      out += line[i];
+    }
+  }
+  return out;
+}
+
 // A DSL text's words, each unit a card (its first headword line).
 void dsl_words(const Files& files, const std::string& from, std::vector<SourceWord>& out) {
   std::string text = utf8_text(files[0].second, from);
-  // Comments go (one never closed takes the rest), then sounds and pictures.
+  // Comments go (one never closed takes the rest).
   text = without_spans(text, "{{", "}}", true);
-  text = without_spans(text, "[s]", "[/s]", false);
-  text = without_spans(text, "[video]", "[/video]", false);
   std::vector<std::string> lines = lines_of(text);
   long card = 0;
   bool body = true, header = true;
-  static const std::regex paragraph("\\[/?m[0-9]?\\]");
-  static const std::regex tag("\\[[^\\]\\n]*\\]");
+  // The tags of the format (FORMATS.md's list): a paragraph or a reference
+  // parts words, the others join them; any other brackets part them.
+  static const std::regex paragraph("\\[/?(m[0-9]?|ref)([ \\t][^\\[\\]\\n]*)?\\]");
+  static const std::regex tag(
+      "\\[/?(trn|!trs|ex|com|\\*|b|i|u|c|sup|sub|lang|t|p|'|url|s|video)([ \\t][^\\[\\]\\n]*)?\\]");
+  static const std::regex other("\\[[^\\[\\]\\n]*\\]");
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string line = lines[i];
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
@@ -233,12 +273,19 @@ void dsl_words(const Files& files, const std::string& from, std::vector<SourceWo
     bool indented = line[0] == ' ' || line[0] == '\t';
     if (!indented && body) card = long(i) + 1;
     body = indented;
-    line = std::regex_replace(line, std::regex("\\[\\[|\\]\\]"), " ");
+    if (indented) {  // sounds and pictures are no text of a card's body
+      line = without_spans(line, "[s]", "[/s]", false);
+      line = without_spans(line, "[video]", "[/video]", false);
+    }
+    if (!indented) line = without_braces(line);
+    std::erase(line, '\\');  // \x is x
+    line = std::regex_replace(line, paragraph, " ");
+    line = std::regex_replace(line, tag, "");
     // A word joined to ~ is joined to the headword in the text.
     line = std::regex_replace(
         line, std::regex("[A-Za-z0-9\\x80-\\xff]*\\^?~[A-Za-z0-9\\x80-\\xff]*"), " ");
-    line = std::regex_replace(line, paragraph, " ");
-    line = std::regex_replace(line, tag, "");
+    line = std::regex_replace(line, std::regex("\\[\\[|\\]\\]"), " ");
+    line = std::regex_replace(line, other, " ");
     add_words(out, line, {files[0].first, indented || !card ? card : long(i) + 1});
   }
 }
@@ -366,10 +413,11 @@ std::set<std::string> words_of(std::string_view text) {
 }
 
 std::vector<SourceWord> source_words(const std::string& format, const Files& files,
-                                     std::vector<int> csv_columns, const std::string& from) {
+                                     const std::map<std::string, std::string>& options,
+                                     const std::string& from) {
   std::vector<SourceWord> words;
   if (format == "tab") tab_words(files, from, words);
-  if (format == "csv") csv_words(files, csv_columns, from, words);
+  if (format == "csv") csv_words(files, options, from, words);
   if (format == "wiktionary") wiktionary_words(files, words);
   if (format == "dsl") dsl_words(files, from, words);
   if (format == "xdxf") xdxf_words(files, words);

@@ -26,11 +26,11 @@ struct SourceWord {
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 // The words of the source by the rules of its format (dictd, stardict, tab,
-// csv, wiktionary, dsl, xdxf). csv_columns: the key's, the definition's and
-// the forms' columns (0: none); from: the set a tab, CSV or DSL file is in,
-// if given (else UTF-8, or UTF-16 by its mark or zero bytes; gzip expanded).
+// csv, wiktionary, dsl, xdxf). options: the format's options given (CSV's
+// columns and delimiter); from: the set a tab, CSV or DSL file is in, if
+// given (else UTF-8, or UTF-16 by its mark or zero bytes; gzip expanded).
 std::vector<SourceWord> source_words(const std::string& format, const Files& files,
-                                     std::vector<int> csv_columns = {1, 2, 0},
+                                     const std::map<std::string, std::string>& options = {},
                                      const std::string& from = "");
 
 // The words of a text: runs of letters and digits (every byte of a UTF-8

@@ -1,5 +1,6 @@
-// Spreadsheets saved as CSV (RFC 4180): a record a line, or more where a
-// quoted field holds line breaks; "" in a quoted field is a quote. The key,
+// Spreadsheets saved as CSV (RFC 4180): a record a line (LF or CRLF), or
+// more where a quoted field holds line breaks; "" in a quoted field is a
+// quote, and what follows its closing quote is taken as it stands. The key,
 // the definition and a cell of forms (walks|walked) come from the columns
 // given.
 #include "sources/formats.h"
@@ -50,14 +51,15 @@ bool take_record(Csv& c, std::vector<std::string>& fields, const std::string& na
         field += ch;
       }
     }
-    while (p < t.size() && t[p] != c.delimiter && t[p] != '\n' && t[p] != '\r') field += t[p++];
-    if (p == t.size() && more) return false;
+    // A record ends at a line feed (a carriage return before it is no text).
+    auto ends = [&](size_t at) { return t[at] == '\r' && at + 1 < t.size() && t[at + 1] == '\n'; };
+    while (p < t.size() && t[p] != c.delimiter && t[p] != '\n' && !ends(p)) field += t[p++];
+    if (p + 1 >= t.size() && more) return false;  // a line end may be cut
     if (p < t.size() && t[p] == c.delimiter) {
       ++p;
       continue;
     }
     if (p < t.size() && t[p] == '\r') ++p;
-    if (p == t.size() && more) return false;
     if (p < t.size() && t[p] == '\n') ++p;
     c.pos = p;
     c.line = line + 1;

@@ -93,13 +93,10 @@ struct Reader {
 void add_card(Reader& r, const Card& card, const std::string& name) {
   Where where{&name, card.line, true};
   std::vector<Headword> heads;
-  for (const std::string& line : card.heads) {
-    Headword h = parse_headword(line);
-    if (!h.keys.empty()) heads.push_back(std::move(h));
-  }
-  if (heads.empty()) return skip(r.emit, where, card.heads[0], "a card without a headword");
-  ++r.cards;
+  for (const std::string& line : card.heads) heads.push_back(parse_headword(line));
   std::vector<Entry> entries = card_entries(heads, card.body, r.emit.counted);
+  if (entries.empty()) return skip(r.emit, where, card.heads[0], "a card without a headword");
+  ++r.cards;
   for (const Entry& e : entries) {
     add_entry(r.emit, e.keys[0], e.text, where);
     for (size_t i = 1; i < e.keys.size(); ++i) add_form(r.emit, e.keys[i], e.keys[0], where);

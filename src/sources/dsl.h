@@ -31,8 +31,9 @@ struct Entry {
   std::string text;
 };
 
-// The card's entries: its own, with every key of every headword, then one
-// for each "@ headword" subentry of its body. counted receives the media
+// The card's entries: its own, with every key of every headword (a headword
+// without a key is shown only), then one for each "@ headword" subentry of
+// its body; none when no headword has a key. counted receives the media
 // left out.
 std::vector<Entry> card_entries(const std::vector<Headword>& heads,
                                 const std::vector<std::string>& body,

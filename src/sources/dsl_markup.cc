@@ -47,15 +47,30 @@ struct Node {
   std::vector<Node> children;
 };
 
+bool is_paragraph(std::string_view name) {
+  return name == "m" || (name.size() == 2 && name[0] == 'm' && name[1] >= '0' && name[1] <= '9');
+}
+
+// Tags whose text stays as it is.
+bool is_kept(std::string_view name) {
+  static const std::unordered_set<std::string_view> kKept = {
+      "trn", "trn1", "!trn", "!trs", "trs", "ex", "com", "*", "b",       "i",        "u",
+      "c",   "sup",  "sub",  "lang", "t",   "p",  "url", "'", "preview", "!preview", "m"};
+  if (name.starts_with('/')) name.remove_prefix(1);
+  return kKept.count(name) || is_paragraph(name);
+}
+
 // Whether every unescaped parenthesis outside {unsorted} parts closes.
 bool balanced(std::string_view line) {
   int depth = 0;
   bool unsorted = false;
+  const size_t last_close = line.rfind('}');  // a '{' after it is text
   for (size_t i = 0; i < line.size(); ++i) {
     char ch = line[i];
     if (ch == '\\') {
       ++i;
-    } else if (ch == '{' || ch == '}') {
+    } else if ((ch == '{' && last_close != std::string_view::npos && i < last_close) ||
+               (ch == '}' && unsorted)) {
       unsorted = ch == '{';
     } else if (!unsorted && ch == '(') {
       ++depth;
@@ -70,6 +85,7 @@ std::vector<Node> parse_nodes(std::string_view line) {
   const bool groups = balanced(line);
   std::vector<std::vector<Node>> stack(1);
   bool unsorted = false;
+  size_t last_close = line.rfind('}');  // a '{' after it is text
   auto text = [&]() -> Node& {
     std::vector<Node>& seq = stack.back();
     if (seq.empty() || seq.back().group) seq.emplace_back();
@@ -79,13 +95,20 @@ std::vector<Node> parse_nodes(std::string_view line) {
     char ch = line[i];
     if (ch == '\\' && i + 1 < line.size()) {
       ch = line[++i];
-    } else if (ch == '{' || ch == '}') {
+    } else if ((ch == '{' && last_close != std::string_view::npos && i < last_close) ||
+               (ch == '}' && unsorted)) {
       unsorted = ch == '{';
       continue;
-    } else if (ch == '[') {
+    } else if (ch == '[' && line.find(']', i) != std::string_view::npos &&
+               line.find('[', i + 1) > line.find(']', i)) {
       size_t close = line.find(']', i);
-      if (close != std::string_view::npos) {  // a tag: only a stress mark shows
-        if (line.substr(i, close - i + 1) == "[/']") text().shown += kAcute;
+      std::string_view inside = line.substr(i + 1, close - i - 1);
+      std::string_view name = inside.substr(0, inside.find_first_of(" \t"));
+      bool other_tag = name == "ref" || name == "/ref" || name == "s" || name == "/s" ||
+                       name == "video" || name == "/video";
+      if (is_kept(name) || other_tag) {  // a tag: only a stress mark shows
+        if (name == "/'") text().shown += kAcute;
+        if (is_paragraph(name)) text().key += ' ', text().shown += ' ';
         i = close;
         continue;
       }
@@ -152,19 +175,6 @@ std::string case_turned(const std::string& text) {
          text.substr(static_cast<size_t>(n));
 }
 
-bool is_paragraph(std::string_view name) {
-  return name == "m" || (name.size() == 2 && name[0] == 'm' && name[1] >= '0' && name[1] <= '9');
-}
-
-// Tags whose text stays as it is.
-bool is_kept(std::string_view name) {
-  static const std::unordered_set<std::string_view> kKept = {
-      "trn", "trn1", "!trn", "!trs", "trs", "ex", "com", "*", "b",       "i",        "u",
-      "c",   "sup",  "sub",  "lang", "t",   "p",  "url", "'", "preview", "!preview", "m"};
-  if (name.starts_with('/')) name.remove_prefix(1);
-  return kKept.count(name) || is_paragraph(name);
-}
-
 // The value of attribute name in a tag's text ([ref target="X"]).
 std::string attribute(std::string_view tag, std::string_view name) {
   size_t at = tag.find(std::string(name) + "=\"");
@@ -200,17 +210,18 @@ void reference(std::string target, std::string_view inner, const Headword& first
 size_t tag(std::string_view line, size_t i, const Headword& first,
            std::map<std::string, long>& counted, std::string& out) {
   size_t close = line.find(']', i);
-  if (close == std::string_view::npos) {
-    out += '[';
+  std::string_view inside = line.substr(i + 1, close == std::string_view::npos ? 0 : close - i - 1);
+  if (close == std::string_view::npos || inside.find('[') != std::string_view::npos) {
+    out += '[';  // no tag: a bracket of the text
     return i;
   }
-  std::string_view inside = line.substr(i + 1, close - i - 1);
   std::string_view name = inside.substr(0, inside.find_first_of(" \t"));
   if (name == "s" || name == "video") {  // a sound, a picture, a film: not text
     std::string end = "[/" + std::string(name) + "]";
     size_t stop = line.find(end, close);
+    if (stop == std::string_view::npos) return close;  // never closed: only the tag goes
     ++counted["media left out ([s], [video])"];
-    return stop == std::string_view::npos ? line.size() - 1 : stop + end.size() - 1;
+    return stop + end.size() - 1;
   }
   if (name == "ref") {
     size_t stop = line.find("[/ref]", close);
@@ -323,13 +334,19 @@ std::vector<Entry> card_entries(const std::vector<Headword>& heads,
                                 std::map<std::string, long>& counted) {
   std::vector<Entry> entries(1);
   std::unordered_set<std::string> seen;
+  const Headword* keyed = nullptr;  // the first headword that has a key
   for (const Headword& h : heads) {
     for (const std::string& key : h.keys) {
       if (seen.insert(key).second) entries[0].keys.push_back(key);
     }
+    if (!keyed && !h.keys.empty()) keyed = &h;
+    // A headword's unsorted parts are shown.
+    if (!h.shown.empty() && (h.keys.empty() || h.shown != h.keys[0])) {
+      entries[0].text += h.shown + "\n";
+    }
   }
-  const Headword& first = heads[0];
-  if (first.shown != first.keys[0]) entries[0].text = first.shown + "\n";
+  if (!keyed) return {};
+  const Headword& first = *keyed;
   size_t current = 0;
   for (const std::string& line : body) {
     std::string headword;

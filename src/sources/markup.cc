@@ -176,12 +176,15 @@ void quiet(void*, const char*, ...) {}
 
 }  // namespace
 
-const OptionSpec kMarkupOption{
-    "markup",
-    "WORD",
-    "html: markup becomes text (StarDict's markup fields; tab files holding <br />), none: markup "
-    "is kept as it is",
-    {"html", "none"}};
+const OptionSpec& markup_option() {
+  static const OptionSpec kMarkup{
+      "markup",
+      "WORD",
+      "html: markup becomes text (StarDict's markup fields; tab files holding <br />), none: "
+      "markup is kept as it is",
+      {"html", "none"}};
+  return kMarkup;
+}
 
 std::string markup_to_text(std::string_view markup) {
   static std::once_flag once;

@@ -13,7 +13,8 @@ namespace zelk::sources {
 
 std::string markup_to_text(std::string_view markup);
 
-// --markup html|none, of the formats whose definitions may be markup.
-extern const OptionSpec kMarkupOption;
+// --markup html|none, of the formats whose definitions may be markup (a
+// function: the format rows that list it are made before main, in any order).
+const OptionSpec& markup_option();
 
 }  // namespace zelk::sources

@@ -322,7 +322,7 @@ extern const Format kStardict{
     {".idx", ".idx.gz", ".dict.dz", ".dict", ".syn", ".syn.gz", ".syn.dz"},
     ".ifo",
     sniff_stardict,
-    {kMarkupOption},
+    {markup_option()},
     read_stardict};
 
 }  // namespace zelk::sources

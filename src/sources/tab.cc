@@ -103,7 +103,7 @@ extern const Format kTab{
     {},
     "",
     nullptr,
-    {kMarkupOption},
+    {markup_option()},
     read_tab};
 
 }  // namespace zelk::sources
