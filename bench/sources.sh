@@ -8,10 +8,14 @@
 #   a DSL and an XDXF dictionary of SMALL_BYTES (50 MB) each:
 #     floor  cat FILE > /dev/null;
 #     Z      zelkimport FILE -o out.txt;
-#     G      PyGlossary, FILE to its tab format (python3-lxml reads XDXF).
+#     G      PyGlossary, FILE to its tab format (python3-lxml reads XDXF);
+#   the DSL file is read as it comes: its peak memory against what it writes;
+#   one definition of 15 MB and one of 30 MB (a tab file of one line each):
+#     Z      zelkimport FILE -o out.txt, the 30 MB one against the 15 MB one.
 # Wall time and peak memory of one run each. Targets: Z <= 3 floor for the
-# Wiktionary file, its peak memory under 4 times what it writes, and
-# G >= 10 Z for DSL and XDXF.
+# Wiktionary file, its peak memory under 4 times what it writes, G >= 10 Z
+# for DSL and XDXF, and the 30 MB definition at most 2.2 times the time and
+# memory of the 15 MB one (time and memory in proportion to the input).
 #
 #   bench/sources.sh [BUILD_DIR] [WIKT_BYTES] [SMALL_BYTES]
 set -euo pipefail
@@ -48,10 +52,30 @@ for format in dsl:ABBYYLingvoDSL xdxf:Xdxf; do
   read -r g gm <<< "$(timed pyglossary "words.$ext" "g.$ext.txt" --read-format="$reader" \
                      --write-format=Tabfile --no-progress-bar)"
   echo "$ext: zelkimport wrote $(wc -l < "z.$ext.txt") lines, PyGlossary $(wc -l < "g.$ext.txt")"
-  awk -v f="$f" -v fm="$fm" -v z="$z" -v zm="$zm" -v g="$g" -v gm="$gm" -v ext="$ext" 'BEGIN {
+  out=$(stat -c %s "z.$ext.txt")
+  awk -v f="$f" -v fm="$fm" -v z="$z" -v zm="$zm" -v g="$g" -v gm="$gm" -v out="$out" 'BEGIN {
     printf "  floor  cat                     %7.2f s  %6d MB\n", f, fm / 1024
-    printf "  Z      zelkimport -o out.txt   %7.2f s  %6d MB\n", z, zm / 1024
+    printf "  Z      zelkimport -o out.txt   %7.2f s  %6d MB  (writes %d MB)\n", z, zm / 1024, out / 1048576
     printf "  G      PyGlossary to tab       %7.2f s  %6d MB\n", g, gm / 1024
     printf "  G / Z = %.1f (target 10): %s\n", g / z, (g >= 10 * z) ? "met" : "missed"
+    printf "  Z peak memory / output = %.2f\n", zm * 1024 / out
   }'
 done
+
+# One long definition: 15 MB, then 30 MB.
+for mb in 15 30; do
+  python3 -c "import random, sys
+r = random.Random($mb); n = $mb << 20; words = []; size = 0
+while size < n:
+    w = r.choice(['alpha', 'beta.', 'gamma', 'delta', 'eps\u0301ilon', '{zeta}']); words.append(w); size += len(w) + 1
+sys.stdout.write('key\t' + ' '.join(words) + '\n')" > "long$mb.tab"
+done
+read -r a am <<< "$(timed "$build/src/zelkimport" long15.tab -o long15.txt)"
+read -r b bm <<< "$(timed "$build/src/zelkimport" long30.tab -o long30.txt)"
+awk -v a="$a" -v am="$am" -v b="$b" -v bm="$bm" 'BEGIN {
+  printf "One definition of 15 MB, then of 30 MB (tab):\n"
+  printf "  Z      15 MB                   %7.2f s  %6d MB\n", a, am / 1024
+  printf "  Z      30 MB                   %7.2f s  %6d MB\n", b, bm / 1024
+  printf "  30 MB / 15 MB: time %.2f, memory %.2f (target 2.2): %s\n", b / a, bm / am,
+         (b <= 2.2 * a && bm <= 2.2 * am) ? "met" : "missed"
+}'

@@ -22,6 +22,7 @@ foreach(page ${ZELK_MAN_PAGES})
   install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${ZELK_GZIPPED})
+add_dependencies(compressed_docs zelkimport_man_page)  # made once, then compressed
 
 install(FILES README.md doc/format.md package/copyright ${ZELK_PACKAGE_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -93,7 +93,7 @@ void add_words(std::vector<SourceWord>& out, std::string_view text, const Unit& 
 std::string without_markup(const std::string& text) {
   static const std::regex block(
       "</?(br|p|div|li|ul|ol|dl|dt|dd|tr|td|th|table|h[1-6]|hr|pre|blockquote|section|article|"
-      "header|footer|def|ex|co|k|deftext|dtrn|sr|etm|categ|ex_orig|ex_tran|abr_def|abbr_def|"
+      "header|footer|def|ex|co|k|ar|deftext|dtrn|sr|etm|categ|ex_orig|ex_tran|abr_def|abbr_def|"
       "abbr_k|abbr_v|v|tr|kref|iref|rref)\\b[^>]*>",
       std::regex::icase);
   static const std::regex tag("</?[A-Za-z!?][^>]*>");

@@ -133,7 +133,7 @@ extern const Format kCsv{
       1 << 20,
       "0"},
      {"header", nullptr, "the first row names the columns"},
-     {"delimiter", "CHAR", "the field delimiter (default ',')", {}, 0, 0, ",", check_delimiter}},
+     {"delimiter", "CHAR", "the field delimiter", {}, 0, 0, ",", check_delimiter}},
     read_csv};
 
 }  // namespace zelk::sources

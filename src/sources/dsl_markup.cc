@@ -193,14 +193,13 @@ void reference(std::string target, std::string_view inner, const Headword& first
                std::map<std::string, long>& counted, std::string& out) {
   std::string shown;
   body_line(inner, first, counted, shown);
-  std::replace(shown.begin(), shown.end(), '\n', ' ');
-  std::erase(shown, '{');  // braces would make a reference of their own
-  std::erase(shown, '}');
+  // Braces would make references of their own: blanks instead.
+  for (std::string* text : {&shown, &target}) {
+    std::replace_if(
+        text->begin(), text->end(), [](char c) { return c == '\n' || c == '{' || c == '}'; }, ' ');
+  }
   shown = collapsed(shown);
-  if (target.empty()) target = shown;
-  std::erase(target, '{');
-  std::erase(target, '}');
-  target = collapsed(target);
+  target = target.empty() ? shown : collapsed(target);
   if (!shown.empty() && shown != target) out += shown + " ";
   if (!target.empty()) out += "{" + target + "}";
 }

@@ -164,12 +164,13 @@ void expand_entity(Article& a, const xmlDoc* doc, const xmlChar* name, std::stri
 void text_of(Article& a, const xmlNode* node, std::string& out);
 
 // The text of an element's children; in the logical format, sibling <def>s
-// numbered.
-void children_text(Article& a, const xmlNode* parent, std::string& out) {
+// numbered. An article's own keys are the entry's, not its text.
+void children_text(Article& a, const xmlNode* parent, std::string& out, bool keys = true) {
   int defs = 0;
   for (const xmlNode* n = parent->children; n; n = n->next) defs += named(n, "def");
   int number = 0;
   for (const xmlNode* n = parent->children; n; n = n->next) {
+    if (!keys && named(n, "k")) continue;
     if (named(n, "def") && defs > 1 && !a.lines) {
       out += "\n" + std::to_string(++number) + ". ";
       text_of(a, n->children, out);
@@ -185,7 +186,7 @@ void children_text(Article& a, const xmlNode* parent, std::string& out) {
 
 bool is_block(const xmlNode* node) {
   return named_any(node, {"def", "ex", "ex_orig", "ex_tran", "co", "sr", "etm", "categ", "p", "div",
-                          "deftext", "dtrn", "blockquote", "abr_def", "abbr_def"});
+                          "deftext", "dtrn", "blockquote", "abr_def", "abbr_def", "ar", "k"});
 }
 
 void reference_text(Article& a, const xmlNode* node, std::string& out) {
@@ -210,8 +211,8 @@ void text_of(Article& a, const xmlNode* node, std::string& out) {
       }
     } else if (node->type == XML_ENTITY_REF_NODE) {
       expand_entity(a, node->doc, node->name, out, 0);
-    } else if (node->type != XML_ELEMENT_NODE || named(node, "k")) {
-      continue;  // keys are the entry's, comments and the like no text
+    } else if (node->type != XML_ELEMENT_NODE) {
+      continue;  // comments and the like: no text
     } else if (named(node, "br")) {
       out += '\n';
     } else if (named_any(node, {"kref", "iref", "rref"})) {
@@ -277,7 +278,7 @@ void add_article(Emit& emit, const xmlNode* ar, bool lines, const Where& where) 
   if (keys.empty()) return skip(emit, where, "", "an article without a key (<k>)");
   std::string text;
   if (keys[0].shown != keys[0].without) text = keys[0].shown + "\n";
-  children_text(a, ar, text);
+  children_text(a, ar, text, false);
   const std::string& main = keys[0].without;
   add_entry(emit, main, text, where);
   for (const KeyTexts& k : keys) {

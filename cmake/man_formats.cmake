@@ -1,0 +1,15 @@
+# zelkimport(1) with its FORMATS section written by the program GENERATOR
+# (man/formats.cc) in place of the comment line that marks it in INPUT.
+execute_process(COMMAND ${GENERATOR} OUTPUT_VARIABLE formats RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${GENERATOR} failed: ${status}")
+endif()
+file(READ ${INPUT} page)
+set(mark ".\\\" FORMATS: the list of the source readers' table goes here\n")
+string(FIND "${page}" "${mark}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${INPUT} has no line that marks its FORMATS list")
+endif()
+string(REPLACE "${mark}" "${formats}" page "${page}")
+file(WRITE ${OUTPUT}.new "${page}")
+file(RENAME ${OUTPUT}.new ${OUTPUT})
