@@ -7,9 +7,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include "toolkit/error.h"
+#include "toolkit/main.h"
 
 namespace {
 
@@ -67,3 +73,49 @@ TEST(Codec, ThreadCapTakesOnlyAPositiveNumberBelowTheCores) {
 }
 
 }  // namespace
+
+// Every program ends through run_main: whatever ends its work becomes one
+// message on standard error and the exit status, the program's own words
+// for a failure that is no error of its own (zelkpack has only "No more
+// memory" for them).
+TEST(Ending, EveryFailureBecomesAMessageAndAStatus) {
+  struct Case {
+    int (*run)(int, char**);
+    const char* program;
+    int status;
+    std::string said;
+  } cases[] = {
+      {[](int, char**) -> int {
+         throw zelk::Fatal{"no such word", 3};
+       },
+       "p", 3, "p: no such word\n"},
+      {[](int, char**) -> int { throw std::bad_alloc(); }, "p", 2, "p: out of memory\n"},
+      {[](int, char**) -> int {
+         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+       },
+       "p", 2, "p: cannot go on: Resource temporarily unavailable\n"},
+      {[](int, char**) -> int { throw std::runtime_error("odd"); }, "p", 2,
+       "p: unexpected failure: odd\n"},
+      {[](int, char**) -> int { throw 7; }, "p", 2, "p: unexpected failure\n"},
+      {[](int, char**) -> int { throw std::logic_error("odd"); }, nullptr, 2,
+       "Error: No more memory\n"},
+      {[](int, char**) { return 0; }, "p", 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::fflush(stderr);
+    int saved = dup(2);
+    std::FILE* said = std::tmpfile();
+    dup2(fileno(said), 2);
+    int status = zelk::run_main({c.program, c.program ? "out of memory" : zelk::kNoMemory, 2},
+                                c.run, 0, nullptr);
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string text(256, '\0');
+    std::rewind(said);
+    text.resize(std::fread(text.data(), 1, text.size(), said));
+    std::fclose(said);
+    EXPECT_EQ(status, c.status) << c.said;
+    EXPECT_EQ(text, c.said);
+  }
+}
