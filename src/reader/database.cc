@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/codec.h"
 #include "format/byteorder.h"
 #include "toolkit/error.h"
@@ -33,34 +37,48 @@ std::unique_ptr<unsigned char[]> read_part(const Database& db, uint64_t offset, 
   return part;
 }
 
+// Where the NUL bytes of the 64 bytes at p are: a bit each.
+uint64_t nul_mask(const unsigned char* p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))))
+            << (16 * i);
+  }
+  return mask;
+#else
+  uint64_t mask = 0;
+  for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(p[i] == 0) << i;
+  return mask;
+#endif
+}
+
 // Counts the NULs that end keys in p[pos, end) until want keys are
 // complete: found counts them, key is where the next key starts, and the
 // start of every kKeySample-th chunk's first key goes to first_keys. Returns
-// where it stopped. Eight bytes at a time, counting: an index record holds
-// tens of thousands of short keys.
+// where it stopped. Sixty-four bytes at a time, counting: an index record
+// holds tens of thousands of short keys, and a lookup reads it whole.
 size_t find_keys(const unsigned char* p, size_t pos, size_t end, size_t want, size_t& found,
                  size_t& key, std::vector<uint32_t>& first_keys) {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
   constexpr size_t kEvery = 2 * kKeySample;  // keys from one sampled first key to the next
   auto ended_at = [&](size_t nul) {
     if (found % kEvery == 0) first_keys.push_back(static_cast<uint32_t>(key));
     ++found;
     key = nul + 1;
   };
-  while (want - found >= 8 && end - pos >= 8) {
-    uint64_t v;
-    std::memcpy(&v, p + pos, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    uint64_t zeros = ~(((v & kLow7) + kLow7) | v | kLow7);  // 0x80 in each NUL byte
-    size_t n = static_cast<size_t>(((zeros >> 7) * 0x0101010101010101ULL) >> 56);  // NULs
+  while (want - found >= 64 && end - pos >= 64) {
+    uint64_t zeros = nul_mask(p + pos);
+    auto n = static_cast<size_t>(std::popcount(zeros));
     if (n != 0 && (found + n - 1) / kEvery * kEvery >= found) {
       for (; zeros; zeros &= zeros - 1)
-        ended_at(pos + static_cast<size_t>(std::countr_zero(zeros)) / 8);
+        ended_at(pos + static_cast<size_t>(std::countr_zero(zeros)));
     } else if (n != 0) {  // no sampled key starts here: count the keys only
       found += n;
-      key = pos + static_cast<size_t>(63 - std::countl_zero(zeros)) / 8 + 1;
+      key = pos + static_cast<size_t>(63 - std::countl_zero(zeros)) + 1;
     }
-    pos += 8;
+    pos += 64;
   }
   for (; found < want && pos < end; ++pos) {
     if (p[pos] == 0) ended_at(pos);
