@@ -34,6 +34,9 @@ DICTIONARY = (
     b"over\xe0\x80\x80\xf0\x80\x80\x80\xf4\x90\x80\x80\xed\xa0\x80\tovers and surrogates\n"
     b"max\xf4\x8f\xbf\xbf\tthe last code point\n"
     + b"".join(b"key%04d\tvalue %d\n" % (i, i) for i in range(3000))
+    # Sixty keys that begin as "\xc3\xa9t\xc3\xa9" does, but for its accents, and sort before it.
+    + b"".join(b"etea%03d\tsummers %d\n" % (i, i) for i in range(60))
+    + "\u00e9t\u00e9\tsummer\n".encode()
 )
 
 
@@ -133,6 +136,17 @@ class Serve(unittest.TestCase):
     def test_nocase_keys_and_existing_keys(self):
         status, answer = self.server.api("api/keys?prefix=ABS&nocase=1")
         self.assertEqual((status, answer["keys"]), (200, ["Absence", "Absolute", "absolute"]))
+        # The key the text stands for first, wherever it stands among those that begin so.
+        status, answer = self.server.api("api/keys?prefix=ETE&nocase=1&limit=50")
+        self.assertEqual((answer["keys"][:2], len(answer["keys"])), (["\u00e9t\u00e9", "etea000"], 50))
+        status, answer = self.server.api("api/keys?prefix=absolute&nocase=1")
+        self.assertEqual(answer["keys"], ["absolute", "Absolute"])
+        # Not found as typed: what folds alike, said so, as on the command line.
+        status, answer = self.server.api("api/lookup?q=%C3%89T%C3%89")
+        self.assertEqual((answer["entries"], answer.get("found_as"), answer.get("without_case_and_accents")),
+                         ([{"key": "\u00e9t\u00e9", "value": "summer"}], "\u00e9t\u00e9", True))
+        status, answer = self.server.api("api/lookup?q=zzzz")
+        self.assertNotIn("found_as", answer)
         status, answer = self.server.api("api/keys?prefix=ABS")
         self.assertEqual(answer["keys"], [])
         status, answer = self.server.api(
@@ -329,6 +343,15 @@ class Serve(unittest.TestCase):
             wait.until(lambda d: texts("#results li") == ["Apple", "Apple blight", "apple",
                                                           "apricot", "\u00c4pfel",
                                                           "\u00e4pfelchen"])
+
+            box.clear()
+            box.send_keys("\u00e9t\u00e9")  # the key typed comes first, past sixty that begin so
+            wait.until(lambda d: texts("#results li")[:2] == ["\u00e9t\u00e9", "etea000"])
+            box.send_keys(Keys.ENTER)
+            wait.until(lambda d: texts("#entry .key") == ["\u00e9t\u00e9"])
+            driver.get(self.server.url + "?q=BANANA")  # found without case, and said so
+            wait.until(lambda d: texts("#entry .key") == ["banana"])
+            self.assertIn("without case and accents: 'banana'", texts("#entry .hint")[0])
 
             driver.get(self.server.url + "?q=evil&s=exact")  # a deep link
             wait.until(lambda d: texts("#entry .value") ==

@@ -230,6 +230,8 @@ TEST(Import, MarkupBecomesText) {
       {"see <a href=\"bword://apple\">apple</a>", "see {apple}"},
       {"see <a href=\"bword://caf%C3%A9\">the caf\u00e9</a>", "see the caf\u00e9 {caf\u00e9}"},
       {"<a href=\"http://x.example\">a site</a>", "a site"},
+      {"x (<a href=\"bword:// or \"> or </a>) y", "x ({or}) y"},  // both trimmed alike
+      {"<a href=\"bword://New York\">New  York</a>", "New York {New York}"},
       {"<k>word</k><def>a <kref>ref</kref></def>", "word|a ref"},
       {"x<script>alert(1)</script>y<style>p{}</style>", "xy"},
   };

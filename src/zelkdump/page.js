@@ -84,6 +84,10 @@
       }
       return;
     }
+    if (body.without_case_and_accents) {
+      entry.append(element('p', `'${body.query}' not found; without case and accents: '${body.found_as}'`,
+        'hint'));
+    }
     for (const e of body.entries) {
       const article = element('article');
       const key = element('h2', e.key, 'key');

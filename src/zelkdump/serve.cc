@@ -166,6 +166,37 @@ void summary(Served& s, httplib::Response& res, bool info) {
   res.set_content(info ? s.info_json : s.chunks_json, "application/json; charset=utf-8");
 }
 
+// The folded index, made on first use, under a turn to read every chunk
+// (the request's own when it has one); null (answer sent) when no turn comes.
+const FoldedIndex* folded_index(Served& s, httplib::Response& res, ScanTurn& turn) {
+  std::unique_lock held(s.folded_lock);
+  if (!s.folded) {
+    if (!turn.held && !turn.take(res)) return nullptr;
+    ChunkReader reader(s.db, s.cx.charset);
+    s.folded = std::make_unique<FoldedIndex>(make_folded_index(reader));
+  }
+  return s.folded.get();
+}
+
+// The key the text typed stands for: the one stored so, else the first that
+// folds as it does (without case and accents); empty for none, or when no
+// turn to make the folded index came (answer sent: failed is set).
+std::string key_typed(Served& s, Reading& r, httplib::Response& res, ScanTurn& turn,
+                      const std::string& typed, bool* failed) {
+  *failed = false;
+  std::string stored, problem;
+  if (to_stored(s.cx.charset, typed, stored, problem) &&
+      !existing_keys(r.reader, {stored}).empty()) {
+    return stored;
+  }
+  const FoldedIndex* folded = folded_index(s, res, turn);
+  if (!folded) {
+    *failed = true;
+    return {};
+  }
+  return folded_key(r.reader, *folded, typed);
+}
+
 void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res) {
   std::string prefix, typed;
   size_t offset, limit;
@@ -186,24 +217,27 @@ void answer_keys(Served& s, const httplib::Request& req, httplib::Response& res)
   if (walks && !turn.take(res)) return;
   KeyPage page = nocase ? keys_page_nocase(r.reader, typed, offset, limit)
                         : keys_page(r.reader, prefix, offset, limit);
+  if (nocase && offset == 0 && !typed.empty()) {
+    // The key the text stands for comes first, wherever it stands among
+    // those that begin so: Enter opens it.
+    bool failed;
+    std::string own = key_typed(s, r, res, turn, typed, &failed);
+    if (failed) return;
+    if (!own.empty()) {
+      std::erase(page.keys, own);
+      page.keys.insert(page.keys.begin(), own);
+      if (page.keys.size() > limit) {
+        page.keys.pop_back();
+        page.more = true;
+      }
+    }
+  }
   Json keys = Json::array();
   for (const std::string& k : page.keys) keys.push_back(text_of(s, k));
   Json answer{
       {"prefix", printable_utf8(typed)}, {"offset", offset}, {"keys", keys}, {"more", page.more}};
   r.add_problems(answer);
   send_json(res, 200, answer);
-}
-
-// The folded index, made on first use, under a turn to read every chunk
-// (the request's own when it has one); null (answer sent) when no turn comes.
-const FoldedIndex* folded_index(Served& s, httplib::Response& res, ScanTurn& turn) {
-  std::unique_lock held(s.folded_lock);
-  if (!s.folded) {
-    if (!turn.held && !turn.take(res)) return nullptr;
-    ChunkReader reader(s.db, s.cx.charset);
-    s.folded = std::make_unique<FoldedIndex>(make_folded_index(reader));
-  }
-  return s.folded.get();
 }
 
 // Which of the keys k=... the database has, as typed or but for case and
@@ -277,6 +311,21 @@ void answer_lookup(Served& s, const httplib::Request& req, httplib::Response& re
   if (strategy == Strategy::kExact && found.entries.empty() && offset == 0 && !query.empty()) {
     ScanTurn turn(s);
     if (!turn.take(res)) return;
+    // Not found as typed: the key that folds as it does (without case and
+    // accents), as the command line finds it, said so.
+    bool failed;
+    std::string own = key_typed(s, r, res, turn, req.get_param_value("q"), &failed);
+    if (failed) return;
+    if (!own.empty()) {
+      for (const Found& f : search(r.reader, own, Strategy::kExact, 0, limit).entries) {
+        entries.push_back({{"key", text_of(s, f.key)}, {"value", text_of(s, f.value)}});
+      }
+      answer["entries"] = entries;
+      answer["found_as"] = text_of(s, own);
+      answer["without_case_and_accents"] = true;
+      r.add_problems(answer);
+      return send_json(res, 200, answer);
+    }
     Json suggestions = Json::array();
     std::vector<std::vector<std::string>> nearest = nearest_keys(r.reader, {query});
     for (const std::string& k : nearest[0]) suggestions.push_back(text_of(s, k));
