@@ -140,6 +140,7 @@ void read_dictd(const Source& source, Emit& emit) {
   }
   Bytes index = read_all(source.path);
   Bytes data = read_all(data_name);
+  emit.expected = index.size() + data.size();
   read_dictd_text(source.path, view(index), data_name, view(data), source, emit);
 }
 

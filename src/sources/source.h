@@ -75,6 +75,7 @@ struct Emit {
   std::function<void(Batch&)> take;  // takes each full batch (and the last) in order
   size_t batch_bytes = 4 << 20;      // the text a batch holds before it is taken
   Batch batch;
+  size_t expected = 0;                  // about the bytes of text the source holds, once known
   std::string title;                    // the source's name for itself, if it gives one
   std::map<std::string, long> counted;  // parts of the text counted, not written: what -> how many
   Damage damage;

@@ -303,6 +303,7 @@ void read_stardict(const Source& source, Emit& emit) {
   Bytes idx = read_all(idx_path);
   Bytes dict = read_all(dict_path);
   Bytes syn = syn_path.empty() ? Bytes() : read_all(syn_path);
+  emit.expected = idx.size() + dict.size() + syn.size();
   read_parts(TextFile{ifo_path, view(ifo)}, TextFile{idx_path, view(idx)},
              TextFile{dict_path, view(dict)}, TextFile{syn_path, view(syn)}, source, emit);
 }

@@ -143,7 +143,10 @@ void check_format_options(const sources::Source& source) {
 // Reads the source into sink, a batch at a time.
 sources::Emit read_source(const sources::Source& source, Sink& sink) {
   sources::Emit emit;
-  emit.take = [&sink](sources::Batch& batch) { take_batch(sink, batch); };
+  emit.take = [&sink, &emit](sources::Batch& batch) {
+    if (sink.out.capacity() < emit.expected) sink.out.reserve(emit.expected);  // about what is written
+    take_batch(sink, batch);
+  };
   source.format->read(source, emit);
   sources::flush(emit);
   return emit;

@@ -41,7 +41,7 @@ Sink::Sink(const Options& o) : options(o), keep_reflowed(o.long_definitions != L
 
 void take_entries(Sink& sink, Sink& part) {
   sink.out.insert(sink.out.end(), part.out.begin(), part.out.end());
-  part.out = Bytes();
+  part.out.clear();
   sink.written += part.written;
   sink.repaired += part.repaired;
   sink.shortened += part.shortened;
@@ -398,6 +398,7 @@ void take_batch(Sink& sink, const sources::Batch& batch) {
   const size_t half = n / 2;
   Sink second(sink.options);
   second.stray = sink.stray;
+  second.out.swap(sink.spare);  // the room of the batches before
   Captured said;  // the second half's messages, until the first half is done
   second.messages = sink.messages ? said.f : nullptr;
   std::vector<std::pair<std::string, long>> second_skipped;
@@ -419,6 +420,7 @@ void take_batch(Sink& sink, const sources::Batch& batch) {
   std::string messages = said.text();
   if (!messages.empty()) note(sink.messages, "%s", messages.c_str());
   take_entries(sink, second);
+  sink.spare.swap(second.out);
   if (sink.skipped_at) {
     sink.skipped_at->insert(sink.skipped_at->end(), second_skipped.begin(), second_skipped.end());
   }
