@@ -111,7 +111,9 @@ class Charsets(Scratch):
             self.assertEqual((status, found["entries"]),
                              (200, [{"key": "báltico", "value": "del mar Báltico"}]))
             self.assertEqual(get("api/keys", prefix="á")[1]["keys"], ["árbol"])
-            self.assertEqual(get("api/lookup", q="baltico")[1]["suggestions"], ["báltico"])
+            found = get("api/lookup", q="baltico")[1]  # without accents, as on the command line
+            self.assertEqual((found["found_as"], found["entries"][0]["key"]), ("báltico", "báltico"))
+            self.assertEqual(get("api/lookup", q="baltica")[1]["suggestions"], ["báltico"])
             status, problem = get("api/lookup", q="ő")
             self.assertEqual(status, 400)
             self.assertIn("(U+0151) has no place in CP1252", problem["error"])

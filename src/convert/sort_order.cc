@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "convert/sort.h"
+#include "format/byteorder.h"
+#include "format/key_order.h"
 
 namespace zelk {
 
@@ -24,12 +26,11 @@ size_t key_length(const LineTable& table, uint32_t line) {
   return table.key_lengths[line] & ~kKeyEndsInAddedLf;
 }
 
+// The first 8 bytes of a key, zero-padded, as a number that orders as they do.
 uint64_t key_prefix(std::string_view key) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    v = (v << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
-  }
-  return v;
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, key.data(), std::min<size_t>(key.size(), 8));
+  return get_quad(bytes);
 }
 
 // Keys hold no NUL byte, so equal prefixes mean both keys are shorter than
@@ -39,11 +40,7 @@ int compare_ranked(const char* data, const LineTable& table, const Ranked& x, co
   if (x.prefix != y.prefix) return x.prefix < y.prefix ? -1 : 1;
   if (key_length(table, x.line) < 8) return 0;
   char sx[kMaxSortKey + 1], sy[kMaxSortKey + 1];
-  std::string_view a = sort_key(data, table, x.line, sx), b = sort_key(data, table, y.line, sy);
-  size_t n = std::min(a.size(), b.size());
-  int c = std::memcmp(a.data() + 8, b.data() + 8, n - 8);
-  if (c != 0) return c;
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  return compare_keys(sort_key(data, table, x.line, sx), sort_key(data, table, y.line, sy));
 }
 
 bool prefix_less(const Ranked& x, const Ranked& y) { return x.prefix < y.prefix; }

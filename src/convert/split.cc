@@ -1,5 +1,6 @@
 #include "convert/split.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -202,6 +203,40 @@ void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
   settings.chunksize = chunksize;
   settings.write_chunks = false;
   split_lines(text.data(), starts, order, settings, stats, index);
+}
+
+size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
+                     const UninitVector<uint32_t>& order, int chunksize) {
+  Stats stats;
+  ChunkIndex index;
+  try {
+    plan_chunks(text, starts, order, chunksize, stats, index);
+  } catch (const Fatal&) {
+    return SIZE_MAX;  // a line the converter refuses at this K
+  }
+  return index_record_size(index.entries);
+}
+
+int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t>& starts,
+                              const UninitVector<uint32_t>& order, int chunksize) {
+  Stats stats;
+  ChunkIndex measured;
+  measured.measure = true;
+  try {
+    plan_chunks(text, starts, order, kMaxChunkSize, stats, measured);
+  } catch (const Fatal&) {
+    return 0;  // a line the converter refuses at any K
+  }
+  uint64_t longest = 0;  // bytes of the longest line, its line feed included
+  for (size_t i = 0; i + 1 < starts.size(); ++i)
+    longest = std::max(longest, starts[i + 1] - starts[i]);
+  return least_chunksize_for_small_index(chunksize, [&](int k) {
+    if (static_cast<uint64_t>(line_cap(k).kept) < longest) {
+      return index_size_at(text, starts, order, k);
+    }
+    size_t chunks;
+    return index_size_at(measured, k, &chunks);
+  });
 }
 
 }  // namespace zelk

@@ -52,6 +52,33 @@ void plan_chunks(std::string_view text, const UninitVector<uint64_t>& starts,
                  const UninitVector<uint32_t>& order, int chunksize, Stats& stats,
                  ChunkIndex& index);
 
+// The index record's size when the lines of text (starts as in
+// split_lines) are chunked in this order at K; SIZE_MAX when the converter
+// refuses a line at this K.
+size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
+                     const UninitVector<uint32_t>& order, int chunksize);
+
+// The least K from chunksize on at which size_at(K), the index record's
+// size at K, fits in 65535 bytes: chunksize itself when it does, 0 when no K
+// up to 65535 does. Found by halving: the size falls as K grows.
+template <class SizeAt>
+int least_chunksize_for_small_index(int chunksize, SizeAt size_at) {
+  if (size_at(chunksize) <= kMaxRecordSize) return chunksize;
+  if (size_at(kMaxChunkSize) > kMaxRecordSize) return 0;
+  int low = chunksize, high = kMaxChunkSize;  // too large at low, small enough at high
+  while (high - low > 1) {
+    int mid = low + (high - low) / 2;
+    (size_at(mid) > kMaxRecordSize ? low : high) = mid;
+  }
+  return high;
+}
+
+// The same for the lines of text: their lengths measured once where no line
+// is cut give the size at every K that cuts none; at a K that does, the
+// lines are chunked again.
+int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t>& starts,
+                              const UninitVector<uint32_t>& order, int chunksize);
+
 // Stops with the converter's message when the chunking gave no entry
 // ("Error: No entries in input file.") or more chunks than a database can
 // list ("Error: Too many chunks (N), at most 65534.").

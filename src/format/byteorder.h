@@ -27,4 +27,16 @@ inline uint32_t get_long(const unsigned char* p) {
          static_cast<uint32_t>(p[2]) << 8 | p[3];
 }
 
+inline uint64_t get_quad(const unsigned char* p) {
+  return static_cast<uint64_t>(get_long(p)) << 32 | get_long(p + 4);
+}
+
+// The same over chars (bytes read as text).
+inline uint32_t get_long(const char* p) {
+  return get_long(reinterpret_cast<const unsigned char*>(p));
+}
+inline uint64_t get_quad(const char* p) {
+  return get_quad(reinterpret_cast<const unsigned char*>(p));
+}
+
 }  // namespace zelk

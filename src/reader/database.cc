@@ -20,12 +20,6 @@ namespace zelk {
 
 namespace {
 
-std::string hex(uint64_t v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%#llx", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 [[noreturn]] void cannot_read(const Database& db, int error) {
   die_with(2, "cannot read '%s': %s", db.path.c_str(), std::strerror(error));
 }
@@ -124,6 +118,16 @@ bool read_index(Database& db, uint64_t at, Problem& problem) {
 }
 
 }  // namespace
+
+std::string hex(uint64_t v, int bytes) {
+  char buf[32];
+  if (bytes == 0) {
+    std::snprintf(buf, sizeof buf, "%#llx", static_cast<unsigned long long>(v));
+  } else {
+    std::snprintf(buf, sizeof buf, "0x%0*llx", 2 * bytes, static_cast<unsigned long long>(v));
+  }
+  return buf;
+}
 
 void read_at(const Database& db, uint64_t offset, size_t n, unsigned char* out) {
   size_t done = 0;
@@ -269,15 +273,6 @@ bool split_entries(std::string_view text, std::vector<Entry>& entries, size_t& b
     pos = lf + 1;
   }
   return true;
-}
-
-int compare_keys(std::string_view a, std::string_view b) {
-  a = a.substr(0, std::min(a.size(), kMaxSortKey));
-  b = b.substr(0, std::min(b.size(), kMaxSortKey));
-  size_t n = std::min(a.size(), b.size());
-  int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
-  if (c != 0) return c < 0 ? -1 : 1;
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
 std::string where(const Problem& p) {

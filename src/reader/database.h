@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "format/key_order.h"
 
 namespace zelk {
 
@@ -79,6 +80,10 @@ struct Problem {
 // "record 3 at offset 0x1f4", "header at offset 0x3c".
 std::string where(const Problem& p);
 
+// An offset or a field in hexadecimal: "0x1f4", or with bytes (1, 2, 4) as
+// wide as the field: "0x0001".
+std::string hex(uint64_t v, int bytes = 0);
+
 // "1 chunk", "2 chunks".
 std::string count(size_t n, const char* singular, const char* plural);
 
@@ -119,9 +124,5 @@ struct Entry {
 // Cuts chunk text into "key<TAB>value<LF>" entries; false at the first line
 // that is not one (bad_at: its offset in the text).
 bool split_entries(std::string_view text, std::vector<Entry>& entries, size_t& bad_at);
-
-// The converter's order: unsigned bytes over the first kMaxSortKey bytes of
-// a key.
-int compare_keys(std::string_view a, std::string_view b);
 
 }  // namespace zelk

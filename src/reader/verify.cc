@@ -30,19 +30,6 @@ struct Checker {
 
 std::string in_quotes(std::string_view s) { return "'" + escape_short(s) + "'"; }
 
-// 0x0001 for a 2-byte field, 0x00000001 for a 4-byte one.
-std::string hex(uint32_t v, int bytes) {
-  char buf[16];
-  if (bytes == 1) {
-    std::snprintf(buf, sizeof buf, "0x%02x", v);
-  } else if (bytes == 2) {
-    std::snprintf(buf, sizeof buf, "0x%04x", v);
-  } else {
-    std::snprintf(buf, sizeof buf, "0x%08x", v);
-  }
-  return buf;
-}
-
 // Fields the converter always writes as zero; a reader takes anything else
 // at its word (an app info block, read-only or backup attributes, ...).
 void check_header(Checker& c) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "format/byteorder.h"
 #include "sources/formats.h"
 #include "sources/markup.h"
 #include "text/lines.h"
@@ -92,11 +93,8 @@ Ifo parse_ifo(const TextFile& ifo) {
   return info;
 }
 
-uint64_t big_endian(const char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-  return v;
-}
+// A 32- or 64-bit field.
+uint64_t big_endian(const char* p, int bytes) { return bytes == 8 ? get_quad(p) : get_long(p); }
 
 struct Word {
   std::string_view word;

@@ -157,6 +157,11 @@ bool same_file(int fd, const std::string& path) {
   return fstat(fd, &sa) == 0 && stat(path.c_str(), &sb) == 0 && same_file(sa, sb);
 }
 
+std::string folder_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool is_readable_stream(std::FILE* f) {
   struct stat st;
   return fstat(fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);

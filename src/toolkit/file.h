@@ -87,6 +87,9 @@ bool same_file(int fd, const std::string& path);  // the open file fd and path
 // False on a read error.
 bool load_input(std::FILE* f, UninitVector<char>& in);
 
+// The folder part of a path: "." when it has none, "/" for a file at the top.
+std::string folder_of(const std::string& path);
+
 // True when an open stream is a regular file, a device or a pipe, that is,
 // something that can be read; false for a directory.
 bool is_readable_stream(std::FILE* f);

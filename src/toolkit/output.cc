@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "toolkit/error.h"
+#include "toolkit/file.h"
 
 namespace zelk {
 
@@ -49,11 +50,6 @@ void give_back_signals() {
     sigaction(kEndingSignals[i], &g_saved[i], nullptr);
   }
   sigaction(SIGXFSZ, &g_saved_xfsz, nullptr);
-}
-
-std::string folder_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string base_of(const std::string& path) {

@@ -270,12 +270,12 @@ namespace {
 }  // namespace
 
 bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t size) {
+  const CommandSpec& command = *command_named(request.command);
   Database db;
   db.path = cx.file;
   Problem p;
-  bool verifying = request.command == "verify";
-  if (!read_header(fd, size, db, p) || (!verifying && !is_dictionary(db))) {
-    if (verifying) return dump_verify(cx, db, &p);
+  if (!read_header(fd, size, db, p) || (!command.damaged_too && !is_dictionary(db))) {
+    if (command.damaged_too) return command.run(cx, db, request, &p);
     not_a_database(cx, db, size);
   }
   bool opened = open_database(db, p);
@@ -284,10 +284,8 @@ bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t si
                (request.strategy == "exact" || request.strategy == "prefix")) ||
               (request.command == "keys" && !request.keys.empty());
   if (opened && !some) load_list(db);
-  if (verifying && (!opened || request.words.empty())) {
-    return dump_verify(cx, db, opened ? nullptr : &p);
-  }
   if (!opened) {
+    if (command.damaged_too) return command.run(cx, db, request, &p);
     print_problem(cx, p);
     return false;
   }
@@ -297,11 +295,7 @@ bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t si
   } else if (!charset_named(request.charset, in_set.charset)) {
     die_with(kStatusTrouble, "unknown character set '%s'", request.charset.c_str());
   }
-  if (verifying) {
-    bool sound = dump_verify(cx, db, nullptr);
-    return check_words(in_set, db, request.words) && sound;
-  }
-  return command_named(request.command)->run(in_set, db, request);
+  return command.run(in_set, db, request, nullptr);
 }
 
 const CommandSpec* command_named(const std::string& name) {

@@ -145,33 +145,38 @@ inline const OptionSpec kOptions[] = {
 // What follows FILE on a command's line.
 enum class Operands { kNone, kKeys, kOptionalPrefix };
 
-// A command: its name and help line, what it takes, and what runs it.
+// A command: its name and help line, what it takes, and what runs it. A
+// command that reads damaged files too (verify) runs on a file whose header
+// or index record cannot be read, told what is wrong (unopened); the others
+// stop there.
 struct CommandSpec {
   const char* name;
   const char* help;
   unsigned options;  // the OptionGroups it takes
   Operands operands = Operands::kNone;
-  bool (*run)(const DumpContext& cx, const Database& db, const Request& request);
+  bool damaged_too = false;
+  bool (*run)(const DumpContext& cx, const Database& db, const Request& request,
+              const Problem* unopened);
 };
 
 inline constexpr CommandSpec kCommands[] = {
     {.name = "info",
      .help = "Name, type, dates, sizes, ratio, longest key and value, entry count",
      .options = kAllCommands | kJson,
-     .run = [](const DumpContext& cx, const Database& db,
-               const Request&) { return dump_info(cx, db); }},
+     .run = [](const DumpContext& cx, const Database& db, const Request&,
+               const Problem*) { return dump_info(cx, db); }},
     {.name = "list",
      .help = "One line per chunk: record, offset, stored size, text size, entries, first and "
              "last key",
      .options = kAllCommands | kJson,
-     .run = [](const DumpContext& cx, const Database& db,
-               const Request&) { return dump_list(cx, db); }},
+     .run = [](const DumpContext& cx, const Database& db, const Request&,
+               const Problem*) { return dump_list(cx, db); }},
     {.name = "lookup",
      .help = "The entries of each KEY as key<TAB>value lines, by a strategy",
      .options = kAllCommands | kStrategy,
      .operands = Operands::kKeys,
      .run =
-         [](const DumpContext& cx, const Database& db, const Request& r) {
+         [](const DumpContext& cx, const Database& db, const Request& r, const Problem*) {
            Strategy strategy = Strategy::kExact;
            strategy_named(r.strategy, strategy);
            return dump_lookup(cx, db, r.keys, strategy);
@@ -181,24 +186,29 @@ inline constexpr CommandSpec kCommands[] = {
      .options = kAllCommands,
      .operands = Operands::kOptionalPrefix,
      .run =
-         [](const DumpContext& cx, const Database& db, const Request& r) {
+         [](const DumpContext& cx, const Database& db, const Request& r, const Problem*) {
            return dump_keys(cx, db, r.keys.empty() ? nullptr : &r.keys[0]);
          }},
     {.name = "extract",
      .help = "All entries in stored order, as the chunks' key<TAB>value lines",
      .options = kAllCommands,
-     .run = [](const DumpContext& cx, const Database& db,
-               const Request&) { return dump_extract(cx, db); }},
+     .run = [](const DumpContext& cx, const Database& db, const Request&,
+               const Problem*) { return dump_extract(cx, db); }},
     {.name = "verify",
      .help = "Check everything a reader relies on; one line per problem",
      .options = kAllCommands | kJson | kVerifying,
-     .run = [](const DumpContext& cx, const Database& db,
-               const Request&) { return dump_verify(cx, db, nullptr); }},
+     .damaged_too = true,
+     .run =
+         [](const DumpContext& cx, const Database& db, const Request& r, const Problem* unopened) {
+           bool sound = dump_verify(cx, db, unopened);
+           if (unopened || r.words.empty()) return sound;
+           return check_words(cx, db, r.words) && sound;
+         }},
     {.name = "serve",
      .help = "A web page to search and browse the database, on 127.0.0.1 unless --host says",
      .options = kAllCommands | kServing,
-     .run = [](const DumpContext& cx, const Database& db,
-               const Request& r) { return dump_serve(cx, db, r.host, r.port, r.wait); }},
+     .run = [](const DumpContext& cx, const Database& db, const Request& r,
+               const Problem*) { return dump_serve(cx, db, r.host, r.port, r.wait); }},
 };
 
 // The command called name, or null.

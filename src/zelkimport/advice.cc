@@ -171,14 +171,7 @@ size_t index_size_reimported(const Sink& sink, std::string_view text, const Layo
 int advised_chunksize(const Sink& sink, std::string_view text, const Layout& layout,
                       int chunksize) {
   Reimport m(sink, text, layout);
-  if (size_at(m, chunksize) <= kMaxRecordSize) return chunksize;
-  if (size_at(m, kMaxChunkSize) > kMaxRecordSize) return 0;
-  int low = chunksize, high = kMaxChunkSize;  // too large at low, small enough at high
-  while (high - low > 1) {
-    int mid = low + (high - low) / 2;
-    (size_at(m, mid) > kMaxRecordSize ? low : high) = mid;
-  }
-  return high;
+  return least_chunksize_for_small_index(chunksize, [&](int k) { return size_at(m, k); });
 }
 
 }  // namespace zelk::import

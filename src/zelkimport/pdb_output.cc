@@ -116,51 +116,6 @@ bool is_database_name(const std::string& path) {
   return end == ".pdb";
 }
 
-size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
-                     const SortedLines& order, int chunksize) {
-  Stats stats;
-  ChunkIndex index;
-  try {
-    plan_chunks(text, starts, order, chunksize, stats, index);
-  } catch (const Fatal&) {
-    return SIZE_MAX;  // a line the converter refuses at this K
-  }
-  return index_record_size(index.entries);
-}
-
-int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t>& starts,
-                              const SortedLines& order, int chunksize) {
-  // The entries' lengths, measured once where no line is cut, give the index
-  // record's size at every K that cuts no line; at a K that does, the lines
-  // are chunked again.
-  Stats stats;
-  ChunkIndex measured;
-  measured.measure = true;
-  try {
-    plan_chunks(text, starts, order, kMaxChunkSize, stats, measured);
-  } catch (const Fatal&) {
-    return 0;  // a line the converter refuses at any K
-  }
-  uint64_t longest = 0;  // bytes of the longest line, its line feed included
-  for (size_t i = 0; i + 1 < starts.size(); ++i)
-    longest = std::max(longest, starts[i + 1] - starts[i]);
-  auto size_at = [&](int k) {
-    if (static_cast<uint64_t>(line_cap(k).kept) < longest) {
-      return index_size_at(text, starts, order, k);
-    }
-    size_t chunks;
-    return zelk::index_size_at(measured, k, &chunks);
-  };
-  if (size_at(chunksize) <= kMaxRecordSize) return chunksize;
-  if (size_at(kMaxChunkSize) > kMaxRecordSize) return 0;
-  int low = chunksize, high = kMaxChunkSize;  // too large at low, small enough at high
-  while (high - low > 1) {
-    int mid = low + (high - low) / 2;
-    (size_at(mid) > kMaxRecordSize ? low : high) = mid;
-  }
-  return high;
-}
-
 Packed write_database(Output& output, Bytes& text, Layout& layout, const Settings& settings,
                       long first_form_line, std::FILE* progress) {
   Packed p;

@@ -31,16 +31,6 @@ struct Packed {
 Packed write_database(Output& output, Bytes& text, Layout& layout, const Settings& settings,
                       long first_form_line, std::FILE* progress);
 
-// The index record's size when the converter packs the lines of text
-// (starts as in LineTable) in this order at chunksize.
-size_t index_size_at(std::string_view text, const UninitVector<uint64_t>& starts,
-                     const SortedLines& order, int chunksize);
-
-// The least K from chunksize on whose index record fits in 65535 bytes, or 0
-// when no K up to 65535 gives one.
-int chunksize_for_small_index(std::string_view text, const UninitVector<uint64_t>& starts,
-                              const SortedLines& order, int chunksize);
-
 // True when path names a database output (ends in .pdb, in any case).
 bool is_database_name(const std::string& path);
 

@@ -144,7 +144,8 @@ void check_format_options(const sources::Source& source) {
 sources::Emit read_source(const sources::Source& source, Sink& sink) {
   sources::Emit emit;
   emit.take = [&sink, &emit](sources::Batch& batch) {
-    if (sink.out.capacity() < emit.expected) sink.out.reserve(emit.expected);  // about what is written
+    if (sink.out.capacity() < emit.expected)
+      sink.out.reserve(emit.expected);  // about what is written
     take_batch(sink, batch);
   };
   source.format->read(source, emit);

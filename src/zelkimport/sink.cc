@@ -399,7 +399,7 @@ void take_batch(Sink& sink, const sources::Batch& batch) {
   Sink second(sink.options);
   second.stray = sink.stray;
   second.out.swap(sink.spare);  // the room of the batches before
-  Captured said;  // the second half's messages, until the first half is done
+  Captured said;                // the second half's messages, until the first half is done
   second.messages = sink.messages ? said.f : nullptr;
   std::vector<std::pair<std::string, long>> second_skipped;
   if (sink.skipped_at) second.skipped_at = &second_skipped;

@@ -85,7 +85,7 @@ struct Sink {
   std::string stray;           // what an invalid byte of the source becomes (UTF-8)
   Unmappable unmappable;       // what --translit and --replace did, counted
   Bytes out;                   // the output text
-  Bytes spare;                  // room for a batch's second half, kept from batch to batch
+  Bytes spare;                 // room for a batch's second half, kept from batch to batch
   long written = 0;            // entry lines written
   long repaired = 0;           // keys repaired
   long shortened = 0;          // keys shortened to fit an entry line

@@ -12,13 +12,6 @@ namespace zelk {
 
 namespace {
 
-// The directory part of a path: "." when it has none.
-std::string parent_of(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // True for a relative path that reads "out" once empty and "." parts are
 // dropped: "out", "./out", "out/.", "./out//".
 bool names_work_dir(std::string_view dir) {
@@ -42,7 +35,7 @@ void check_output_path(const std::string& output, std::FILE* input) {
   if (same_file(fileno(input), output)) {
     die("Error: Output file '%s' is the input file.\n", output.c_str());
   }
-  std::string parent = parent_of(output);
+  std::string parent = folder_of(output);
   if (names_work_dir(parent) || same_file(parent, kWorkDir)) {
     die("Error: Output file '%s' is in the work directory.\n", output.c_str());
   }
