@@ -384,8 +384,9 @@ std::set<std::string> words_of(std::string_view text) {
   };
   for (size_t i = 0; i < text.size(); ++i) {
     auto b = static_cast<unsigned char>(text[i]);
-    if (text.substr(i, 3) == "\xEF\xBF\xBD" || text.substr(i, 2) == "\xC2\xA0") {
-      end_word();  // U+FFFD, a replaced byte; U+00A0, a blank
+    if (text.substr(i, 3) == "\xEF\xBF\xBD" || text.substr(i, 3) == "\xEF\xBB\xBF" ||
+        text.substr(i, 2) == "\xC2\xA0") {
+      end_word();  // U+FFFD, a replaced byte; U+FEFF, a byte order mark; U+00A0, a blank
       i += text[i] == '\xC2' ? 1 : 2;
     } else if (b == 0xCC && i + 1 < text.size() &&
                static_cast<unsigned char>(text[i + 1]) < 0xB0) {  // U+0300..U+032F: marks
