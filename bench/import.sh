@@ -13,6 +13,9 @@
 # it is given the uncompressed data, its fastest case.
 # zcat, Z and Zp are medians of ROUNDS interleaved rounds; G runs once.
 # Targets: Z <= 2 zcat and G / Z >= 10.
+# Then WordNet (Debian's dict-wn), when it is installed: zcat of its
+# wn.dict.dz, Z from wn.index to text, G from an uncompressed copy, as above.
+# Targets: Z <= 1.5 zcat and G / Z >= 10.
 #
 #   bench/import.sh [BUILD_DIR] [LINES] [ROUNDS]
 set -euo pipefail
@@ -59,3 +62,30 @@ awk -v zc="$zc" -v z="$z" -v zp="$zp" -v g="$g" -v zcm="$zcm" -v zm="$zm" -v zpm
   printf "Z / zcat = %.2f (target 2): %s\n", z / zc, (z <= 2 * zc) ? "met" : "missed"
   printf "G / Z = %.1f (target 10): %s\n", g / z, (g >= 10 * z) ? "met" : "missed"
 }'
+
+# WordNet, as Debian ships it.
+if [ -r /usr/share/dictd/wn.index ]; then
+  zcat /usr/share/dictd/wn.dict.dz > wn.dict
+  cp /usr/share/dictd/wn.index wn.index
+  rm -f wn.zcat wn.z
+  for ((i = 0; i < rounds; i++)); do
+    /usr/bin/time -f "%e %M" -o t sh -c 'zcat /usr/share/dictd/wn.dict.dz > copy'
+    cat t >> wn.zcat
+    timed "$build/src/zelkimport" /usr/share/dictd/wn.index -o wn.txt >> wn.z
+  done
+  timed pyglossary wn.index wn.g.txt --read-format=DictOrg --write-format=Tabfile \
+    --no-progress-bar > wn.g
+  read -r zc zcm <<< "$(median wn.zcat)"
+  read -r z zm <<< "$(median wn.z)"
+  read -r g gm <<< "$(median wn.g)"
+  awk -v zc="$zc" -v z="$z" -v g="$g" -v zcm="$zcm" -v zm="$zm" -v gm="$gm" 'BEGIN {
+    printf "WordNet (/usr/share/dictd/wn.*):\n"
+    printf "  zcat  expanding wn.dict.dz alone          %7.2f s  %5d MB\n", zc, zcm
+    printf "  Z     zelkimport wn.index -o wn.txt       %7.2f s  %5d MB\n", z, zm
+    printf "  G     PyGlossary, from the plain .dict     %7.2f s  %5d MB\n", g, gm
+    printf "Z / zcat = %.2f (target 1.5): %s\n", z / zc, (z <= 1.5 * zc) ? "met" : "missed"
+    printf "G / Z = %.1f (target 10): %s\n", g / z, (g >= 10 * z) ? "met" : "missed"
+  }'
+else
+  echo "WordNet: not installed (apt-get install dict-wn)"
+fi

@@ -11,6 +11,10 @@
 # with one letter changed (also a scan).
 # Targets: one-shot exact within 2 ms of the floor, peak memory under 16 MB,
 # a scan of the whole dictionary under 1 s.
+# Then the same one-shot exact lookup in GCIDE and WordNet (Debian's
+# dict-gcide and dict-wn, imported with zelkimport at the default -k), when
+# they are installed, beside the floor and, when ZELKDUMP_BEFORE names the
+# zelkdump of the last release, beside that one too.
 #
 #   bench/lookup.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
@@ -70,3 +74,21 @@ awk -v f="$floor" -v e="$one_exact" -v n="$one_nocase" -v l="$one_lev" \
   s = (n > l) ? n : l
   printf "slowest scan of the whole dictionary %.0f ms (target 1000): %s\n", s, (s < 1000) ? "met" : "missed"
 }'
+
+# Real dictionaries: every key at random, one process a lookup.
+for name in gcide wn; do
+  [ -r "/usr/share/dictd/$name.index" ] || { echo "$name: not installed (apt-get install dict-$name)"; continue; }
+  "$build/src/zelkimport" "/usr/share/dictd/$name.index" -o "$name.pdb" 2> /dev/null
+  "$zelkdump" keys "$name.pdb" | shuf -n 2000 --random-source="$name.pdb" > "$name.keys"
+  commands=("$zelkdump" --version :: "$zelkdump" lookup "$name.pdb" {})
+  [ -n "${ZELKDUMP_BEFORE:-}" ] && commands+=(:: "$ZELKDUMP_BEFORE" lookup "$name.pdb" {})
+  "$repeat" "$runs" "$name.keys" "${commands[@]}" > "$name.oneshot"
+  index=$("$zelkdump" info "$name.pdb" | sed -n 's/^index record: *//p')
+  awk -v name="$name" -v index_size="$index" -v before="${ZELKDUMP_BEFORE:-}" '
+    NR == 1 {f = $1} NR == 2 {e = $1; m = $2} NR == 3 {b = $1}
+    END {
+      printf "%s (index record %s): --version %.2f ms, lookup %.2f ms, %.1f MB: lookup - floor = %.2f ms (target 2): %s\n",
+             name, index_size, f, e, m / 1024, e - f, (e - f <= 2 && m < 16 * 1024) ? "met" : "missed"
+      if (before != "") printf "  the last release: lookup %.2f ms, - floor = %.2f ms\n", b, b - f
+    }' "$name.oneshot"
+done

@@ -45,9 +45,16 @@ size_t skip_separator(const char* line, size_t pos) {
 }
 
 size_t scan_value(const char* text, size_t limit) {
-  size_t i = 0;
-  while (i < limit && text[i] != '\0' && text[i] != '\n' && text[i] != '\r') ++i;
-  return i;
+  // The first of the three, found by memchr one after the other, each in
+  // what is left before the one found before it (the NUL first: it ends
+  // the line's text).
+  size_t n = limit;
+  for (char stop : {'\0', '\n', '\r'}) {
+    if (const void* at = std::memchr(text, stop, n)) {
+      n = static_cast<size_t>(static_cast<const char*>(at) - text);
+    }
+  }
+  return n;
 }
 
 LineReader make_line_reader(std::FILE* f) {

@@ -68,7 +68,7 @@ KeyScan scan_key(const char* line, size_t limit);
 size_t skip_separator(const char* line, size_t pos);
 
 // Value scan: bytes before the first NUL, line feed or carriage return, at
-// most limit.
+// most limit. Reads no further than the first NUL (or limit bytes).
 size_t scan_value(const char* text, size_t limit);
 
 // Reads a stream line by line under the 65535-byte rule, through a large

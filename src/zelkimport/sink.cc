@@ -1,10 +1,15 @@
 #include "zelkimport/sink.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <cstring>
 #include <future>
 #include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "convert/entry.h"
 #include "format/format.h"
@@ -170,7 +175,7 @@ size_t fit(Sink& sink, std::string_view utf8, size_t room, std::string& piece, c
 }
 
 // Appends the line key<TAB>value<LF>.
-void write_line(Sink& sink, const std::string& key, std::string_view value) {
+void write_line(Sink& sink, std::string_view key, std::string_view value) {
   Bytes& out = sink.out;
   out.insert(out.end(), key.begin(), key.end());
   out.push_back('\t');
@@ -226,8 +231,12 @@ void write_entry(Sink& sink, std::string_view key, std::string_view value, const
          describe(where, key).c_str(), k.size());
     key = key.substr(0, n);
   }
-  std::string& v = sink.conv_buf;
-  to_output(sink, value, v, where, key);
+  // In UTF-8 the value is written as it is; else converted first.
+  std::string_view v = value;
+  if (is_open(sink.to_output)) {
+    to_output(sink, value, sink.conv_buf, where, key);
+    v = sink.conv_buf;
+  }
   const size_t room = line_room - 1 - k.size();
   if (v.size() <= room) {
     write_line(sink, k, v);
@@ -258,6 +267,33 @@ size_t fit_output(Sink& sink, std::string_view utf8, size_t room, std::string& o
   return fit(sink, utf8, room, out, Where{&name, 0, false}, utf8);
 }
 
+namespace {
+
+// Where the first byte from p on stands that is a control byte, or a blank
+// followed by a blank or a control byte: sixteen bytes at a time, what runs
+// of words take up. Stops short of the end; what is left the caller reads.
+const char* past_plain_text(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i controls = _mm_set1_epi8(0x1F), blanks = _mm_set1_epi8(0x20);
+  while (end - p >= 17) {  // sixteen bytes and the one after
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, controls), v);
+    __m128i blank_then_blank =
+        _mm_and_si128(_mm_cmpeq_epi8(v, blanks), _mm_cmpeq_epi8(_mm_min_epu8(next, blanks), next));
+    unsigned mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, blank_then_blank)));
+    if (mask) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#else
+  (void)end;
+#endif
+  return p;
+}
+
+}  // namespace
+
 void flatten(std::string_view text, const std::string& separator, std::string& out) {
   out.clear();
   const char* p = text.data();
@@ -282,6 +318,7 @@ void flatten(std::string_view text, const std::string& separator, std::string& o
       brk = blank = false;
       // Text goes over in runs: words and the single spaces between them.
       const char* run = p++;
+      p = past_plain_text(p, end);
       while (p < end) {
         auto c = static_cast<unsigned char>(*p);
         if (c == ' ' && p + 1 < end && is_text(static_cast<unsigned char>(p[1]))) {
