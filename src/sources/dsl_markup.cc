@@ -108,7 +108,10 @@ std::vector<Node> parse_nodes(std::string_view line) {
                        name == "video" || name == "/video";
       if (is_kept(name) || other_tag) {  // a tag: only a stress mark shows
         if (name == "/'") text().shown += kAcute;
-        if (is_paragraph(name)) text().key += ' ', text().shown += ' ';
+        if (is_paragraph(name.substr(name.starts_with('/') ? 1 : 0))) {
+          text().key += ' ';
+          text().shown += ' ';
+        }
         i = close;
         continue;
       }
