@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -487,38 +488,36 @@ bool dump_serve(const DumpContext& cx, const Database& db, const std::string& ho
   signal(SIGPIPE, SIG_IGN);
 
   Served s(cx, db, wait);
-  GuardedServer server;
+  httplib::Server server;
   std::vector<std::string> allowed;
   route(server, s, allowed);
-  // The library listens with a queue of 5 connections: when many browsers or
-  // clients connect at once, the rest are dropped and retried a second later.
-  // The listening socket is kept here to lengthen its queue once bound; only
-  // SO_REUSEADDR is set, so that a port another server holds is an error.
-  int listening = -1;
-  server.set_socket_options([&listening](int sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    listening = sock;
-  });
+  // The front door listens where asked; the library's server, on loopback
+  // alone, answers what the front door passes on.
   errno = 0;
-  int bound =
-      port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
-  if (bound > 0 && listening >= 0) listen(listening, SOMAXCONN);
-  if (bound > 0) allowed = allowed_hosts(host, bound);
-  if (bound <= 0) {
+  int bound = port;
+  int listening = listen_on(host, bound);
+  int inner = listening >= 0 ? server.bind_to_any_port("127.0.0.1") : -1;
+  if (listening < 0 || inner <= 0) {
     int error = errno;
+    if (listening >= 0) close(listening);
     die_with(kStatusTrouble, "cannot serve on %s:%d%s%s", host.c_str(), port, error ? ": " : "",
              error ? std::strerror(error) : "");
   }
+  allowed = allowed_hosts(host, bound);
   std::fprintf(cx.out, "zelkdump: serving %s at http://%s:%d/ (Ctrl-C stops)\n", cx.file.c_str(),
                url_host(host).c_str(), bound);
   std::fflush(cx.out);
+  std::atomic<bool> stopping = false;
   std::thread listener([&] {
     server.listen_after_bind();
     kill(getpid(), SIGTERM);  // pending until the wait below takes it
   });
+  std::thread front([&] { serve_front_door(listening, inner, stopping); });
   int caught = 0;
   sigwait(&stop_signals, &caught);
+  stopping = true;
+  front.join();
+  close(listening);
   server.stop();
   listener.join();
   std::fprintf(cx.err, "zelkdump: stopped serving %s\n", cx.file.c_str());
