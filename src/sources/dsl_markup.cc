@@ -51,7 +51,8 @@ bool is_paragraph(std::string_view name) {
   return name == "m" || (name.size() == 2 && name[0] == 'm' && name[1] >= '0' && name[1] <= '9');
 }
 
-// Tags whose text stays as it is.
+// Tags whose text stays as it is (a closing [/s], [/video] or [/ref] met
+// alone goes too).
 bool is_kept(std::string_view name) {
   static const std::unordered_set<std::string_view> kKept = {
       "trn", "trn1", "!trn", "!trs", "trs", "ex", "com", "*", "b",       "i",        "u",
@@ -236,7 +237,7 @@ size_t tag(std::string_view line, size_t i, const Headword& first,
     out += '\n';
   } else if (name == "/'") {
     out += kAcute;
-  } else if (!is_kept(name)) {
+  } else if (!is_kept(name) && name != "/s" && name != "/video" && name != "/ref") {
     out.append(line.substr(i, close - i + 1));  // not markup: the source's own text
   }
   return close;
