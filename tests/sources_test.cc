@@ -167,6 +167,7 @@ TEST(Sources, DslBodies) {
        "go\tto move more of go\ngo away\tto leave\n"},
       {"paragraphs are separators, never nothing", dsl(kHead + "a\n\t[m1]one[/m][m2]two[/m]\n"),
        "a\tone two\n"},
+      {"a paragraph's end parts words too", dsl(kHead + "a\n\t[m1]one[/m]two\n"), "a\tone two\n"},
       {"tags go, their text stays",
        dsl(kHead +
            "a\n\t[b]b[/b] [i]i[/i] [u]u[/u] [c]c[/c] [c red]r[/c] [sup]2[/sup] [sub]3[/sub] "

@@ -235,6 +235,8 @@ size_t tag(std::string_view line, size_t i, const Headword& first,
   }
   if (is_paragraph(name)) {
     out += '\n';
+  } else if (name.starts_with('/') && is_paragraph(name.substr(1))) {
+    out += ' ';  // a paragraph's end parts words as its start does
   } else if (name == "/'") {
     out += kAcute;
   } else if (!is_kept(name) && name != "/s" && name != "/video" && name != "/ref") {
