@@ -1,5 +1,6 @@
 # Writes a C++ source that holds files as NUL-terminated strings: the page
-# zelkdump serve shows stays files a person and a tool can read.
+# zelkdump serve shows and what zelkimport knows of each language's affix
+# files stay files a person and a tool can read.
 #
 #   cmake -DOUTPUT=file.cc -DHEADER=page.h -DFILES="page.html=kPageHtml|..." -P embed.cmake
 string(REPLACE "|" ";" files "${FILES}")

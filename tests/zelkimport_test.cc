@@ -315,11 +315,12 @@ TEST(Format, RecordsStartWithin4GiB) {
 TEST(Forms, FromEverySource) {
   zelk_test::TempDir dir;
   zelk_test::write_file(dir / "forms.txt", "went\tgo\ngo\tgo\nHouse\thouse\nzz\tnothere\n");
-  zelk_test::write_file(dir / "t.aff",
+  // English flags: S and D inflect, U (un-) and E make other words.
+  zelk_test::write_file(dir / "en_TEST.aff",
                         "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\nSFX D Y 2\n"
                         "SFX D 0 ed [^e]\nSFX D 0 d e\nPFX U Y 1\nPFX U 0 un .\n"
                         "SFX E N 1\nSFX E 0 ty/S .\n");  // a suffix that takes another
-  zelk_test::write_file(dir / "t.dic", "3\nwalk/SDU\nmove/D\ncat/E\n");
+  zelk_test::write_file(dir / "en_TEST.dic", "3\nwalk/SDU\nmove/D\ncat/E\n");
   auto with = [&](std::vector<std::string> forms, const char* text = "", bool copy = false) {
     Options o;
     o.forms = std::move(forms);
@@ -327,7 +328,7 @@ TEST(Forms, FromEverySource) {
     o.copy_forms = copy;
     return o;
   };
-  std::string file = dir / "forms.txt", hunspell = "hunspell:" + (dir / "t");
+  std::string file = dir / "forms.txt", hunspell = "hunspell:" + (dir / "en_TEST");
   struct Case {
     const char* format;
     std::string source;
@@ -350,10 +351,11 @@ TEST(Forms, FromEverySource) {
        {},
        "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\nwalked\t\u2192 walk\n",
        {{"forms-column", "3"}}},
-      {"tab", "walk\ton foot\nmove\tto go\ncat\ta pet\n", with({hunspell}),
-       "walk\ton foot\nmove\tto go\ncat\ta pet\nunwalk\t\u2192 walk\nunwalked\t\u2192 walk\n"
-       "unwalks\t\u2192 walk\nwalked\t\u2192 walk\nwalks\t\u2192 walk\nmoved\t\u2192 move\n"
-       "catty\t\u2192 cat\ncattys\t\u2192 cat\n"},
+      // Inflections only, each of the nearest headword: cattys of catty, but
+      // no unwalked, whose unwalk is no headword.
+      {"tab", "walk\ton foot\nmove\tto go\ncat\ta pet\ncatty\tspiteful\n", with({hunspell}),
+       "walk\ton foot\nmove\tto go\ncat\ta pet\ncatty\tspiteful\ncattys\t\u2192 catty\n"
+       "moved\t\u2192 move\nwalked\t\u2192 walk\nwalks\t\u2192 walk\n"},
   };
   for (const Case& c : cases) {
     std::string name = std::string("t.") + c.format;
@@ -368,13 +370,13 @@ TEST(Forms, FromEverySource) {
 // sees the leak), and the forms must not depend on how the threads ran.
 TEST(Forms, HunspellSpellersOfManyThreads) {
   zelk_test::TempDir dir;
-  zelk_test::write_file(dir / "t.aff", "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\n");
-  zelk_test::write_file(dir / "t.dic", "2\nwalk/S\ncat/S\n");
+  zelk_test::write_file(dir / "en_TEST.aff", "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\n");
+  zelk_test::write_file(dir / "en_TEST.dic", "2\nwalk/S\ncat/S\n");
   Options o;
-  o.forms = {"hunspell:" + (dir / "t")};
+  o.forms = {"hunspell:" + (dir / "en_TEST")};
   for (int run = 0; run < 20; ++run) {
     Result r = import_tab("walk\ton foot\ncat\ta pet\n", o);
-    ASSERT_EQ(r.out, "walk\ton foot\ncat\ta pet\nwalks\t\u2192 walk\ncats\t\u2192 cat\n") << run;
+    ASSERT_EQ(r.out, "walk\ton foot\ncat\ta pet\ncats\t\u2192 cat\nwalks\t\u2192 walk\n") << run;
   }
 }
 

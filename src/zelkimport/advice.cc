@@ -168,6 +168,20 @@ size_t index_size_reimported(const Sink& sink, std::string_view text, const Layo
   return size_at(m, chunksize);
 }
 
+size_t index_size_without_forms(const Sink& sink, std::string_view text, const Layout& layout,
+                                int chunksize) {
+  ChunkIndex measured;
+  const auto& starts = layout.table.starts;
+  for (uint32_t i : layout.sorted) {
+    if (static_cast<long>(i) >= sink.first_form_line) continue;
+    std::string_view line = text.substr(starts[i], starts[i + 1] - starts[i]);
+    measured.line_lengths.push_back(static_cast<uint32_t>(line.size()));
+    measured.key_lengths.push_back(static_cast<uint32_t>(line.find('\t')));
+  }
+  size_t chunks;
+  return index_size_at(measured, chunksize, &chunks);
+}
+
 int advised_chunksize(const Sink& sink, std::string_view text, const Layout& layout,
                       int chunksize) {
   Reimport m(sink, text, layout);

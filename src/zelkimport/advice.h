@@ -19,6 +19,11 @@ namespace zelk::import {
 size_t index_size_reimported(const Sink& sink, std::string_view text, const Layout& layout,
                              int chunksize);
 
+// The index record's size at K without the lines of the forms (those
+// from sink.first_form_line on).
+size_t index_size_without_forms(const Sink& sink, std::string_view text, const Layout& layout,
+                                int chunksize);
+
 // The -k from chunksize (the import's own) on whose index record fits in
 // 65535 bytes, found by halving between chunksize and 65535 (and checked at
 // the -k found); chunksize itself when it fits, 0 when no -k does.

@@ -1,7 +1,7 @@
 #include "zelkimport/affixes.h"
 
 #include <algorithm>
-#include <sstream>
+#include <cstdlib>
 
 #include "text/utf8.h"
 
@@ -9,7 +9,21 @@ namespace zelk::import {
 
 namespace {
 
-std::vector<ConditionUnit> parse_condition(const std::string& text) {
+// The blank-separated words of a line, up to a '#' that begins a word.
+std::vector<std::string_view> words_of(std::string_view line) {
+  std::vector<std::string_view> words;
+  for (size_t at = 0;;) {
+    at = line.find_first_not_of(" \t\r", at);
+    if (at == std::string_view::npos || line[at] == '#') break;
+    size_t end = line.find_first_of(" \t\r", at);
+    if (end == std::string_view::npos) end = line.size();
+    words.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
+std::vector<ConditionUnit> parse_condition(std::string_view text) {
   std::vector<ConditionUnit> units;
   std::u32string chars;
   if (text == "." || !decode_utf8(text, chars)) return units;
@@ -31,93 +45,104 @@ std::vector<ConditionUnit> parse_condition(const std::string& text) {
   return units;
 }
 
-bool unit_matches(const ConditionUnit& u, char32_t c) {
-  if (u.any) return true;
-  bool in = u.set.find(c) != std::u32string::npos;
-  return in != u.negated;
-}
-
-// The condition against the root's first (prefix) or last (suffix) characters.
-bool condition_met(const Affix& a, const std::u32string& root) {
-  size_t n = a.condition.size();
-  if (n > root.size()) return false;
-  size_t start = a.prefix ? 0 : root.size() - n;
-  for (size_t i = 0; i < n; ++i) {
-    if (!unit_matches(a.condition[i], root[start + i])) return false;
-  }
-  return true;
-}
-
-bool has(const std::vector<std::string>& flags, const std::string& flag) {
-  return !flag.empty() && std::find(flags.begin(), flags.end(), flag) != flags.end();
-}
-
-// A word and its characters, decoded once for every affix tried on it.
-struct Word {
-  const std::string& text;
+// The text without the characters IGNORE names.
+std::string without_ignored(const AffixFile& rules, std::string_view text) {
+  if (rules.ignore.empty()) return std::string(text);
   std::u32string chars;
-  bool valid;
-  explicit Word(const std::string& t) : text(t), valid(decode_utf8(t, chars)) {}
-};
-
-// The word the affix makes of root (UTF-8), or "" when it does not apply.
-std::string affixed(const Affix& a, const Word& word) {
-  const std::string& root = word.text;
-  if (!word.valid || !condition_met(a, word.chars)) return {};
-  if (a.prefix) {
-    if (!root.starts_with(a.strip)) return {};
-    return a.add + root.substr(a.strip.size());
+  if (!decode_utf8(text, chars)) return std::string(text);
+  std::string out;
+  for (char32_t c : chars) {
+    if (rules.ignore.find(c) == std::u32string::npos) append_utf8(c, out);
   }
-  if (!root.ends_with(a.strip)) return {};
-  return root.substr(0, root.size() - a.strip.size()) + a.add;
+  return out;
+}
+
+// Morphological fields, an AM number standing for its alias's.
+std::string morph_of(const AffixFile& rules, const std::vector<std::string_view>& words,
+                     size_t from) {
+  std::string morph;
+  for (size_t i = from; i < words.size(); ++i) {
+    std::string_view w = words[i];
+    bool number = !rules.morph_aliases.empty() && !w.empty() &&
+                  w.find_first_not_of("0123456789") == std::string_view::npos;
+    size_t n = number ? std::strtoul(std::string(w).c_str(), nullptr, 10) : 0;
+    if (number && n >= 1 && n <= rules.morph_aliases.size()) w = rules.morph_aliases[n - 1];
+    morph += (morph.empty() ? "" : " ") + std::string(w);
+  }
+  return morph;
+}
+
+// One PFX or SFX line: the header (flag, cross product, count) or a rule.
+void read_affix_line(AffixFile& rules, const std::vector<std::string_view>& w,
+                     std::unordered_map<std::string, bool>& cross) {
+  const bool prefix = w[0] == "PFX";
+  std::string flag(w[1]);
+  if (w.size() == 4 && (w[2] == "Y" || w[2] == "N") &&
+      w[3].find_first_not_of("0123456789") == std::string_view::npos) {
+    cross[(prefix ? "P" : "S") + flag] = w[2] == "Y";
+    return;
+  }
+  if (w.size() < 4) return;
+  Affix a;
+  a.prefix = prefix;
+  a.flag = flag;
+  a.cross = cross[(prefix ? "P" : "S") + flag];
+  a.strip = w[2] == "0" ? "" : without_ignored(rules, w[2]);
+  std::string_view add = w[3];
+  size_t slash = add.find('/');
+  if (slash != std::string_view::npos) {
+    a.continuation = split_flags(rules, add.substr(slash + 1));
+    add = add.substr(0, slash);
+  }
+  a.add = add == "0" ? "" : without_ignored(rules, add);
+  a.condition = parse_condition(w.size() > 4 ? w[4] : ".");
+  a.morph = morph_of(rules, w, 5);
+  rules.affixes.push_back(std::move(a));
 }
 
 }  // namespace
 
-AffixRules read_affixes(const std::string& aff) {
-  AffixRules rules;
-  std::istringstream lines(aff);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string tag;
-    words >> tag;
-    if (tag == "FLAG") words >> rules.flag_type;
-    if (tag == "SET") words >> rules.encoding;
-    if (tag == "NEEDAFFIX") words >> rules.needaffix;
-    if (tag == "ONLYINCOMPOUND") words >> rules.onlyincompound;
-    if (tag == "FORBIDDENWORD") words >> rules.forbidden;
-    if (tag == "CIRCUMFIX") words >> rules.circumfix;
-    if (tag != "PFX" && tag != "SFX") continue;
-    std::string flag, strip, add, condition;
-    words >> flag >> strip >> add;
-    if ((strip == "Y" || strip == "N") && !add.empty() &&
-        add.find_first_not_of("0123456789") == std::string::npos) {
-      continue;  // the header: flag, cross product, count
-    }
-    words >> condition;
-    Affix a;
-    a.prefix = tag == "PFX";
-    a.flag = flag;
-    a.strip = strip == "0" ? "" : strip;
-    size_t slash = add.find('/');
-    if (slash != std::string::npos) {
-      a.continuation = split_flags(rules, add.substr(slash + 1));
-      add.resize(slash);
-    }
-    a.add = add == "0" ? "" : add;
-    a.condition = parse_condition(condition.empty() ? "." : condition);
-    rules.affixes.push_back(std::move(a));
-  }
-  // The cross product is given in each header line: set it on the entries.
-  std::istringstream again(aff);
-  while (std::getline(again, line)) {
-    std::istringstream words(line);
-    std::string tag, flag, cross;
-    words >> tag >> flag >> cross;
-    if ((tag != "PFX" && tag != "SFX") || (cross != "Y" && cross != "N")) continue;
-    for (Affix& a : rules.affixes) {
-      if (a.flag == flag && a.prefix == (tag == "PFX")) a.cross = cross == "Y";
+AffixFile read_affixes(std::string_view aff) {
+  AffixFile rules;
+  std::unordered_map<std::string, bool> cross;
+  size_t flag_alias_lines = 0, morph_alias_lines = 0;  // still to come
+  for (size_t pos = 0; pos < aff.size();) {
+    size_t end = aff.find('\n', pos);
+    if (end == std::string_view::npos) end = aff.size();
+    std::vector<std::string_view> w = words_of(aff.substr(pos, end - pos));
+    pos = end + 1;
+    if (w.empty()) continue;
+    std::string_view tag = w[0], value = w.size() > 1 ? w[1] : std::string_view();
+    if (tag == "AF" && flag_alias_lines > 0) {
+      rules.flag_aliases.emplace_back(value);
+      --flag_alias_lines;
+    } else if (tag == "AF") {
+      flag_alias_lines = std::strtoul(std::string(value).c_str(), nullptr, 10);
+    } else if (tag == "AM" && morph_alias_lines > 0) {
+      rules.morph_aliases.push_back(morph_of(rules, w, 1));
+      --morph_alias_lines;
+    } else if (tag == "AM") {
+      morph_alias_lines = std::strtoul(std::string(value).c_str(), nullptr, 10);
+    } else if (tag == "SET") {
+      rules.encoding = value;
+    } else if (tag == "FLAG") {
+      rules.flag_type = value;
+    } else if (tag == "IGNORE") {
+      decode_utf8(value, rules.ignore);
+    } else if (tag == "FULLSTRIP") {
+      rules.fullstrip = true;
+    } else if (tag == "COMPLEXPREFIXES") {
+      rules.complex_prefixes = true;
+    } else if (tag == "NEEDAFFIX" || tag == "PSEUDOROOT") {
+      rules.needaffix = value;
+    } else if (tag == "ONLYINCOMPOUND") {
+      rules.onlyincompound = value;
+    } else if (tag == "FORBIDDENWORD") {
+      rules.forbidden = value;
+    } else if (tag == "CIRCUMFIX") {
+      rules.circumfix = value;
+    } else if ((tag == "PFX" || tag == "SFX") && w.size() >= 4) {
+      read_affix_line(rules, w, cross);
     }
   }
   for (size_t i = 0; i < rules.affixes.size(); ++i) {
@@ -126,19 +151,27 @@ AffixRules read_affixes(const std::string& aff) {
   return rules;
 }
 
-std::vector<std::string> split_flags(const AffixRules& rules, const std::string& field) {
+std::vector<std::string> split_flags(const AffixFile& rules, std::string_view field) {
   std::vector<std::string> flags;
+  if (!rules.flag_aliases.empty() && !field.empty() &&
+      field.find_first_not_of("0123456789") == std::string_view::npos) {
+    size_t n = std::strtoul(std::string(field).c_str(), nullptr, 10);
+    if (n < 1 || n > rules.flag_aliases.size()) return flags;
+    field = rules.flag_aliases[n - 1];
+  }
   if (rules.flag_type == "num") {
-    std::istringstream numbers(field);
-    std::string n;
-    while (std::getline(numbers, n, ',')) flags.push_back(n);
+    for (size_t at = 0; at < field.size();) {
+      size_t comma = std::min(field.find(',', at), field.size());
+      if (comma > at) flags.emplace_back(field.substr(at, comma - at));
+      at = comma + 1;
+    }
   } else if (rules.flag_type == "long") {
-    for (size_t i = 0; i + 1 < field.size(); i += 2) flags.push_back(field.substr(i, 2));
+    for (size_t i = 0; i + 1 < field.size(); i += 2) flags.emplace_back(field.substr(i, 2));
   } else if (rules.flag_type == "UTF-8") {
     for (size_t i = 0; i < field.size();) {
       size_t length = 1;
       utf8_at(field, i, &length);
-      flags.push_back(field.substr(i, length));
+      flags.emplace_back(field.substr(i, length));
       i += length;
     }
   } else {
@@ -147,10 +180,73 @@ std::vector<std::string> split_flags(const AffixRules& rules, const std::string&
   return flags;
 }
 
+bool read_root(const AffixFile& rules, std::string_view line, Root& root) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // The word ends at a slash that is not "\/", or at a blank or tab before
+  // the morphological fields.
+  std::string word;
+  size_t i = 0;
+  for (; i < line.size() && line[i] != '/' && line[i] != '\t' && line[i] != ' '; ++i) {
+    if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '/') ++i;
+    word += line[i];
+  }
+  root.flags.clear();
+  if (i < line.size() && line[i] == '/') {
+    size_t end = line.find_first_of(" \t", i + 1);
+    if (end == std::string_view::npos) end = line.size();
+    root.flags = split_flags(rules, line.substr(i + 1, end - i - 1));
+    i = end;
+  }
+  root.morph = i < line.size() ? morph_of(rules, words_of(line.substr(i)), 0) : "";
+  root.word = without_ignored(rules, word);
+  return !root.word.empty();
+}
+
+namespace {
+
+bool unit_matches(const ConditionUnit& u, char32_t c) {
+  if (u.any) return true;
+  bool in = u.set.find(c) != std::u32string::npos;
+  return in != u.negated;
+}
+
+bool has(const std::vector<std::string>& flags, const std::string& flag) {
+  return !flag.empty() && std::find(flags.begin(), flags.end(), flag) != flags.end();
+}
+
+}  // namespace
+
+std::string apply_affix(const AffixFile& rules, const Affix& a, const std::string& word) {
+  if (a.strip.size() >= word.size() && !(rules.fullstrip && a.strip.size() == word.size())) {
+    return {};
+  }
+  if (a.prefix ? !word.starts_with(a.strip) : !word.ends_with(a.strip)) return {};
+  // The condition's characters: the word's first n, or its last n.
+  const size_t n = a.condition.size();
+  size_t at = 0;
+  if (!a.prefix) {
+    at = word.size();
+    for (size_t back = 0; back < n; ++back) {
+      if (at == 0) return {};
+      do --at;
+      while (at > 0 && (static_cast<unsigned char>(word[at]) & 0xC0) == 0x80);
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (at >= word.size()) return {};
+    size_t length = 1;
+    char32_t c = utf8_at(word, at, &length);
+    if (!unit_matches(a.condition[i], c)) return {};
+    at += length;
+  }
+  if (a.prefix) return a.add + word.substr(a.strip.size());
+  return word.substr(0, word.size() - a.strip.size()) + a.add;
+}
+
 namespace {
 
 // The affixes of the kind asked (prefixes or suffixes) that these flags take.
-std::vector<const Affix*> taken(const AffixRules& rules, const std::vector<std::string>& flags,
+std::vector<const Affix*> taken(const AffixFile& rules, const std::vector<std::string>& flags,
                                 bool prefix) {
   std::vector<const Affix*> found;
   for (const std::string& f : flags) {
@@ -163,43 +259,74 @@ std::vector<const Affix*> taken(const AffixRules& rules, const std::vector<std::
   return found;
 }
 
+// Whether a word made so stands alone: not marked to need another affix
+// (the outermost affix, or the root when there is none) nor to stand in
+// compounds only, and its circumfix affixes, if any, a prefix and a suffix.
+bool stands_alone(const AffixFile& rules, const Root& root, const std::vector<const Affix*>& made) {
+  const std::vector<std::string>& last = made.empty() ? root.flags : made.back()->continuation;
+  if (has(last, rules.needaffix) || has(root.flags, rules.onlyincompound)) return false;
+  bool prefix = false, suffix = false, circumfix = false;
+  for (const Affix* a : made) {
+    if (has(a->continuation, rules.onlyincompound)) return false;
+    if (!has(a->continuation, rules.circumfix)) continue;
+    circumfix = true;
+    (a->prefix ? prefix : suffix) = true;
+  }
+  return !circumfix || (prefix && suffix);
+}
+
+// A chain of affixes of one kind put on a word: up to two (suffixes, or
+// prefixes with COMPLEXPREFIXES), the second from the first's continuation.
+struct Chain {
+  std::string word;
+  std::vector<const Affix*> affixes;
+};
+
+std::vector<Chain> chains(const AffixFile& rules, const std::string& word,
+                          const std::vector<std::string>& flags, bool prefix, size_t most) {
+  std::vector<Chain> out{{word, {}}};
+  for (size_t level = 0; level < most; ++level) {
+    std::vector<Chain> next;
+    for (const Chain& c : out) {
+      if (c.affixes.size() != level) continue;
+      const std::vector<std::string>& allowed = level == 0 ? flags : c.affixes.back()->continuation;
+      for (const Affix* a : taken(rules, allowed, prefix)) {
+        std::string made = apply_affix(rules, *a, c.word);
+        if (made.empty()) continue;
+        Chain longer = c;
+        longer.word = std::move(made);
+        longer.affixes.push_back(a);
+        next.push_back(std::move(longer));
+      }
+    }
+    out.insert(out.end(), next.begin(), next.end());
+  }
+  return out;
+}
+
 }  // namespace
 
-std::vector<std::string> derived_words(const AffixRules& rules, const std::string& root,
-                                       const std::vector<std::string>& flags) {
-  std::vector<std::string> words;
-  if (has(flags, rules.forbidden)) return words;
-  if (!has(flags, rules.needaffix) && !has(flags, rules.onlyincompound)) words.push_back(root);
-  auto usable = [&](const Affix& a) { return !has(a.continuation, rules.onlyincompound); };
-  auto lone = [&](const Affix& a) { return !has(a.continuation, rules.circumfix); };
-  std::vector<const Affix*> prefixes = taken(rules, flags, true);
-  Word base(root);
-  for (const Affix* s : taken(rules, flags, false)) {
-    if (!usable(*s)) continue;
-    std::string suffixed = affixed(*s, base);
-    if (suffixed.empty()) continue;
-    if (lone(*s)) words.push_back(suffixed);
-    Word word(suffixed);
-    for (const Affix* more : taken(rules, s->continuation, false)) {  // a suffix it allows
-      if (!usable(*more) || !lone(*more)) continue;
-      std::string again = affixed(*more, word);
-      if (!again.empty()) words.push_back(again);
+std::vector<Made> derived_words(const AffixFile& rules, const Root& root) {
+  std::vector<Made> words;
+  if (has(root.flags, rules.forbidden)) return words;
+  const size_t suffixes = rules.complex_prefixes ? 1 : 2, prefixes = rules.complex_prefixes ? 2 : 1;
+  for (Chain& s : chains(rules, root.word, root.flags, false, suffixes)) {
+    if (stands_alone(rules, root, s.affixes)) words.push_back({s.word, s.affixes});
+    // Prefixes with it: taken by the root or allowed by a suffix, both
+    // sides crossing.
+    bool crosses = s.affixes.empty() || s.affixes.front()->cross;
+    if (!crosses) continue;
+    std::vector<std::string> allowed = root.flags;
+    for (const Affix* a : s.affixes) {
+      allowed.insert(allowed.end(), a->continuation.begin(), a->continuation.end());
     }
-    std::vector<const Affix*> with = prefixes;  // a prefix with it
-    for (const Affix* p : taken(rules, s->continuation, true)) with.push_back(p);
-    for (const Affix* p : with) {
-      if (!p->cross || !s->cross || !usable(*p) || lone(*s) != lone(*p)) continue;
-      std::string both = affixed(*p, word);
-      if (!both.empty()) words.push_back(both);
+    for (Chain& p : chains(rules, s.word, allowed, true, prefixes)) {
+      if (p.affixes.empty() || (!s.affixes.empty() && !p.affixes.front()->cross)) continue;
+      Made m{p.word, s.affixes};
+      m.affixes.insert(m.affixes.end(), p.affixes.begin(), p.affixes.end());
+      if (stands_alone(rules, root, m.affixes)) words.push_back(std::move(m));
     }
   }
-  for (const Affix* p : prefixes) {
-    if (!usable(*p) || !lone(*p)) continue;
-    std::string prefixed = affixed(*p, base);
-    if (!prefixed.empty()) words.push_back(prefixed);
-  }
-  std::sort(words.begin() + (words.empty() || words[0] != root ? 0 : 1), words.end());
-  words.erase(std::unique(words.begin(), words.end()), words.end());
   return words;
 }
 

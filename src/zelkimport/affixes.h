@@ -1,11 +1,17 @@
-// A Hunspell dictionary's word list and affix rules, read as text to list
-// the words its rules can derive from each root: prefixes and suffixes whose
-// condition the root meets, a suffix's own suffixes once more, a prefix and
-// a suffix together where both allow it. libhunspell checks each candidate
-// (spell) and finds the stems; it has no call that lists the words itself.
+// A Hunspell dictionary's affix file and word list, read as hunspell(5)
+// says, to list the words its rules make of each root: prefixes and
+// suffixes whose condition the word meets, a suffix's own suffixes (or with
+// COMPLEXPREFIXES a prefix's own prefixes) once more, a prefix and a suffix
+// together where both allow it (cross product), CIRCUMFIX affixes only in
+// pairs, NEEDAFFIX and ONLYINCOMPOUND words and affixes never alone,
+// FORBIDDENWORD roots never; flags of every type (FLAG long, num, UTF-8),
+// their AF aliases and the AM aliases of morphological fields; IGNORE
+// characters left out; FULLSTRIP. libhunspell checks each word made
+// (spell): it has no call that lists the words itself.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -22,32 +28,57 @@ struct ConditionUnit {
 struct Affix {
   bool prefix = false;
   bool cross = false;                     // may combine with an affix of the other kind
-  std::string flag;                       // the flag a root carries to take it
-  std::string strip, add;                 // what it takes off the root and puts on
-  std::vector<std::string> continuation;  // flags of further affixes it allows
-  std::vector<ConditionUnit> condition;   // what the root's start (end) must be
+  std::string flag;                       // the flag a word carries to take it
+  std::string strip, add;                 // what it takes off the word and puts on
+  std::vector<std::string> continuation;  // flags of the word it makes: further affixes it allows
+  std::vector<ConditionUnit> condition;   // what the word's start (end) must be
+  std::string morph;                      // its morphological fields ("is:pl", "po:ipre"), if any
 };
 
-struct AffixRules {
+struct AffixFile {
+  std::string encoding;                    // SET: the character set of both files
+  std::string flag_type;                   // FLAG: "", "long", "num" or "UTF-8"
+  std::vector<std::string> flag_aliases;   // AF: the flags each number stands for (from 1)
+  std::vector<std::string> morph_aliases;  // AM: the fields each number stands for (from 1)
+  std::u32string ignore;                   // IGNORE: characters no word holds
+  bool fullstrip = false;                  // FULLSTRIP: a rule may strip the whole word
+  bool complex_prefixes = false;           // COMPLEXPREFIXES: two prefixes, one suffix
+  std::string needaffix, onlyincompound, forbidden, circumfix;
+  std::vector<std::string> compound_only;  // flags of words that stand in compounds only
   std::vector<Affix> affixes;
   std::unordered_map<std::string, std::vector<size_t>> by_flag;  // the affixes of each flag
-  std::string encoding;        // SET: the character set of the word list
-  std::string flag_type;       // "", "long", "num" or "UTF-8"
-  std::string needaffix;       // a root with this flag is no word by itself
-  std::string onlyincompound;  // ... only inside compounds
-  std::string forbidden;       // a word with this flag is not one
-  std::string circumfix;       // an affix with this flag needs another with it
 };
 
-// Reads the rules of an .aff file's text (in UTF-8).
-AffixRules read_affixes(const std::string& aff);
+// Reads an affix file's text (in UTF-8; iconv converts one in another SET
+// first).
+AffixFile read_affixes(std::string_view aff);
 
-// The flags of a word list line's flag field, as the rules write them.
-std::vector<std::string> split_flags(const AffixRules& rules, const std::string& field);
+// The flags of a flag field, as the file writes them (an AF number stands
+// for its alias's flags).
+std::vector<std::string> split_flags(const AffixFile& rules, std::string_view field);
 
-// The words the rules derive from root (with its flags), the root first when
-// it is a word by itself.
-std::vector<std::string> derived_words(const AffixRules& rules, const std::string& root,
-                                       const std::vector<std::string>& flags);
+// A word of the word list: the word ("\/" a slash), its flags and fields.
+struct Root {
+  std::string word;
+  std::vector<std::string> flags;
+  std::string morph;
+};
+// One line of the word list; false for a line that holds no word.
+bool read_root(const AffixFile& rules, std::string_view line, Root& root);
+
+// A word the rules make of a root, with the affixes that made it (in the
+// order they were put on: the root's own first).
+struct Made {
+  std::string word;
+  std::vector<const Affix*> affixes;
+};
+// The word affix a makes of word, or "" when it does not apply: its
+// condition met by the word's start (a prefix) or end (a suffix), its strip
+// there, and without FULLSTRIP something of the word left.
+std::string apply_affix(const AffixFile& rules, const Affix& a, const std::string& word);
+
+// Every word the rules make of root, the root itself first when it is a
+// word alone.
+std::vector<Made> derived_words(const AffixFile& rules, const Root& root);
 
 }  // namespace zelk::import

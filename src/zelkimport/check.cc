@@ -194,8 +194,20 @@ void print_import(std::FILE* out, const Sink& sink) {
             (sink.form_headwords == 1 ? "" : "s") + ", " + num(static_cast<long>(sink.form_bytes)) +
             " bytes");
   }
+  for (size_t i = 0; i < sink.forms_from.size(); ++i) {
+    if (sink.forms_from.size() > 1 && sink.forms_from[i]) {
+      std::fprintf(out, "    %-28s %ld\n", ("from " + sink.form_sources[i]).c_str(),
+                   sink.forms_from[i]);
+    }
+  }
+  if (sink.forms_unknown || !sink.forms_left_out.empty()) {
+    std::fprintf(out, "  forms left out:\n");
+  }
   if (sink.forms_unknown) {
-    row(out, "forms of no headword", num(sink.forms_unknown) + " (left out: no entry of that key)");
+    std::fprintf(out, "    %-28s %ld\n", "of no headword", sink.forms_unknown);
+  }
+  for (const auto& [kind, count] : sink.forms_left_out) {
+    std::fprintf(out, "    %-28s %ld\n", kind.c_str(), count);
   }
   if (!sink.counted.empty()) std::fprintf(out, "  counted in the source:\n");
   for (const auto& [what, count] : sink.counted) {
@@ -281,6 +293,11 @@ bool print_summary(std::FILE* out, const std::string& name, const TextSummary& s
   bool sized = s.refusal.empty() || s.index_size > kMaxRecordSize;
   row(out, "chunks", sized ? num(s.chunks) + " of at most " + num(kMaxChunks) : "-");
   if (sized) row(out, "index record", index_advice(s.index_size, s.small_index_k));
+  if (sized && s.index_size > kMaxRecordSize && s.index_without_forms &&
+      s.index_without_forms <= kMaxRecordSize) {
+    row(out, "  without the forms",
+        num(static_cast<long>(s.index_without_forms)) + " bytes: the forms push it over 65535");
+  }
   if (!packed.empty()) {
     if (!s.found.empty()) row(out, "looked up", s.found);
     std::fprintf(out, "Written: %s\n", packed.c_str());

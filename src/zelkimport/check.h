@@ -24,6 +24,7 @@ struct TextSummary {
   long chunks = 0;                 // chunks at K
   size_t index_size = 0;           // bytes of the index record at K
   int small_index_k = 0;           // when that is over 65535: the least -k that fits it, 0 none
+  size_t index_without_forms = 0;  // bytes of the index record without the forms' entries, 0 none
   int whole_k = 0;                 // the -k that packs every line whole (0: none can)
   bool whole_needs_large = false;  // ... and its index record needs -l
   std::string refusal;             // zelkpack's message when it would stop, else empty

@@ -2,196 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
-#include <future>
-#include <hunspell/hunspell.hxx>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "text/charset.h"
 #include "text/keys.h"
-#include "text/lines.h"
-#include "toolkit/file.h"
-#include "zelkimport/affixes.h"
+#include "zelkimport/form_sources.h"
 
 namespace zelk::import {
-
-using sources::file_exists;
 
 namespace {
 
 constexpr char kHunspellPrefix[] = "hunspell:";
-constexpr const char* kHunspellFolders[] = {"/usr/share/hunspell", "/usr/share/myspell/dicts",
-                                            "/usr/share/myspell"};
-
-// The source's headwords, to find a form's headword by: exactly, or in
-// lower case, as the source has its keys when they all are (dictd's).
-struct Headwords {
-  const std::vector<std::string>& keys;            // sorted, each once
-  std::unordered_map<std::string, size_t> folded;  // lower_case(key) -> its place in keys
-  bool keys_folded = true;                         // every key is in lower case
-
-  explicit Headwords(const std::vector<std::string>& sorted) : keys(sorted) {
-    folded.reserve(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i) {
-      std::string f = lower_case(keys[i]);
-      keys_folded = keys_folded && f == keys[i];
-      folded.emplace(std::move(f), i);
-    }
-  }
-  // The headword word stands for, or null.
-  const std::string* find(const std::string& word) const {
-    auto it = std::lower_bound(keys.begin(), keys.end(), word);
-    if (it != keys.end() && *it == word) return &*it;
-    auto f = folded.find(lower_case(word));
-    return f != folded.end() ? &keys[f->second] : nullptr;
-  }
-};
-
-// Reads a list of forms: "form<TAB>headword" a line.
-void read_form_file(Sink& sink, const std::string& path, const Headwords& headwords) {
-  Bytes data = read_whole(path);
-  LineWalk walk{view(data)};
-  std::string_view line;
-  while (next_line(walk, &line)) {
-    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
-    Where where{&path, walk.number, true};
-    size_t tab = line.find('\t');
-    if (tab == std::string_view::npos) {
-      die("%s: not a form line (form, a tab, its headword): %s", describe(where).c_str(),
-          quote(line).c_str());
-    }
-    std::string headword(line.substr(tab + 1));
-    const std::string* known = headwords.find(headword);
-    if (!known) {
-      ++sink.forms_unknown;
-      continue;
-    }
-    add_form(sink, line.substr(0, tab), *known, where);
-  }
-}
-
-// The .aff and .dic of a Hunspell dictionary named like de_DE, or given
-// as a path without the suffix.
-std::string hunspell_path(const std::string& language, const char* suffix) {
-  if (language.find('/') != std::string::npos) {
-    if (!file_exists(language + suffix)) die("no Hunspell file %s%s", language.c_str(), suffix);
-    return language + suffix;
-  }
-  for (const char* folder : kHunspellFolders) {
-    std::string path = std::string(folder) + "/" + language + suffix;
-    if (file_exists(path)) return path;
-  }
-  std::string package = language;
-  std::transform(package.begin(), package.end(), package.begin(), [](char ch) {
-    return ch == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  });
-  die("no Hunspell dictionary %s%s in /usr/share/hunspell (Debian's hunspell-%s has it)",
-      language.c_str(), suffix, package.c_str());
-}
-
-// A root of the word list: its word and its flags.
-struct Root {
-  std::string word, flags;
-};
-
-std::vector<Root> read_roots(const std::string& dic) {
-  Bytes list = read_whole(dic);
-  std::vector<Root> roots;
-  LineWalk walk{view(list)};
-  std::string_view line;
-  next_line(walk, &line);  // the number of words
-  while (next_line(walk, &line)) {
-    line = line.substr(0, line.find_first_of(" \t"));  // morphological fields follow
-    size_t slash = line.find('/');
-    while (slash != std::string_view::npos && slash > 0 && line[slash - 1] == '\\') {
-      slash = line.find('/', slash + 1);  // an escaped slash is part of the word
-    }
-    Root r{std::string(line.substr(0, slash)), ""};
-    if (slash != std::string_view::npos) r.flags = line.substr(slash + 1);
-    if (!r.word.empty()) roots.push_back(std::move(r));
-  }
-  return roots;
-}
-
-// hunspell keeps one character table for all its spellers and counts its
-// users without a lock: two spellers made or unmade at once can leak it or
-// free it under a third. Each thread's speller is made and unmade in turn.
-std::mutex speller_turns;
-
-struct UnmakeSpeller {
-  void operator()(Hunspell* speller) const {
-    std::lock_guard<std::mutex> turn(speller_turns);
-    delete speller;
-  }
-};
-
-std::unique_ptr<Hunspell, UnmakeSpeller> make_speller(const std::string& aff,
-                                                      const std::string& dic) {
-  std::lock_guard<std::mutex> turn(speller_turns);
-  return std::unique_ptr<Hunspell, UnmakeSpeller>(new Hunspell(aff.c_str(), dic.c_str()));
-}
-
-// The forms of roots [first, last): the words derived from each root whose
-// stems (the root's own, as hunspell finds them) take in a headword, each
-// checked with hunspell's spell.
-std::vector<Form> forms_of_roots(const std::string& aff, const std::string& dic,
-                                 const AffixRules& rules, const std::vector<Root>& roots,
-                                 size_t first, size_t last, const Headwords& headwords) {
-  auto made = make_speller(aff, dic);
-  Hunspell& speller = *made;
-  std::vector<Form> forms;
-  for (size_t i = first; i < last; ++i) {
-    const Root& r = roots[i];
-    std::vector<std::string> targets;
-    if (const std::string* own = headwords.find(r.word)) {
-      targets.push_back(*own);
-    } else {
-      for (const std::string& stem : speller.stem(r.word)) {
-        const std::string* h = headwords.find(stem);
-        if (h && std::find(targets.begin(), targets.end(), *h) == targets.end()) {
-          targets.push_back(*h);
-        }
-      }
-    }
-    if (targets.empty()) continue;
-    for (std::string& word : derived_words(rules, r.word, split_flags(rules, r.flags))) {
-      if (!speller.spell(word)) continue;
-      if (headwords.keys_folded) word = lower_case(word);
-      for (const std::string& h : targets) forms.push_back({word, h});
-    }
-  }
-  return forms;
-}
-
-// Every word of the dictionary's word list and what its affix rules derive
-// from it that hunspell takes for a word; a form of each of the root's stems
-// that is a headword. The roots are shared out among threads.
-void read_hunspell(Sink& sink, const std::string& language, const Headwords& headwords) {
-  std::string aff = hunspell_path(language, ".aff"), dic = hunspell_path(language, ".dic");
-  Bytes aff_text = read_whole(aff);
-  AffixRules rules = read_affixes(std::string(view(aff_text)));
-  if (rules.encoding != "UTF-8") {
-    die("%s: a Hunspell dictionary in %s; zelkimport reads those in UTF-8", aff.c_str(),
-        rules.encoding.empty() ? "ISO8859-1" : rules.encoding.c_str());
-  }
-  std::vector<Root> roots = read_roots(dic);
-  size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
-  std::vector<std::future<std::vector<Form>>> parts;
-  for (size_t t = 0; t < threads; ++t) {
-    size_t first = roots.size() * t / threads, last = roots.size() * (t + 1) / threads;
-    parts.push_back(std::async(std::launch::async, forms_of_roots, std::cref(aff), std::cref(dic),
-                               std::cref(rules), std::cref(roots), first, last,
-                               std::cref(headwords)));
-  }
-  const std::string where_name = kHunspellPrefix + language;
-  Where where{&where_name, 0, false};
-  for (auto& part : parts) {
-    for (const Form& f : part.get()) add_form(sink, f.form, f.headword, where);
-  }
-}
 
 // The forms of each form key, in the order first met: its headwords, each once.
 struct Grouped {
@@ -258,13 +80,54 @@ void keep_forms_of_written_headwords(Sink& sink) {
   });
 }
 
+// Counts for each source the forms it gave, each form once however many
+// headwords it points at.
+void count_forms_by_source(Sink& sink) {
+  std::vector<std::pair<uint8_t, std::string_view>> given;
+  given.reserve(sink.forms.size());
+  for (const Form& f : sink.forms) given.emplace_back(f.from, f.form);
+  std::sort(given.begin(), given.end());
+  given.erase(std::unique(given.begin(), given.end()), given.end());
+  sink.forms_from.assign(sink.form_sources.size(), 0);
+  for (const auto& g : given) ++sink.forms_from[g.first];
+}
+
 }  // namespace
 
-void add_form(Sink& sink, std::string_view form, std::string_view headword, const Where& where) {
+Headwords::Headwords(const std::vector<std::string>& sorted) : keys(sorted) {
+  folded.reserve(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    std::string f = lower_case(keys[i]);
+    keys_folded = keys_folded && f == keys[i];
+    folded.emplace(std::move(f), i);
+  }
+}
+
+const std::string* Headwords::find(const std::string& word) const {
+  auto it = std::lower_bound(keys.begin(), keys.end(), word);
+  if (it != keys.end() && *it == word) return &*it;
+  // Lower-case ASCII is its own lower case.
+  bool folded_already = std::none_of(word.begin(), word.end(), [](char ch) {
+    return (ch >= 'A' && ch <= 'Z') || static_cast<unsigned char>(ch) >= 0x80;
+  });
+  auto f = folded.find(folded_already ? word : lower_case(word));
+  return f != folded.end() ? &keys[f->second] : nullptr;
+}
+
+uint8_t form_source(Sink& sink, const std::string& name) {
+  auto it = std::find(sink.form_sources.begin(), sink.form_sources.end(), name);
+  if (it != sink.form_sources.end()) return static_cast<uint8_t>(it - sink.form_sources.begin());
+  if (sink.form_sources.size() > 255) die("more than 255 lists of forms: %s", name.c_str());
+  sink.form_sources.push_back(name);
+  return static_cast<uint8_t>(sink.form_sources.size() - 1);
+}
+
+void add_form(Sink& sink, std::string_view form, std::string_view headword, const Where& where,
+              uint8_t from) {
   std::string f, h;
   if (!clean_key(sink, form, where, f) || !clean_key(sink, headword, where, h)) return;
   if (f == h) return;  // a form equal to its own headword says nothing
-  sink.forms.push_back({std::move(f), std::move(h)});
+  sink.forms.push_back({std::move(f), std::move(h), from});
 }
 
 std::string pointer_text(const std::string& pattern, const std::vector<std::string>& headwords) {
@@ -284,14 +147,14 @@ void write_forms(Sink& sink) {
       if (given.starts_with(kHunspellPrefix)) {
         read_hunspell(sink, given.substr(std::strlen(kHunspellPrefix)), headwords);
       } else {
-        read_form_file(sink, given, headwords);
+        read_form_list(sink, given, headwords);
       }
     }
     sink.keys = std::vector<std::string>();
   }
   if (sink.forms.empty()) return;
   keep_forms_of_written_headwords(sink);
-  if (sink.forms.empty()) return;
+  count_forms_by_source(sink);
   const std::string pattern = pointer_pattern(sink);
   const std::string where_name = "(forms)";
   std::vector<Grouped> groups = group_forms(sink.forms);

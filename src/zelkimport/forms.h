@@ -2,10 +2,11 @@
 // whose value points at its headword ("→ go"), or repeats the headword's
 // definitions (--form-entries copy). They come from the source (StarDict's
 // .syn, a tab file's "go|went|gone", a CSV column), from lists given with
-// --forms FILE (form, tab, headword a line), and from a Hunspell dictionary
-// (--forms hunspell:LANG): every word its affix rules derive whose stem is a
-// headword of the source. They are written after the source's own entries,
-// so a form that is also a headword never hides that headword's definitions.
+// --forms FILE (form and headword pairs, UniMorph tables, Wiktionary
+// extracts), and from a Hunspell dictionary (--forms hunspell:LANG): the
+// inflections its affix rules make of the headwords. A form is written only
+// where its headword is, after the source's own entries, so a form that is
+// also a headword never hides that headword's definitions.
 #pragma once
 
 #include <string>
@@ -15,11 +16,13 @@
 
 namespace zelk::import {
 
-// Records that form points at headword (both as the source has them); the
-// form is cleaned as keys are, and dropped when it is its headword.
-void add_form(Sink& sink, std::string_view form, std::string_view headword, const Where& where);
+// Records that form points at headword (both as the source has them), from
+// the source of forms numbered from (0: the source itself); the form is
+// cleaned as keys are, and dropped when it is its headword.
+void add_form(Sink& sink, std::string_view form, std::string_view headword, const Where& where,
+              uint8_t from = 0);
 
-// Reads the forms the --forms options name (files and hunspell:LANG), then
+// Reads the forms the --forms options name (lists and hunspell:LANG), then
 // writes every form recorded as entries after the source's own: one entry a
 // form, naming all its headwords, or the headwords' definitions again.
 void write_forms(Sink& sink);

@@ -75,8 +75,10 @@ void add_options(CLI::App& app, Command& c, Words& w) {
   app.add_option("--replace", o.replace,
                  "Write CHAR for what --to has no place for, and for stray bytes of the source");
   app.add_option("--forms", o.forms,
-                 "Forms to add: a file of form<TAB>headword lines, or hunspell:LANG (a Hunspell "
-                 "dictionary such as de_DE); may be given more than once");
+                 "Forms to add: a file of form<TAB>headword lines, a UniMorph table (lemma<TAB>"
+                 "form<TAB>features), a Wiktionary extract (.jsonl, .jsonl.gz; with --lang-code), "
+                 "or hunspell:LANG (a Hunspell dictionary such as de_DE); may be given more than "
+                 "once");
   app.add_option("--form-text", o.form_text,
                  "A form's entry, %s for its headwords (default '\u2192 %s')");
   app.add_option("--form-entries", w.form_entries,

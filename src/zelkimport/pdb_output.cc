@@ -99,7 +99,10 @@ void check_reachable(const Output& output, const Keys& keys, Packed& p) {
     if (missing.size() < 20) missing.push_back(quote(key));
     ++missed;
   }
-  if (missed == 0) return;
+  if (missed == 0) {
+    p.looked_up = true;
+    return;
+  }
   std::string named;
   for (const std::string& m : missing) named += (named.empty() ? "" : ", ") + m;
   die("%zu keys of the database cannot be found the way a reader looks them up (%s%s); it was "

@@ -19,6 +19,7 @@ struct Packed {
   long chunks = 0;
   size_t index_size = 0;
   Stats stats;
+  bool looked_up = false;         // the database was read back and every key looked up
   long headwords = 0, forms = 0;  // keys looked up in the database and found
 };
 

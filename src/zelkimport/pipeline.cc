@@ -121,11 +121,15 @@ void check_output(const Command& c, const sources::Source& source) {
   }
 }
 
-// Refuses, as a usage mistake, an option of another format than the source's.
-void check_format_options(const sources::Source& source) {
+// Refuses, as a usage mistake, an option of another format than the
+// source's; --lang-code goes to a list of forms too.
+void check_format_options(const sources::Source& source, Options& o) {
+  bool lists = std::any_of(o.forms.begin(), o.forms.end(),
+                           [](const std::string& f) { return !f.starts_with("hunspell:"); });
   for (const auto& [name, value] : source.options) {
     std::string owners;
-    bool owned = false;
+    bool owned = name == "lang-code" && lists;
+    if (owned) o.lang_code = value;
     for (const sources::Format* f : sources::formats()) {
       for (const sources::OptionSpec& spec : f->options) {
         if (name != spec.name) continue;
@@ -171,9 +175,12 @@ void write_pdb(const Command& c, const std::string& title, Sink& sink, Layout& l
   zelk::commit_output(out);
   done_saying();
   TextSummary s = packed_summary(sink, repeated, packed, k, advised);
-  s.found = std::to_string(packed.headwords) + " headword" + (packed.headwords == 1 ? "" : "s") +
-            " and " + std::to_string(packed.forms) + " form" + (packed.forms == 1 ? "" : "s") +
-            ", all found";
+  s.index_without_forms = sink.index_without_forms;
+  s.found = packed.looked_up
+                ? std::to_string(packed.headwords) + " headword" +
+                      (packed.headwords == 1 ? "" : "s") + " and " + std::to_string(packed.forms) +
+                      " form" + (packed.forms == 1 ? "" : "s") + ", all found"
+                : "none (a device or a pipe cannot be read back)";
   std::string what = c.output + " (" + std::to_string(packed.chunks) + " chunk" +
                      (packed.chunks == 1 ? "" : "s") + ", '" + settings.storyName + "')";
   print_summary(stderr, c.output, s, k, &sink, what);
@@ -194,6 +201,7 @@ void write_text(const Command& c, const std::string& title, Sink& sink, Layout& 
   write_output(out, view(text));
   TextSummary s = summary.get();
   if (s.index_size > zelk::kMaxRecordSize && advised >= 0) s.small_index_k = advised;
+  s.index_without_forms = sink.index_without_forms;
   s.name = name;
   print_summary(stderr, c.output.empty() || c.output == "-" ? "standard output" : c.output, s, k,
                 &sink);
@@ -212,7 +220,7 @@ void import(Command& c) {
   sources::Source source = c.source;
   source.path = resolved.path;
   source.format = resolved.format;
-  check_format_options(source);
+  check_format_options(source, o);
   check_output(c, source);
   // The output is opened before any work: one that cannot be written stops
   // the run at once.
@@ -237,6 +245,9 @@ void import(Command& c) {
   int advised = is_database_name(c.output) || !sink.reflowed.empty()
                     ? advised_chunksize(sink, view(sink.out), layout, k)
                     : -1;
+  if (sink.first_form_line >= 0) {
+    sink.index_without_forms = index_size_without_forms(sink, view(sink.out), layout, k);
+  }
   if (is_database_name(c.output)) {
     write_pdb(c, emit.title, sink, layout, k, advised, *out);
   } else {

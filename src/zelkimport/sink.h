@@ -51,7 +51,8 @@ struct Options {
   std::string replace;    // unmappable characters become this (UTF-8)
   int chunksize = 4096;   // the -k the summary measures against
   Long long_definitions = Long::kSplit;
-  std::vector<std::string> forms;  // --forms: files of "form<TAB>headword" lines, hunspell:LANG
+  std::vector<std::string> forms;  // --forms: lists of forms, hunspell:LANG
+  std::string lang_code;           // --lang-code: the language of a Wiktionary list's forms
   std::string form_text;           // --form-text: a form's value, %s for its headwords
   bool copy_forms = false;         // --form-entries copy: a form repeats the definitions
 };
@@ -70,9 +71,11 @@ struct Reflowed {
   Cuts cuts = {};          // where its definition may be cut, when it went on in further lines
 };
 
-// A form and the headword it points at, in UTF-8, cleaned.
+// A form and the headword it points at, in UTF-8, cleaned; from: where it
+// came from (Sink::form_sources).
 struct Form {
   std::string form, headword;
+  uint8_t from = 0;
 };
 
 struct Sink {
@@ -102,12 +105,16 @@ struct Sink {
   std::vector<Form> forms;              // the forms met, in order
   std::vector<std::string> keys;        // the headwords written, when --forms needs them
   std::map<std::string, std::vector<std::string>> definitions;  // each headword's, for copies
-  long first_form_line = -1;     // the first line of a form's entry, -1 none
-  long form_entries = 0;         // forms written
-  long form_headwords = 0;       // headwords that gained a form
-  size_t form_bytes = 0;         // the bytes of their lines
-  long forms_unknown = 0;        // forms whose headword is not in the output
-  std::FILE* messages = stderr;  // null: none
+  long first_form_line = -1;                            // the first line of a form's entry, -1 none
+  long form_entries = 0;                                // forms written
+  long form_headwords = 0;                              // headwords that gained a form
+  size_t form_bytes = 0;                                // the bytes of their lines
+  long forms_unknown = 0;                               // forms whose headword is not in the output
+  std::vector<std::string> form_sources{"the source"};  // where forms came from
+  std::vector<long> forms_from;                // ... the forms written from each, each once
+  std::map<std::string, long> forms_left_out;  // forms not made, by kind
+  size_t index_without_forms = 0;              // the index record's bytes without them
+  std::FILE* messages = stderr;                // null: none
   // Where each part skipped stands and the forms left out, when given (the
   // tests check that nothing else of a source is lost).
   std::vector<std::pair<std::string, long>>* skipped_at = nullptr;
