@@ -189,6 +189,29 @@ class Database(Scratch):
                 self.assertNotIn(b"entries written", r.stderr)  # nothing was read
         self.assertEqual(sorted(os.listdir(self.dir)), ["adir.pdb", "d.tab", fits])
 
+    def test_advice_counts_the_forms(self):
+        # Forms from two sources, each counted once, those left out by kind;
+        # the index record measured with them, and said when they push it
+        # past main memory; the advice that keeps it there counts them.
+        self.write_tab("d.tab", [(f"head{i:04d}" + "x" * 20, "def") for i in range(900)])
+        self.write("forms.txt", "".join(f"form{i:04d}{'y' * 20}\thead{i:04d}{'x' * 20}\n"
+                                        for i in range(900)) + "zz\tnothere\n")
+        self.write("en_T.aff", "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\nPFX U Y 1\nPFX U 0 un .\n")
+        self.write("en_T.dic", "1\nhead0001xxxxxxxxxxxxxxxxxxxx/SU\n")
+        said = run(ZELKIMPORT, "d.tab", "-k", "64", "-o", "d.txt", "--forms", "forms.txt",
+                   "--forms", "hunspell:./en_T", cwd=self.dir).stderr.decode()
+        for row in (r"forms +901 of 900 headwords", r"\n    from forms.txt +900\n",
+                    r"\n    from hunspell:./en_T +1\n", r"\n  forms left out:\n",
+                    r"\n    of no headword +1\n", r"\n    derivations \(another word\) +1\n",
+                    r"index record +108078 bytes, over 65535",
+                    r"\n    without the forms +54016 bytes: the forms push it over 65535\n"):
+            self.assertRegex(said, row)
+        k = re.search(r"-k (\d+) keeps it in main memory", said)[1]
+        said = run(ZELKIMPORT, "d.tab", "-k", k, "-o", "d.txt", "--forms", "forms.txt",
+                   cwd=self.dir).stderr.decode()
+        self.assertRegex(said, r"index record +\d+ bytes of at most 65535")
+        self.assertNotIn("without the forms", said)
+
     def test_the_advice_works_when_followed(self):
         # Long definitions go on in further entries at -k 256 and are laid
         # out anew at any other -k: the advice must count with that.

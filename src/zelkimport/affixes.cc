@@ -327,6 +327,19 @@ std::vector<Made> derived_words(const AffixFile& rules, const Root& root) {
       if (stands_alone(rules, root, m.affixes)) words.push_back(std::move(m));
     }
   }
+  // A suffix allowed by the continuation of a prefix the root takes (fr:
+  // an empty prefix whose continuation holds the plural), both crossing.
+  for (const Affix* p : taken(rules, root.flags, true)) {
+    if (!p->cross) continue;
+    for (const Affix* s : taken(rules, p->continuation, false)) {
+      if (!s->cross) continue;
+      std::string made = apply_affix(rules, *s, root.word);
+      if (!made.empty()) made = apply_affix(rules, *p, made);
+      if (made.empty()) continue;
+      Made m{std::move(made), {s, p}};
+      if (stands_alone(rules, root, m.affixes)) words.push_back(std::move(m));
+    }
+  }
   return words;
 }
 

@@ -2,7 +2,8 @@
 // says, to list the words its rules make of each root: prefixes and
 // suffixes whose condition the word meets, a suffix's own suffixes (or with
 // COMPLEXPREFIXES a prefix's own prefixes) once more, a prefix and a suffix
-// together where both allow it (cross product), CIRCUMFIX affixes only in
+// together where both allow it (cross product; the suffix allowed by the
+// root, or by the prefix's continuation), CIRCUMFIX affixes only in
 // pairs, NEEDAFFIX and ONLYINCOMPOUND words and affixes never alone,
 // FORBIDDENWORD roots never; flags of every type (FLAG long, num, UTF-8),
 // their AF aliases and the AM aliases of morphological fields; IGNORE

@@ -163,6 +163,7 @@ Lemma lemma_of(const Inflections& in, const AffixFile& rules, const Root& root, 
   std::vector<std::string> bases{root.word};
   bool inflected = false, suffix_inflected = false;
   for (const Affix* a : made.affixes) {
+    if (a->strip.empty() && a->add.empty()) continue;  // it changes nothing
     const char* kind = kind_of(in, root, *a, made.word);
     if (kind == kGlued || kind == kNumber) {
       lemma.kind = kind;
