@@ -148,6 +148,9 @@ TEST(Inflections, OnlyInflectionsPointAtTheNearestHeadword) {
        "1\nami/ES\n", "ami", "amis>ami l'ami!G l'amis!G"},
       {"glued ending", "inflect a\nglued a ending lo", "SFX a Y 2\nSFX a o i o\nSFX a o olo o\n",
        "1\namico/a\n", "amico", "amici>amico amicolo!G"},
+      {"glued but", "inflect B\nglued B ending vi si but vi re>si",
+       "SFX B Y 4\nSFX B re vi ere\nSFX B re si ere\nSFX B e si ere\nSFX B re tevi ere\n",
+       "1\nvedere/B\n", "vedere", "vedersi!G vedesi>vedere vedetevi!G vedevi>vedere"},
       {"glued making", "inflect R\nglued R making rse", "SFX R Y 2\nSFX R r ndo r\nSFX R 0 se r\n",
        "1\nhablar/R\n", "hablar", "hablando>hablar hablarse!G"},
       {"numbers", "inflect S\nnumbers N", "PFX N Y 1\nPFX N 0 sei .\nSFX S Y 1\nSFX S 0 s .\n",
@@ -384,10 +387,16 @@ TEST(Affixes, AsHunspellOnDebiansWordLists) {
 // A Hunspell dictionary read in its own character set; one of a language
 // without a file of inflections, whose rules say nothing, refused.
 TEST(Forms, HunspellDictionariesAsTheySay) {
+  const std::string news = "new\tnot old\nnews\treports\n";
   struct Row {
     const char* name;
-    std::string aff, dic, out, error;
+    std::string aff, dic, out, error, source = "caf\xc3\xa9\tcoffee\n";
   } rows[] = {
+      // A root of its own the source has: that word alone where the
+      // language's file says "roots apart" (en), else a form too.
+      {"en_TEST", "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\n", "2\nnew/S\nnews\n", news, "", news},
+      {"fr_TEST", "SET UTF-8\nSFX S Y 1\nSFX S 0 s . is:pl\n", "2\nnew/S\nnews\n",
+       news + "news\t\u2192 new\n", "", news},
       {"en_TEST", "SET ISO8859-1\nSFX S Y 1\nSFX S 0 s .\n", "1\ncaf\xe9/S\n",
        "caf\xc3\xa9\tcoffee\ncaf\xc3\xa9s\t\xe2\x86\x92 caf\xc3\xa9\n", ""},
       {"xx_TEST", "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\n", "1\ncaf\xc3\xa9/S\n",
@@ -401,7 +410,7 @@ TEST(Forms, HunspellDictionariesAsTheySay) {
     zelk_test::write_file(dir / row.name + ".dic", row.dic);
     Options o;
     o.forms = {"hunspell:" + (dir / row.name)};
-    zelk_test::Imported r = zelk_test::import_tab("caf\xc3\xa9\tcoffee\n", o);
+    zelk_test::Imported r = zelk_test::import_tab(row.source, o);
     EXPECT_EQ(r.out, row.out) << row.aff;
     EXPECT_NE(r.error.find(row.error), std::string::npos) << r.error;
   }

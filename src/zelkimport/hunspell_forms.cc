@@ -192,9 +192,10 @@ Found forms_of_roots(const Dictionary& d, size_t first, size_t last, const Headw
         if (own && *lemma.kind) ++found.left_out[lemma.kind];
         continue;
       }
-      // A word of the list in its own right that the source has too
-      // (king, not k + -ing; news, not new + -s) is that word.
-      if (d.words.count(m.word) && is_headword(m.word)) {
+      // With "roots apart", a word of the list in its own right that the
+      // source has too (king, not k + -ing; news, not new + -s) is that
+      // word; else it is a form as well (fr: est of être, the east too).
+      if (d.inflections.roots_apart && d.words.count(m.word) && is_headword(m.word)) {
         ++found.left_out[kApart];
         continue;
       }
@@ -213,14 +214,9 @@ Found forms_of_roots(const Dictionary& d, size_t first, size_t last, const Headw
   return found;
 }
 
-size_t common_start(const std::string& a, const std::string& b) {
-  size_t n = 0;
-  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
-  return n;
-}
-
-// A word made of several roots is a form of the nearest: the one it shares
-// the longest start with, else the longest (fired of fire, not fir).
+// A word made of several roots is a form of each (suis: être, suivre),
+// but of a root another of them extends only when none is longer: fired of
+// fire, not fir.
 std::vector<Form> nearest(std::vector<Form> forms) {
   std::sort(forms.begin(), forms.end(), [](const Form& a, const Form& b) {
     return std::tie(a.form, a.headword) < std::tie(b.form, b.headword);
@@ -229,13 +225,13 @@ std::vector<Form> nearest(std::vector<Form> forms) {
   for (size_t i = 0; i < forms.size();) {
     size_t end = i;
     while (end < forms.size() && forms[end].form == forms[i].form) ++end;
-    auto closeness = [&](const Form& f) {
-      return std::make_pair(common_start(f.form, f.headword), f.headword.size());
-    };
-    auto best = closeness(forms[i]);
-    for (size_t j = i; j < end; ++j) best = std::max(best, closeness(forms[j]));
     for (size_t j = i; j < end; ++j) {
-      if (closeness(forms[j]) == best) kept.push_back(std::move(forms[j]));
+      bool extended = false;
+      for (size_t k = i; k < end && !extended; ++k) {
+        extended = forms[k].headword.size() > forms[j].headword.size() &&
+                   forms[k].headword.starts_with(forms[j].headword);
+      }
+      if (!extended) kept.push_back(std::move(forms[j]));
     }
     i = end;
   }

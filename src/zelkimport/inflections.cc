@@ -45,11 +45,17 @@ bool ends_in(const std::string& add, const std::vector<std::string>& endings) {
                      [&](const std::string& e) { return add.ends_with(e); });
 }
 
-// Whether a's flag is in map with an ending of a's (any, when none is listed).
-template <typename Map>
-bool listed(const Map& map, const Affix& a) {
+// Whether a's flag is in map and a is among the affixes it means.
+bool listed(const std::map<std::string, Endings>& map, const Affix& a) {
   auto it = map.find(a.flag);
-  return it != map.end() && (it->second.empty() || ends_in(a.add, it->second));
+  if (it == map.end()) return false;
+  const Endings& e = it->second;
+  if (!e.endings.empty() && !ends_in(a.add, e.endings)) return false;
+  return std::none_of(e.but.begin(), e.but.end(), [&](const std::string& b) {
+    size_t arrow = b.find('>');
+    if (arrow == std::string::npos) return b == a.add;
+    return b.compare(0, arrow, a.strip) == 0 && b.compare(arrow + 1, b.npos, a.add) == 0;
+  });
 }
 
 // What one affix does to a word (made, with the others): inflects it, or
@@ -118,13 +124,20 @@ Inflections read_inflections(std::string_view text) {
     const std::string& what = w[0];
     if (what == "fields") in.fields = true;
     if (what == "numbers") in.numbers.insert(w.begin() + 1, w.end());
+    if (what == "roots" && w.size() == 2 && w[1] == "apart") in.roots_apart = true;
     if (what == "apart" && w.size() == 3 && w[1] == "field") {
       in.apart_fields.insert(w[2]);
     } else if (what == "glued" && w.size() > 3 && w[2] == "making") {
       in.glued_making[w[1]].assign(w.begin() + 3, w.end());
     } else if ((what == "glued" || what == "apart") && w.size() >= 2) {
-      auto& endings = (what == "glued" ? in.glued : in.apart)[w[1]];
-      if (w.size() > 3 && w[2] == "ending") endings.assign(w.begin() + 3, w.end());
+      // FLAG... [ending E... [but A...]]
+      auto ending = std::find(w.begin() + 1, w.end(), "ending");
+      auto but = std::find(ending, w.end(), "but");
+      Endings e;
+      e.endings.assign(ending == w.end() ? ending : ending + 1, but);
+      if (but != w.end()) e.but.assign(but + 1, w.end());
+      for (auto f = w.begin() + 1; f != ending; ++f)
+        (what == "glued" ? in.glued : in.apart)[*f] = e;
     }
     if (what != "inflect") continue;
     if (w.size() == 4 && (w[2] == "with" || w[2] == "of")) {

@@ -24,20 +24,26 @@
 
 namespace zelk::import {
 
+// Which of a flag's affixes a directive means: those whose add ends in one
+// of endings (all, when there are none), but not those listed in but ("ADD"
+// or "STRIP>ADD", exactly).
+struct Endings {
+  std::vector<std::string> endings, but;
+};
+
 struct Inflections {
   std::string language;              // "en", or "" when the importer has no file for it
   bool fields = false;               // the affix file's fields decide where they say something
   std::set<std::string> inflecting;  // flags whose affixes inflect
   std::map<std::string, std::string> with;  // ... only where the word takes this too
   std::map<std::string, std::string> of;    // ... the word this flag makes
+  std::map<std::string, Endings> glued;     // affixes that glue a word on
   std::map<std::string, std::vector<std::string>>
-      glued;  // their affixes that end so glue a word on
-  std::map<std::string, std::vector<std::string>>
-      glued_making;                                       // ... those making a word ending so
-  std::map<std::string, std::vector<std::string>> apart;  // their affixes that end so make words
-                                                          // the source may list apart
-  std::set<std::string> apart_fields;                     // affixes with these fields do too
-  std::set<std::string> numbers;                          // flags that build numbers
+      glued_making;                      // ... where the word they make ends so
+  std::map<std::string, Endings> apart;  // affixes making words the source may list apart
+  std::set<std::string> apart_fields;    // affixes with these fields do too
+  std::set<std::string> numbers;         // flags that build numbers
+  bool roots_apart = false;  // a word the list has as a root is no form where the source has it
 };
 
 // Reads the text of a file of data/inflections/.
