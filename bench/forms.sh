@@ -31,7 +31,7 @@ for pair in freedict-deu-eng:de_DE:8192 wn:en_US:4096; do
   for ((i = 0; i < rounds; i++)); do
     timed "$build/src/zelkimport" "$dict" -k "$k" -o none.pdb >> n.times
     timed "$build/src/zelkimport" "$dict" -k "$k" --forms "hunspell:$lang" -o ptr.pdb >> p.times
-    forms=$(grep -E '^  forms ' said | sed 's/^  forms *//')
+    forms=$(grep -E '^  forms +[0-9]' said | sed 's/^  forms *//')
     found=$(grep -E '^  looked up ' said | sed 's/^  looked up *//')
     timed "$build/src/zelkimport" "$dict" -k "$k" --forms "hunspell:$lang" --form-entries copy \
       -o copy.pdb >> c.times

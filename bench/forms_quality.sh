@@ -30,7 +30,7 @@ sizes() {  # source, hunspell dictionary: imports with and without forms, their 
       -v np="$(stat -c %s none.pdb)" -v fp="$(stat -c %s forms.pdb)" 'BEGIN {
     printf "  size      text %.2f x (%d -> %d bytes), database %.2f x (%d -> %d bytes)\n",
            ft / nt, nt, ft, fp / np, np, fp }'
-  grep -E '^  forms ' said.txt | sed 's/^  forms */  forms     /'
+  grep -E '^  forms +[0-9]' said.txt | sed 's/^  forms */  forms     /'
 }
 
 for row in en:wn:en_US fr:freedict-fra-eng:fr_FR es:freedict-spa-eng:es_ES \
