@@ -78,6 +78,8 @@ TEST(Affixes, EachFeatureMakesWhatHunspellTakes) {
        "walk walks", ""},
       {"AF aliases", "AF 2\nAF SD # walk\nAF S\nSFX S Y 1\nSFX S 0 s .\nSFX D Y 1\nSFX D 0 ed .\n",
        "2\nwalk/1\ncat/2\n", "cat cats walk walked walks", "catted"},
+      {"ICONV", "ICONV 1\nICONV \xe2\x80\x99 '\nSFX S Y 1\nSFX S 0 s .\n", "1\ncat/S\n", "cat cats",
+       ""},
       {"IGNORE", "IGNORE -\nSFX S Y 1\nSFX S 0 s .\n", "1\nwa-lk/S\n", "walk walks", ""},
       {"FULLSTRIP", "FULLSTRIP\nSFX X Y 1\nSFX X go went go\n", "1\ngo/X\n", "go went", ""},
       {"no FULLSTRIP", "SFX X Y 1\nSFX X go went go\n", "1\ngo/X\n", "go", "went"},

@@ -7,8 +7,10 @@
 // pairs, NEEDAFFIX and ONLYINCOMPOUND words and affixes never alone,
 // FORBIDDENWORD roots never; flags of every type (FLAG long, num, UTF-8),
 // their AF aliases and the AM aliases of morphological fields; IGNORE
-// characters left out; FULLSTRIP. libhunspell checks each word made
-// (spell): it has no call that lists the words itself.
+// characters left out; FULLSTRIP. ICONV and OCONV change what is typed
+// and shown, not the words the rules make; compounds are not made.
+// libhunspell checks each word made (spell): it has no call that lists the
+// words itself.
 #pragma once
 
 #include <string>
@@ -45,7 +47,6 @@ struct AffixFile {
   bool fullstrip = false;                  // FULLSTRIP: a rule may strip the whole word
   bool complex_prefixes = false;           // COMPLEXPREFIXES: two prefixes, one suffix
   std::string needaffix, onlyincompound, forbidden, circumfix;
-  std::vector<std::string> compound_only;  // flags of words that stand in compounds only
   std::vector<Affix> affixes;
   std::unordered_map<std::string, std::vector<size_t>> by_flag;  // the affixes of each flag
 };

@@ -36,8 +36,8 @@ void read_form_list(Sink& sink, const std::string& path, const Headwords& headwo
 
 // Reads a Hunspell dictionary (hunspell:LANG: a name like de_DE, or a path
 // without .aff): every word its affix rules make of a root that inflects
-// a headword, and that hunspell takes back (it spells, and stems to the
-// root).
+// a headword, and that hunspell takes for a word (that it stems back to
+// the root is what the tests check).
 void read_hunspell(Sink& sink, const std::string& language, const Headwords& headwords);
 
 }  // namespace zelk::import
