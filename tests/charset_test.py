@@ -38,9 +38,12 @@ class Charsets(Scratch):
     def test_searches_from_utf8(self):
         cp1252 = self.database("es", SPANISH, "CP1252")
         sjis = self.database("ja", JAPANESE, "SHIFT_JIS")
+        # Keys all ASCII, one chunk: its text tells the set.
+        text_only = self.database("t", [("cafe", "una bebida: café")], "CP1252")
         nf = "zelkdump: {}: '{}' not found; did you mean: {}?\n"
         cases = [  # database, options, keys, status, output, errors
             (cp1252, [], ["báltico"], 0, "báltico\tdel mar Báltico\n", ""),
+            (text_only, [], ["cafe"], 0, "cafe\tuna bebida: café\n", ""),
             (cp1252, ["-s", "prefix"], ["ár"], 0, "árbol\tplanta leñosa\n", ""),
             (cp1252, ["-s", "nocase"], ["ÁRBOL"], 0, "Árbol\tplanta\nárbol\tplanta leñosa\n", ""),
             (cp1252, ["-s", "lev"], ["nino"], 0, "niño\tchico\n", ""),

@@ -365,7 +365,7 @@ TEST(Sources, TabAndCsv) {
        "a\tx, \"y\" z\nb\tc\n"},
       {"CSV: a header row, other columns, forms, another delimiter",
        Source{"csv",
-              {{"t.csv", "id;word;meaning;forms\n1;go;move;went|gone\n"}},
+              {{"t.csv", "id;word;meaning;forms\n1;go;move;went||gone\n"}},
               {{"header", "1"},
                {"key-column", "2"},
                {"value-column", "3"},
@@ -380,6 +380,7 @@ TEST(Sources, TabAndCsv) {
   for (const Case& c : cases) check(c);
   Imported empty = import_source(cases[0].source);
   EXPECT_EQ(empty.counted["empty alternate keys left out (a||b)"], 2);
+  EXPECT_EQ(import_source(cases[8].source).counted["empty alternate keys left out (a||b)"], 1);
   EXPECT_EQ(import_source(cases[3].source).title, "My words");
 }
 

@@ -256,6 +256,7 @@ TEST(Zelkdump, CommandLine) {
       {{"info", "--frob", "zelk.pdb"}, 2, "--frob"},
       {{"info", "/dev/null"}, 2, "zelkdump: '/dev/null' is not a regular file"},
       {{"info", "big.pdb"}, 1, "zelkdump: 'big.pdb' is not a Dict/Zelk database ("},
+      {{"info", "largest.pdb"}, 1, "zelkdump: 'largest.pdb' is not a Dict/Zelk database (type"},
       {{"info", "short.pdb"},
        1,
        "zelkdump: 'short.pdb' is not a Dict/Zelk database (5 bytes, shorter than a header)"},
@@ -277,8 +278,11 @@ TEST(Zelkdump, CommandLine) {
   std::string creator = p.db;
   creator[67] = 'x';
   write_file(p.dir / "creator.pdb", creator);
-  write_file(p.dir / "big.pdb", "");  // larger than any database, sparse
-  ASSERT_EQ(truncate((p.dir / "big.pdb").c_str(), 20'000'000'000), 0);
+  // Sparse: one byte larger than any database, and as large as one can be.
+  write_file(p.dir / "big.pdb", "");
+  ASSERT_EQ(truncate((p.dir / "big.pdb").c_str(), zelk::kMaxDatabaseSize + 1), 0);
+  write_file(p.dir / "largest.pdb", "");
+  ASSERT_EQ(truncate((p.dir / "largest.pdb").c_str(), zelk::kMaxDatabaseSize), 0);
   for (const Case& c : cases) {
     RunResult r = zelk_test::run_in(p.dir.path, ZELKDUMP, c.args);
     std::string what = c.args.empty() ? "(none)" : c.args[0];

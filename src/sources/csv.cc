@@ -111,6 +111,7 @@ void read_csv(const Source& source, Emit& emit) {
       add_form(emit, form, fields[key - 1], where);
     }
   }
+  if (empty) emit.counted["empty alternate keys left out (a||b)"] += empty;
   flush(emit);
 }
 
