@@ -211,9 +211,10 @@ void wiktionary_words(const Files& files, std::vector<SourceWord>& out) {
 }
 
 // The text without what stands from each open to its close (and, when one
-// is never closed, to the end only when to_end).
+// is never closed, to the end only when to_end); parts: a blank takes its
+// place.
 std::string without_spans(const std::string& text, std::string_view open, std::string_view close,
-                          bool to_end) {
+                          bool to_end, bool parts) {
   std::string out;
   for (size_t at = 0;;) {
     size_t begin = text.find(open, at);
@@ -228,7 +229,7 @@ std::string without_spans(const std::string& text, std::string_view open, std::s
                            (end == std::string::npos ? text.size() : end) - begin);
     out.append(std::count(taken.begin(), taken.end(), '\n'), '\n');
     if (end == std::string::npos) return out;
-    out += ' ';
+    if (parts) out += ' ';
     at = end + close.size();
   }
 }
@@ -254,8 +255,9 @@ std::string without_braces(const std::string& line) {
 // A DSL text's words, each unit a card (its first headword line).
 void dsl_words(const Files& files, const std::string& from, std::vector<SourceWord>& out) {
   std::string text = utf8_text(files[0].second, from);
-  // Comments go (one never closed takes the rest).
-  text = without_spans(text, "{{", "}}", true);
+  // Comments go, joining what stands beside them (one never closed takes
+  // the rest).
+  text = without_spans(text, "{{", "}}", true, false);
   std::vector<std::string> lines = lines_of(text);
   long card = 0;
   bool body = true, header = true;
@@ -274,8 +276,8 @@ void dsl_words(const Files& files, const std::string& from, std::vector<SourceWo
     if (!indented && body) card = long(i) + 1;
     body = indented;
     if (indented) {  // sounds and pictures are no text of a card's body
-      line = without_spans(line, "[s]", "[/s]", false);
-      line = without_spans(line, "[video]", "[/video]", false);
+      line = without_spans(line, "[s]", "[/s]", false, true);
+      line = without_spans(line, "[video]", "[/video]", false, true);
     }
     if (!indented) line = without_braces(line);
     std::erase(line, '\\');  // \x is x
