@@ -315,12 +315,13 @@ TEST(Format, RecordsStartWithin4GiB) {
 TEST(Forms, FromEverySource) {
   zelk_test::TempDir dir;
   zelk_test::write_file(dir / "forms.txt", "went\tgo\ngo\tgo\nHouse\thouse\nzz\tnothere\n");
-  // English flags: S and D inflect, U (un-) and E make other words.
+  // English flags: S, D and G inflect, U (un-) and E make other words.
   zelk_test::write_file(dir / "en_TEST.aff",
                         "SET UTF-8\nSFX S Y 1\nSFX S 0 s .\nSFX D Y 2\n"
-                        "SFX D 0 ed [^e]\nSFX D 0 d e\nPFX U Y 1\nPFX U 0 un .\n"
+                        "SFX D 0 ed [^e]\nSFX D 0 d e\nSFX G Y 2\nSFX G e ing e\n"
+                        "SFX G 0 ing [^e]\nPFX U Y 1\nPFX U 0 un .\n"
                         "SFX E N 1\nSFX E 0 ty/S .\n");  // a suffix that takes another
-  zelk_test::write_file(dir / "en_TEST.dic", "3\nwalk/SDU\nmove/D\ncat/E\n");
+  zelk_test::write_file(dir / "en_TEST.dic", "3\nwalk/SDGU\nmove/DG\ncat/E\n");
   auto with = [&](std::vector<std::string> forms, const char* text = "", bool copy = false) {
     Options o;
     o.forms = std::move(forms);
@@ -355,7 +356,8 @@ TEST(Forms, FromEverySource) {
       // no unwalked, whose unwalk is no headword.
       {"tab", "walk\ton foot\nmove\tto go\ncat\ta pet\ncatty\tspiteful\n", with({hunspell}),
        "walk\ton foot\nmove\tto go\ncat\ta pet\ncatty\tspiteful\ncattys\t\u2192 catty\n"
-       "moved\t\u2192 move\nwalked\t\u2192 walk\nwalks\t\u2192 walk\n"},
+       "moved\t\u2192 move\nmoving\t\u2192 move\nwalked\t\u2192 walk\nwalking\t\u2192 walk\n"
+       "walks\t\u2192 walk\n"},
   };
   for (const Case& c : cases) {
     std::string name = std::string("t.") + c.format;
