@@ -280,7 +280,12 @@ void dsl_words(const Files& files, const std::string& from, std::vector<SourceWo
       line = without_spans(line, "[video]", "[/video]", false, true);
     }
     if (!indented) line = without_braces(line);
-    std::erase(line, '\\');  // \x is x
+    std::string plain;  // \x is x (\\ a backslash)
+    for (size_t c = 0; c < line.size(); ++c) {
+      if (line[c] == '\\' && c + 1 < line.size()) ++c;
+      plain += line[c];
+    }
+    line = plain;
     line = std::regex_replace(line, paragraph, " ");
     line = std::regex_replace(line, tag, "");
     // A word joined to ~ is joined to the headword in the text.
