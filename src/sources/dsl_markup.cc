@@ -109,7 +109,9 @@ std::vector<Node> parse_nodes(std::string_view line) {
                        name == "video" || name == "/video";
       if (is_kept(name) || other_tag) {  // a tag: only a stress mark shows
         if (name == "/'") text().shown += kAcute;
-        if (is_paragraph(name.substr(name.starts_with('/') ? 1 : 0))) {
+        // A paragraph or a reference parts the words beside it, as in a body.
+        std::string_view bare = name.substr(name.starts_with('/') ? 1 : 0);
+        if (is_paragraph(bare) || bare == "ref") {
           text().key += ' ';
           text().shown += ' ';
         }
