@@ -27,6 +27,7 @@ void check(const Case& c, const zelk::import::Options& options = {}) {
   Imported r = import_source(c.source, options);
   EXPECT_EQ(r.error.substr(0, c.error.size()), c.error) << c.rule << ": " << r.error;
   if (c.error.empty()) {
+    EXPECT_EQ(r.error, "") << c.rule;
     EXPECT_EQ(r.out, c.out) << c.rule;
     if (c.words) {
       EXPECT_EQ(lost(c.source, r), std::vector<std::string>{}) << c.rule;
@@ -84,6 +85,11 @@ const std::string kHead = "#NAME \"T\"\n#INDEX_LANGUAGE \"English\"\n\n";
 }  // namespace
 
 TEST(Sources, DslEncodings) {
+  auto repeated = [](const std::string& piece) {  // 70,000 bytes of cards, and their output
+    std::string out;
+    for (int i = 0; i < 14000; ++i) out += piece;
+    return out;
+  };
   const std::string text = kHead + "чай\n\t[m1]tea[/m]\n";
   const std::string out = "чай\ttea\n";
   const std::string cp1251 = "#NAME \"T\"\n#SOURCE_CODE_PAGE \"Cyrillic\"\n\n\xF7\xE0\xE9\n\ttea\n";
@@ -100,6 +106,10 @@ TEST(Sources, DslEncodings) {
        "read as CP1251, the set it declares", "", false},
       {"#SOURCE_CODE_PAGE yields to UTF-8",
        dsl("#SOURCE_CODE_PAGE \"Latin\"\n\n" + text.substr(kHead.size())), out},
+      {"UTF-8 decided on the first 64 KiB after its first letter that is not ASCII",
+       dsl("#SOURCE_CODE_PAGE \"Latin\"\n\n\xC3\xA9\n\tx\n" + repeated("a\n\tb\n") + "\xE9\n\tz\n"),
+       "\xC3\xA9\tx\n" + repeated("a\tb\n") + "\xEF\xBF\xBD\tz\n",
+       "1 byte not valid UTF-8 replaced"},
       {"--from before all", Source{"dsl", {{"t.dsl", "\xF7\xE0\xE9\n\ttea\n"}}, {}, "CP1251"}, out},
       {"a lone surrogate replaced and counted, the rest read",
        dsl(utf16(kHead + "a\n\tx", false, true) + std::string("\x00\xD8", 2) +
@@ -419,6 +429,13 @@ TEST(Sources, DictdAndStardict) {
   auto dictd = [&](const std::string& index, std::map<std::string, std::string> options = {}) {
     return Source{"dictd", {{"x.index", index}, {"x.dict", data}}, options};
   };
+  // Without sametypesequence each field names its type; the last here is
+  // a picture of 3 bytes, its size stated.
+  Files typed = stardict({{"a", std::string("mhello\0P", 8) + be32(3) + "\x01\x02\x03"}}, {}, "");
+  typed[0].second.erase(typed[0].second.find("sametypesequence=\n"), 18);
+  Files zero_synonyms = stardict({{"go", "to move"}}, {{"went", 0}});
+  zero_synonyms[0].second.replace(zero_synonyms[0].second.find("synwordcount=1"), 14,
+                                  "synwordcount=0");
   Case cases[] = {
       {"metadata left out, the headword line dropped",
        dictd("00databaseshort\tA\tY\nApple\tZ\tW\n"), "Apple\ta fruit red\n"},
@@ -441,6 +458,12 @@ TEST(Sources, DictdAndStardict) {
        "go\tto move\ncat\ta pet\nwent\t\u2192 go\n"},
       {"StarDict: HTML fields become text",
        Source{"stardict", stardict({{"go", "to <b>move</b><br>on"}}, {}, "h")}, "go\tto move on\n"},
+      {"StarDict: a text field before the last ends with NUL",
+       Source{"stardict", stardict({{"go", "to move"}}, {}, "mm")}, "", "", "d.idx"},
+      {"StarDict: a sized field may end where the data ends", Source{"stardict", typed},
+       "a\thello\n", "", "", false},
+      {"StarDict: as many synonyms as the .ifo says", Source{"stardict", zero_synonyms}, "", "",
+       "d.syn: 1 synonyms, but the .ifo says synwordcount=0"},
       {"StarDict: an entry of binary data only skipped, its synonyms too",
        Source{"stardict",
               stardict({{"pic", std::string("\0\0\0\1x", 5)}, {"a", "b"}}, {{"image", 0}}, "P")},
