@@ -331,6 +331,14 @@ class Database(Scratch):
         cleared = b"\r" + b" " * 40 + b"\r"
         self.assertIn(b"reading" + b" " * 33 + cleared + b"zelkimport: t.tab:1:", said)
         self.assertIn(b"no tab between key and definition\r\n\rreading ", said)
+        # A database made with the progress line shown comes out whole.
+        main, other = pty.openpty()
+        r = subprocess.run([ZELKIMPORT, "t.tab", "-o", "t.pdb"], cwd=self.dir, stderr=other,
+                           timeout=60)
+        os.close(other)
+        os.close(main)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b": sound: 1 chunk", run(ZELKDUMP, "verify", self.path("t.pdb")).stdout)
 
     def dictd(self, name):
         subprocess.run(["dictfmt", "-j", "--utf8", "--without-headword", "-s", "Short Name",

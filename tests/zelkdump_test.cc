@@ -254,6 +254,7 @@ TEST(Zelkdump, CommandLine) {
       {{"help", "frobnicate"}, 2, "zelkdump: 'frobnicate' is not a zelkdump command"},
       {{"lookup", "-s", "fuzzy", "zelk.pdb", "w1"}, 2, "--strategy: fuzzy not in {"},
       {{"info", "--frob", "zelk.pdb"}, 2, "--frob"},
+      {{"serve", "--wait", "3601", "zelk.pdb"}, 2, "--wait: Value 3601 not in range 0 to 3600"},
       {{"info", "/dev/null"}, 2, "zelkdump: '/dev/null' is not a regular file"},
       {{"info", "big.pdb"}, 1, "zelkdump: 'big.pdb' is not a Dict/Zelk database ("},
       {{"info", "largest.pdb"}, 1, "zelkdump: 'largest.pdb' is not a Dict/Zelk database (type"},
@@ -305,6 +306,12 @@ TEST(Zelkdump, CommandLine) {
               std::string::npos)
         << shown;
   }
+  // verify --words: a word not found fails the run.
+  write_file(p.dir / "words.txt", "w1\nnope\nw2\n");
+  RunResult words =
+      zelk_test::run_in(p.dir.path, ZELKDUMP, {"verify", "--words", "words.txt", "zelk.pdb"});
+  EXPECT_EQ(words.status, 1) << words.out;
+  EXPECT_NE(words.out.find("zelk.pdb: 1 of 3 words not found\n"), std::string::npos) << words.out;
   EXPECT_EQ(zelk_test::run_in(p.dir.path, ZELKDUMP, {"--version"}).out,
             std::string("zelkdump ") + zelk::kVersion + "\n");
 }
