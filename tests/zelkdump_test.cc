@@ -273,6 +273,7 @@ TEST(Zelkdump, CommandLine) {
        "zelkdump: 'd.txt' is not a Dict/Zelk database (type 'llll', creator 'llll')"},
       {{"info", "zelk.pdb"}, 0, ""},
       {{"keys", "zelk.pdb", "a", "b"}, 2, "PREFIX: At Most 1 required but received 2"},
+      {{"keys", "zelk.pdb"}, 0, ""},
       {{"lookup", "zelk.pdb", "w1", "nope"}, 1, "zelkdump: zelk.pdb: 'nope' not found"},
   };
   write_file(p.dir / "short.pdb", "Dict\n");
