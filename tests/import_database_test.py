@@ -211,6 +211,9 @@ class Database(Scratch):
                    cwd=self.dir).stderr.decode()
         self.assertRegex(said, r"index record +\d+ bytes of at most 65535")
         self.assertNotIn("without the forms", said)
+        self.write_tab("one.tab", [("go|went", "to move")])
+        said = run(ZELKIMPORT, "one.tab", "-o", "one.txt", cwd=self.dir).stderr.decode()
+        self.assertRegex(said, r"\n  forms +1 of 1 headword, \d+ bytes\n")
 
     def test_the_advice_works_when_followed(self):
         # Long definitions go on in further entries at -k 256 and are laid
