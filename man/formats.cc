@@ -36,7 +36,7 @@ int main() {
       for (const char* e : f->endings) endings += (endings.empty() ? "" : ", ") + roff(e);
       std::printf("Known by its ending: %s.\n", endings.c_str());
     }
-    for (const zelk::sources::OptionSpec& o : f->options) {
+    for (const zelk::sources::FormatOption& o : f->options) {
       std::printf(".br\n\\fB\\-\\-%s\\fP", roff(o.name).c_str());
       std::string choices;
       for (const char* c : o.choices) choices += (choices.empty() ? "" : "|") + roff(c);

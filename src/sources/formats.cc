@@ -14,9 +14,9 @@ namespace {
 
 const Format* const kFormats[] = {&kDictd, &kStardict, &kTab, &kCsv, &kWiktionary, &kDsl, &kXdxf};
 
-const OptionSpec* spec_of(const Format& format, const char* name) {
-  for (const OptionSpec& spec : format.options) {
-    if (std::strcmp(spec.name, name) == 0) return &spec;
+const FormatOption* option_of(const Format& format, const char* name) {
+  for (const FormatOption& row : format.options) {
+    if (std::strcmp(row.name, name) == 0) return &row;
   }
   return nullptr;
 }
@@ -48,8 +48,8 @@ std::string head_of(const std::string& path) {
 std::string option(const Source& source, const char* name) {
   auto given = source.options.find(name);
   if (given != source.options.end()) return given->second;
-  const OptionSpec* spec = source.format ? spec_of(*source.format, name) : nullptr;
-  return spec ? spec->fallback : "";
+  const FormatOption* row = source.format ? option_of(*source.format, name) : nullptr;
+  return row ? row->fallback : "";
 }
 
 long number_option(const Source& source, const char* name) {

@@ -17,7 +17,7 @@
 namespace zelk::sources {
 
 // One option a format takes: --NAME VALUE, or a flag (value null).
-struct OptionSpec {
+struct FormatOption {
   const char* name;   // without the dashes: "lang-code"
   const char* value;  // what it takes ("CODE"), null for a flag
   const char* help;
@@ -49,7 +49,7 @@ struct Format {
   std::vector<const char*> parts;        // endings of the other files of one dictionary
   const char* main_ending;               // the main file's ending beside a part ("" none)
   bool (*sniff)(std::string_view head);  // whether a file's first bytes are this format's
-  std::vector<OptionSpec> options;
+  std::vector<FormatOption> options;
   void (*read)(const Source& source, Emit& emit);
 };
 

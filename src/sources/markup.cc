@@ -176,8 +176,8 @@ void quiet(void*, const char*, ...) {}
 
 }  // namespace
 
-const OptionSpec& markup_option() {
-  static const OptionSpec kMarkup{
+const FormatOption& markup_option() {
+  static const FormatOption kMarkup{
       "markup",
       "WORD",
       "html: markup becomes text (StarDict's markup fields; tab files holding <br />), none: "

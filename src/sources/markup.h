@@ -15,6 +15,6 @@ std::string markup_to_text(std::string_view markup);
 
 // --markup html|none, of the formats whose definitions may be markup (a
 // function: the format rows that list it are made before main, in any order).
-const OptionSpec& markup_option();
+const FormatOption& markup_option();
 
 }  // namespace zelk::sources

@@ -9,7 +9,7 @@ namespace {
 // An option of the command in one argument: a flag, or --name=value.
 bool is_option_of(const CommandSpec& command, const std::string& a) {
   if (a == "-h" || a == "--help") return true;
-  for (const OptionSpec& o : kOptions) {
+  for (const CommandOption& o : kOptions) {
     if (!(command.options & o.group)) continue;
     if (o.flag ? a == o.long_name : a.starts_with(std::string(o.long_name) + "=")) return true;
   }
@@ -18,7 +18,7 @@ bool is_option_of(const CommandSpec& command, const std::string& a) {
 
 // An option of the command that takes the next argument as its value.
 bool takes_value(const CommandSpec& command, const std::string& a) {
-  for (const OptionSpec& o : kOptions) {
+  for (const CommandOption& o : kOptions) {
     if (!(command.options & o.group) || o.flag) continue;
     if (a == o.long_name || (o.short_name && a == o.short_name)) return true;
   }

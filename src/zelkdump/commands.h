@@ -77,7 +77,7 @@ bool run_dump(const DumpContext& cx, const Request& request, int fd, uint64_t si
 
 // An option a command may take: a flag, or one that sets a text or a number
 // of the request.
-struct OptionSpec {
+struct CommandOption {
   unsigned group;          // which commands take it (kAllCommands, kJson, ...)
   const char* short_name;  // "-s", or null
   const char* long_name;   // "--strategy"
@@ -97,7 +97,7 @@ enum OptionGroup : unsigned {
   kVerifying = 16
 };
 
-inline const OptionSpec kOptions[] = {
+inline const CommandOption kOptions[] = {
     {.group = kAllCommands,
      .short_name = nullptr,
      .long_name = "--charset",

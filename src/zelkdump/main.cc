@@ -72,7 +72,7 @@ struct Parsed {
 };
 
 // The option a table row describes, added to a command.
-void add_option(CLI::App* sub, const zelk::OptionSpec& o, zelk::Request& request) {
+void add_option(CLI::App* sub, const zelk::CommandOption& o, zelk::Request& request) {
   std::string names = o.short_name ? std::string(o.short_name) + "," + o.long_name : o.long_name;
   if (o.flag) {
     sub->add_flag(names, request.*o.flag, o.help);
@@ -98,7 +98,7 @@ void add_commands(CLI::App& app, Parsed& p) {
   for (const zelk::CommandSpec& command : zelk::kCommands) {
     CLI::App* sub = app.add_subcommand(command.name, command.help);
     sub->add_option("FILE", p.file, "the database")->required();
-    for (const zelk::OptionSpec& o : zelk::kOptions) {
+    for (const zelk::CommandOption& o : zelk::kOptions) {
       if (command.options & o.group) add_option(sub, o, p.request);
     }
     if (command.operands == zelk::Operands::kKeys) {

@@ -91,30 +91,30 @@ void add_options(CLI::App& app, Command& c, Words& w) {
 void add_format_options(CLI::App& app, Words& w) {
   std::map<std::string, std::string> owners;
   for (const sources::Format* f : sources::formats()) {
-    for (const sources::OptionSpec& spec : f->options) {
-      std::string& o = owners[spec.name];
+    for (const sources::FormatOption& row : f->options) {
+      std::string& o = owners[row.name];
       o += (o.empty() ? "" : ", ") + std::string(f->name);
     }
   }
   std::set<std::string> added;
   for (const sources::Format* f : sources::formats()) {
-    for (const sources::OptionSpec& spec : f->options) {
-      if (!added.insert(spec.name).second) continue;
-      std::string name = std::string("--") + spec.name;
-      std::string help = owners[spec.name] + ": " + spec.help;
-      if (!spec.value) {
-        app.add_flag(name, w.flags[spec.name], help);
+    for (const sources::FormatOption& row : f->options) {
+      if (!added.insert(row.name).second) continue;
+      std::string name = std::string("--") + row.name;
+      std::string help = owners[row.name] + ": " + row.help;
+      if (!row.value) {
+        app.add_flag(name, w.flags[row.name], help);
         continue;
       }
-      CLI::Option* option = app.add_option(name, w.values[spec.name], help);
-      option->type_name(spec.value);
-      if (!spec.choices.empty()) {
+      CLI::Option* option = app.add_option(name, w.values[row.name], help);
+      option->type_name(row.value);
+      if (!row.choices.empty()) {
         option->check(
-            CLI::IsMember(std::vector<std::string>(spec.choices.begin(), spec.choices.end())));
+            CLI::IsMember(std::vector<std::string>(row.choices.begin(), row.choices.end())));
       }
-      if (spec.most > spec.least) option->check(CLI::Range(spec.least, spec.most));
-      if (spec.check) {
-        auto check = spec.check;
+      if (row.most > row.least) option->check(CLI::Range(row.least, row.most));
+      if (row.check) {
+        auto check = row.check;
         option->check(CLI::Validator(
             [check](std::string& value) {
               const char* wrong = check(value);

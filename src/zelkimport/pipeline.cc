@@ -131,8 +131,8 @@ void check_format_options(const sources::Source& source, Options& o) {
     bool owned = name == "lang-code" && lists;
     if (owned) o.lang_code = value;
     for (const sources::Format* f : sources::formats()) {
-      for (const sources::OptionSpec& spec : f->options) {
-        if (name != spec.name) continue;
+      for (const sources::FormatOption& row : f->options) {
+        if (name != row.name) continue;
         owners += (owners.empty() ? "" : " and ") + std::string(f->name);
         owned |= f == source.format;
       }
