@@ -32,18 +32,25 @@ std::vector<std::string> words_in(const std::string& text) {
   return words;
 }
 
+// The roots of a word list (its first line the count).
+std::vector<Root> roots_of(const AffixFile& rules, std::string_view dic) {
+  std::vector<Root> roots;
+  for (size_t pos = dic.find('\n') + 1; pos < dic.size();) {
+    size_t end = std::min(dic.find('\n', pos), dic.size());
+    Root root;
+    if (read_root(rules, dic.substr(pos, end - pos), root)) roots.push_back(std::move(root));
+    pos = end + 1;
+  }
+  return roots;
+}
+
 // The words the rules make of every root of the word list (each with its
 // root).
 std::set<std::pair<std::string, std::string>> made_of(const AffixFile& rules,
                                                       const std::string& dic) {
   std::set<std::pair<std::string, std::string>> made;
-  for (size_t pos = dic.find('\n') + 1; pos < dic.size();) {
-    size_t end = dic.find('\n', pos);
-    Root root;
-    if (read_root(rules, dic.substr(pos, end - pos), root)) {
-      for (const Made& m : derived_words(rules, root)) made.emplace(m.word, root.word);
-    }
-    pos = end + 1;
+  for (const Root& root : roots_of(rules, dic)) {
+    for (const Made& m : derived_words(rules, root)) made.emplace(m.word, root.word);
   }
   return made;
 }
@@ -254,11 +261,6 @@ TEST(FormLists, PairsUniMorphAndWiktionary) {
 
 namespace {
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 struct Differential {
   long made = 0, refused = 0, not_stemmed = 0;  // inflections made; hunspell's verdicts
   long listed = 0, missed = 0;                  // list words hunspell stems to a root by affixes
@@ -272,17 +274,9 @@ Differential differ(const std::string& dictionary, const std::string& list_path)
   Differential d;
   const std::string aff = "/usr/share/hunspell/" + dictionary + ".aff",
                     dic = "/usr/share/hunspell/" + dictionary + ".dic";
-  AffixFile rules = read_affixes(read_text(aff));
+  AffixFile rules = read_affixes(zelk_test::read_file(aff));
   std::map<std::string, std::vector<Root>> roots;
-  std::string list = read_text(dic);
-  for (size_t pos = list.find('\n') + 1; pos < list.size();) {
-    size_t end = std::min(list.find('\n', pos), list.size());
-    Root root;
-    if (read_root(rules, std::string_view(list).substr(pos, end - pos), root)) {
-      roots[root.word].push_back(root);
-    }
-    pos = end + 1;
-  }
+  for (Root& root : roots_of(rules, zelk_test::read_file(dic))) roots[root.word].push_back(root);
   Hunspell hunspell(aff.c_str(), dic.c_str());
   Inflections in = inflections_for(dictionary);
   auto is_root = [&](const std::string& w) { return roots.count(w) > 0; };
@@ -310,7 +304,7 @@ Differential differ(const std::string& dictionary, const std::string& list_path)
       }
     }
   }
-  std::string words = read_text(list_path);
+  std::string words = zelk_test::read_file(list_path);
   i = 0;
   for (size_t pos = 0; pos < words.size();) {
     size_t end = std::min(words.find('\n', pos), words.size());
