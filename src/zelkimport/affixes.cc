@@ -7,9 +7,6 @@
 
 namespace zelk::import {
 
-namespace {
-
-// The blank-separated words of a line, up to a '#' that begins a word.
 std::vector<std::string_view> words_of(std::string_view line) {
   std::vector<std::string_view> words;
   for (size_t at = 0;;) {
@@ -22,6 +19,8 @@ std::vector<std::string_view> words_of(std::string_view line) {
   }
   return words;
 }
+
+namespace {
 
 std::vector<ConditionUnit> parse_condition(std::string_view text) {
   std::vector<ConditionUnit> units;

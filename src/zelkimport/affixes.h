@@ -51,6 +51,9 @@ struct AffixFile {
   std::unordered_map<std::string, std::vector<size_t>> by_flag;  // the affixes of each flag
 };
 
+// The blank-separated words of a line, up to a '#' that begins a word.
+std::vector<std::string_view> words_of(std::string_view line);
+
 // Reads an affix file's text (in UTF-8; iconv converts one in another SET
 // first).
 AffixFile read_affixes(std::string_view aff);

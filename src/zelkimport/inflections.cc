@@ -19,18 +19,6 @@ const BuiltIn kBuiltIn[] = {{"de", kInflectionsDe},
                             {"fr", kInflectionsFr},
                             {"it", kInflectionsIt}};
 
-std::vector<std::string> words_of(std::string_view line) {
-  std::vector<std::string> words;
-  for (size_t at = 0;;) {
-    at = line.find_first_not_of(" \t\r", at);
-    if (at == std::string_view::npos || line[at] == '#') break;
-    size_t end = std::min(line.find_first_of(" \t\r", at), line.size());
-    words.emplace_back(line.substr(at, end - at));
-    at = end;
-  }
-  return words;
-}
-
 bool has_field(std::string_view morph, std::string_view name) {
   for (size_t at = 0; at < morph.size();) {
     size_t end = std::min(morph.find(' ', at), morph.size());
@@ -118,7 +106,8 @@ Inflections read_inflections(std::string_view text) {
   Inflections in;
   for (size_t pos = 0; pos < text.size();) {
     size_t end = std::min(text.find('\n', pos), text.size());
-    std::vector<std::string> w = words_of(text.substr(pos, end - pos));
+    const std::vector<std::string_view> words = words_of(text.substr(pos, end - pos));
+    const std::vector<std::string> w(words.begin(), words.end());
     pos = end + 1;
     if (w.empty()) continue;
     const std::string& what = w[0];
